@@ -1,0 +1,26 @@
+// The exact exception texts shared by every module.
+#include "py/errors.hpp"
+
+namespace halvane::py {
+
+void raise_arg_type(const char *name, PyTypeObject *expected, nb::handle got) {
+  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+               name, expected->tp_name, Py_TYPE(got.ptr())->tp_name);
+  rethrow();
+}
+
+void raise_key_error(nb::handle key) {
+  // KeyError((1, 2)) would print as "1, 2"; the interpreter wraps tuple keys.
+  if (PyTuple_Check(key.ptr())) {
+    PyObject *t = PyTuple_Pack(1, key.ptr());
+    if (t) {
+      PyErr_SetObject(PyExc_KeyError, t);
+      Py_DECREF(t);
+    }
+  } else {
+    PyErr_SetObject(PyExc_KeyError, key.ptr());
+  }
+  rethrow();
+}
+
+}  // namespace halvane::py

@@ -1,0 +1,40 @@
+// Raising the interpreter's own exceptions from C++.
+//
+// A Python error that is already set travels as nb::python_error, which
+// nanobind restores when the C++ frame returns; helpers here either set an
+// error and throw, or test a condition and raise the exact text callers see.
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace halvane::py {
+namespace nb = nanobind;
+
+/// Throw the Python error that is currently set.
+[[noreturn]] inline void rethrow() { throw nb::python_error(); }
+
+/// Return `o` as a new reference, or throw the error set by the call that made it.
+inline nb::object steal_or_throw(PyObject *o) {
+  if (!o) rethrow();
+  return nb::steal(o);
+}
+
+/// Raise TypeError "Argument '<name>' has incorrect type (expected <T>, got <U>)".
+[[noreturn]] void raise_arg_type(const char *name, PyTypeObject *expected, nb::handle got);
+
+/// Check an annotated argument: `exact` demands the very type, else subclasses pass.
+inline void check_arg(nb::handle v, PyTypeObject *expected, const char *name, bool exact = false) {
+  PyTypeObject *t = Py_TYPE(v.ptr());
+  if (t == expected || (!exact && PyType_IsSubtype(t, expected))) return;
+  raise_arg_type(name, expected, v);
+}
+
+/// Raise KeyError(key) as subscription does (a tuple key is wrapped once more).
+[[noreturn]] void raise_key_error(nb::handle key);
+
+/// Raise `type` with a message.
+[[noreturn]] inline void raise(PyObject *type, const char *msg) {
+  PyErr_SetString(type, msg);
+  rethrow();
+}
+
+}  // namespace halvane::py
