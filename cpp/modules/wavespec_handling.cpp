@@ -1,0 +1,14 @@
+// halvane.wavespec_handling: pulse synthesis.
+#include "modules/wavespec_handling/exports.hpp"
+
+namespace nb = nanobind;
+namespace wh = halvane::wavespec_handling;
+
+NB_MODULE(wavespec_handling, m) {
+  m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
+  wh::export_grid(m);
+  wh::export_shapes(m);
+  wh::export_carrier(m);
+  wh::export_filters(m);
+  wh::export_driver(m);
+}
