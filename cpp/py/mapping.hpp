@@ -52,4 +52,19 @@ inline void setitem(nb::handle obj, nb::handle key, nb::handle value) {
   if (r < 0) rethrow();
 }
 
+/// obj.update(other): dict into dict directly, anything else by the update method.
+inline void update(nb::handle obj, nb::handle other) {
+  if (PyDict_CheckExact(obj.ptr()) && PyDict_CheckExact(other.ptr())) {
+    if (PyDict_Update(obj.ptr(), other.ptr()) < 0) rethrow();
+    return;
+  }
+  obj.attr("update")(other);
+}
+
+/// obj.copy(): a new dict for a dict, anything else by its copy method.
+inline nb::object copy(nb::handle obj) {
+  if (PyDict_CheckExact(obj.ptr())) return steal_or_throw(PyDict_Copy(obj.ptr()));
+  return obj.attr("copy")();
+}
+
 }  // namespace halvane::py

@@ -1,0 +1,63 @@
+// halvane.waveintent: WaveIntent, the base of every gate-to-pulse recipe.
+//
+// A recipe copies a line's template pulse description, lets its calibration
+// hook `will` fill the copy from calibration data, then applies the class
+// keywords given at construction and the keywords of the call, each layer
+// overriding the one before key by key.
+#include "py/classes.hpp"
+#include "py/mapping.hpp"
+
+namespace nb = nanobind;
+namespace hp = halvane::py;
+
+namespace {
+
+void init(nb::handle self, nb::kwargs kwds) {
+  if (PyObject_SetAttr(self.ptr(), HV_KEY("kw").ptr(), kwds.ptr()) < 0) hp::rethrow();
+}
+
+nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwds_) {
+  nb::object w = hp::copy(pdt);
+  // Looked up on the instance, so a subclass's (or an instance's own) hook runs.
+  PyObject *args[] = {self.ptr(), w.ptr(), cp.ptr()};
+  hp::steal_or_throw(PyObject_VectorcallMethod(HV_KEY("will").ptr(), args,
+                                               3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  nb::object kw = hp::steal_or_throw(PyObject_GetAttr(self.ptr(), HV_KEY("kw").ptr()));
+  hp::update(w, kw);
+  hp::update(w, kwds_);
+  return w;
+}
+
+}  // namespace
+
+NB_MODULE(waveintent, m) {
+  m.doc() = "WaveIntent, the base recipe that turns a line's template into a pulse description.";
+  nb::object cls = hp::make_class(
+      m, "WaveIntent", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
+      "Base recipe: template copy, calibration hook, class keywords, call keywords.\n\n"
+      "``WaveIntent(**kwds)`` stores its keyword arguments as ``kw``, the class\n"
+      "keywords that every pulse description made by this object receives.\n"
+      "Subclasses override ``will(w, cp)`` to write calibration values into the\n"
+      "copy ``w``; ``get_pd`` applies the four layers in order.");
+  cls.attr("__maj_type__") = "WaveIntent";
+  cls.attr("__mnr_type__") = "WaveIntent";
+  hp::def_method(cls, "__init__", &init, nb::arg("kwds"),
+                 nb::sig("def __init__(self, **kwds: typing.Any) -> None"),
+                 "Store the keyword arguments as the class keywords ``kw``.");
+  // One default calibration dict, shared by every call that omits cp.
+  hp::def_method(cls, "get_pd", &get_pd, nb::arg("pdt"), nb::arg("cp") = nb::dict(),
+                 nb::arg("kwds_"),
+                 nb::sig("def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: typing.Any) -> dict"),
+                 "Produce one pulse description from the template ``pdt``.\n\n"
+                 "Parameters\n----------\n"
+                 "pdt : dict\n    The line's template pulse description; copied, never changed.\n"
+                 "cp : dict\n    The qubit's calibration dict, read by ``will``.\n"
+                 "**kwds_\n    Targeted keywords; they override everything else.\n\n"
+                 "Returns\n-------\ndict\n"
+                 "    ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with\n"
+                 "    ``self.kw`` and with ``kwds_``.");
+  hp::def_method(cls, "will", [](nb::handle, nb::handle, nb::handle) {},
+                 nb::arg("w"), nb::arg("cp"),
+                 nb::sig("def will(self, w: dict, cp: dict) -> None"),
+                 "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
+}
