@@ -4,6 +4,7 @@
 // hook `will` fill the copy from calibration data, then applies the class
 // keywords given at construction and the keywords of the call, each layer
 // overriding the one before key by key.
+#include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
 
@@ -41,12 +42,12 @@ NB_MODULE(waveintent, m) {
       "copy ``w``; ``get_pd`` applies the four layers in order.");
   cls.attr("__maj_type__") = "WaveIntent";
   cls.attr("__mnr_type__") = "WaveIntent";
-  hp::def_method(cls, "__init__", &init, nb::arg("kwds"),
+  hp::def_method(cls, "__init__", &init, hp::arg("kwds"),
                  nb::sig("def __init__(self, **kwds: typing.Any) -> None"),
                  "Store the keyword arguments as the class keywords ``kw``.");
   // One default calibration dict, shared by every call that omits cp.
-  hp::def_method(cls, "get_pd", &get_pd, nb::arg("pdt"), nb::arg("cp") = nb::dict(),
-                 nb::arg("kwds_"),
+  hp::def_method(cls, "get_pd", &get_pd, hp::arg("pdt"), hp::arg("cp") = nb::dict(),
+                 hp::arg("kwds_"),
                  nb::sig("def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: typing.Any) -> dict"),
                  "Produce one pulse description from the template ``pdt``.\n\n"
                  "Parameters\n----------\n"
@@ -57,7 +58,7 @@ NB_MODULE(waveintent, m) {
                  "    ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with\n"
                  "    ``self.kw`` and with ``kwds_``.");
   hp::def_method(cls, "will", [](nb::handle, nb::handle, nb::handle) {},
-                 nb::arg("w"), nb::arg("cp"),
+                 hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
 }

@@ -6,6 +6,7 @@
 // who rebinds `pi_gate` or `pi` changes every recipe built on them.
 #include <array>
 #include <string>
+#include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
 #include "py/numbers.hpp"
@@ -160,7 +161,7 @@ void export_gate_helpers(nb::module_ &m) {
                       "``w.update(cp['" + gate_keys[g] + "'])``, then ``w['vz'] += cp['" + gate_keys[g] +
                       "']['phase_offs']``.";
     m.def(gate_names[g], [g](nb::handle w, nb::handle cp) { apply_gate(w, cp, nb::str(gate_keys[g])); },
-          nb::arg("w"), nb::arg("cp"),
+          hp::arg("w"), hp::arg("cp"),
           nb::sig((std::string("def ") + gate_names[g] + "(w: dict, cp: dict) -> None").c_str()),
           doc.c_str());
   }
@@ -173,7 +174,7 @@ void export_recipes(nb::module_ &m) {
     cls.attr("__mnr_type__") = r.name;
     hp::def_method(cls, "will",
                    [will = r.will](nb::handle, nb::handle w, nb::handle cp) { will(w, cp); },
-                   nb::arg("w"), nb::arg("cp"), nb::sig("def will(self, w: dict, cp: dict) -> None"),
+                   hp::arg("w"), hp::arg("cp"), nb::sig("def will(self, w: dict, cp: dict) -> None"),
                    "Write this recipe's calibration values into ``w`` (changed in place).");
   }
 }
