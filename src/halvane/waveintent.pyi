@@ -1,0 +1,48 @@
+"""
+WaveIntent, the base recipe that turns a line's template into a pulse description.
+"""
+
+from typing import Any
+
+
+class WaveIntent:
+    """
+    Base recipe: template copy, calibration hook, class keywords, call keywords.
+
+    ``WaveIntent(**kwds)`` stores its keyword arguments as ``kw``, the class
+    keywords that every pulse description made by this object receives.
+    Subclasses override ``will(w, cp)`` to write calibration values into the
+    copy ``w``; ``get_pd`` applies the four layers in order.
+    """
+
+    __maj_type__: str = 'WaveIntent'
+
+    __mnr_type__: str = 'WaveIntent'
+
+    def __init__(self, **kwds: Any) -> None:
+        """Store the keyword arguments as the class keywords ``kw``."""
+
+    def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: Any) -> dict:
+        """
+        Produce one pulse description from the template ``pdt``.
+
+        Parameters
+        ----------
+        pdt : dict
+            The line's template pulse description; copied, never changed.
+        cp : dict
+            The qubit's calibration dict, read by ``will``.
+        **kwds_
+            Targeted keywords; they override everything else.
+
+        Returns
+        -------
+        dict
+            ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with
+            ``self.kw`` and with ``kwds_``.
+        """
+
+    def will(self, w: dict, cp: dict) -> None:
+        """
+        Calibration hook: change ``w`` in place from ``cp``. Does nothing here.
+        """
