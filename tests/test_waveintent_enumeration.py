@@ -87,6 +87,13 @@ def test_calibrated_vz_replaces_the_template_vz():
     assert pd["vz"] == 1.0 + 0.2 and pd["phase_offs"] == 0.2
 
 
+def test_mutable_vz_of_the_template_is_not_changed():
+    template = dict(TEMPLATE, vz=np.array([0.1, 0.2]))
+    pd = we.X_p().get_pd(template, CP)
+    np.testing.assert_array_equal(template["vz"], [0.1, 0.2])
+    np.testing.assert_allclose(pd["vz"], [0.3, 0.4])
+
+
 def test_keywords_override_the_hook():
     assert we.I_p(plateau=100e-9).get_pd(TEMPLATE, {})["plateau"] == 100e-9
     assert we.X_p(phase=1).get_pd(TEMPLATE, CP, phase=2)["phase"] == 2

@@ -23,9 +23,11 @@ namespace {
 void apply_gate(nb::handle w, nb::handle cp, nb::handle key) {
   hp::update(w, hp::getitem(cp, key));
   // The description's vz is read before the offset, as `w['vz'] += ...` does.
+  // A plain add, not an in-place one: w is a shallow copy, and a mutable vz
+  // (a numpy array, say) still belongs to the template.
   nb::object vz = hp::getitem(w, HV_KEY("vz"));
   nb::object offs = hp::getitem(hp::getitem(cp, key), HV_KEY("phase_offs"));
-  hp::setitem(w, HV_KEY("vz"), hp::steal_or_throw(PyNumber_InPlaceAdd(vz.ptr(), offs.ptr())));
+  hp::setitem(w, HV_KEY("vz"), hp::steal_or_throw(PyNumber_Add(vz.ptr(), offs.ptr())));
 }
 
 enum Gate { PI, PI2, PI12, PI23 };
