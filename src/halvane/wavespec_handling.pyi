@@ -1,0 +1,3 @@
+"""
+Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.
+"""
