@@ -1,0 +1,84 @@
+// Pulse envelopes and edges over sample times, without Python.
+//
+// === Entry point for a renderer ===
+//
+// A caller that has already read a pulse description (for example the
+// sampling driver, under the GIL) fills a ShapeParams and later, with or
+// without the GIL, calls
+//
+//     envelope(Shape::sine, params, X + st, ed - st, buffer);
+//
+// which writes the complex envelope (amp included) of that pulse on the
+// times X[st..ed) into buffer[0..ed-st), exactly as the module's shape
+// function of that name returns it when its collaborators are the
+// originals. Only the fields that a shape reads are used (see the comments on
+// ShapeParams); the others keep their defaults. A level step's edge is
+// sine_edge() below. The binding layer offers the matching Python-side helpers
+// (which shape a table entry is, and reading a pulse description in the
+// shape's own key order): see modules/wavespec_handling/exports.hpp.
+//
+// === Numbers ===
+//
+// Every kernel evaluates the module's numpy formula in the same order on
+// the same doubles: masks and window bounds are the same comparisons, so
+// they agree exactly; values agree to rounding (the transcendentals are the
+// vectorised ones of vmath.hpp). Complex products and quotients follow
+// numpy's own formulas (cplx.hpp), so NaN and infinity appear where numpy
+// gives them. Buffers may be of any length, 0 included; output never aliases
+// input.
+#pragma once
+#include <complex>
+#include <cstddef>
+
+namespace halvane::kernels {
+
+/// The envelope shapes of the shape table.
+enum class Shape : unsigned char {
+  square,        ///< "square": amp on [pos, pos + width + plateau)
+  sine,          ///< "sine": sine edges, phase window from scale_a, scale_b
+  cosine,        ///< "cos": raised-cosine edges
+  hcosine,       ///< "hcos": quarter-sine edges
+  hcosine_asys,  ///< "hcos_asys": quarter-sine edges of lengths scaled apart
+  sine2pi,       ///< "sinedpi": one full sine period
+  tanh,          ///< "tanh": hyperbolic-tangent ramps
+  hyper,         ///< "hyper": inverted hyperbolic cosine, peak normalised to 1
+};
+
+/// What the shapes read from a pulse description, as doubles.
+struct ShapeParams {
+  double pos = 0;              ///< every shape
+  double width = 0;            ///< every shape
+  double plateau = 0;          ///< every shape but tanh
+  std::complex<double> amp{};  ///< every shape
+  double scale_a = 0;          ///< sine only ("scale_a", default 0)
+  double scale_b = 1;          ///< sine only ("scale_b", default 1)
+  double left_scale = 1;       ///< hcosine_asys only ("left_scale", default 1)
+  double right_scale = 1;      ///< hcosine_asys only ("right_scale", default 1)
+  std::complex<double> epsilon{};  ///< tanh and hyper ("epsilon"); complex allowed
+};
+
+/// The envelope of shape `s` on the n times X into out (n complex values).
+/// Includes each sine-family shape's fall-back to square for |width| < 1e-14.
+/// hyper divides by its own largest sample, so it depends on the whole slice.
+void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n,
+              std::complex<double> *out);
+
+/// sine_edge(X, x0, w_, a_, b_): a rising edge from 0 to 1 over the window of
+/// width max(w_, 1e-10) centred on x0, then 1; the level step's edge.
+void sine_edge(const double *X, std::size_t n, double x0, double w_, double a_, double b_,
+               std::complex<double> *out);
+
+/// sine_edge_2pi(X, x0, w_): one sine period over the window, 0 outside.
+void sine_edge_2pi(const double *X, std::size_t n, double x0, double w_,
+                   std::complex<double> *out);
+
+/// square_edge(X, x0): out[k] = X[k] >= x0.
+void square_edge(const double *X, std::size_t n, double x0, bool *out);
+
+/// seige(x, a, b, w) = pi * (x * (b - a) / w + (b + a - 1) / 2), element-wise.
+void seige(const double *x, std::size_t n, double a, double b, double w, double *out);
+
+/// seige2pi(x, w) = 2.0 * pi * (x / w), element-wise.
+void seige2pi(const double *x, std::size_t n, double w, double *out);
+
+}  // namespace halvane::kernels
