@@ -1,0 +1,131 @@
+// halvane.wavespec: WaveSpec, one control line's pulses and sampling window.
+//
+// A thin layer over the sampling driver: it holds the pulse description list
+// (shared, never copied), shifts it in time with <<, and samples the window
+// [start, stop) through `pulse_compute.pdc2pulse`, looked up at each call so
+// that a user may rebind either name.
+#include <cmath>
+#include "py/args.hpp"
+#include "py/classes.hpp"
+#include "py/mapping.hpp"
+#include "py/numbers.hpp"
+#include "py/rebind.hpp"
+#include "py/unpack.hpp"
+
+namespace nb = nanobind;
+namespace hp = halvane::py;
+
+namespace {
+
+hp::Rebindable pulse_compute;
+
+nb::object attr_of(nb::handle obj, nb::handle name) {
+  return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
+void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
+  if (PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()) < 0) hp::rethrow();
+}
+
+void init(nb::handle self, nb::handle pds, nb::handle start, nb::handle stop,
+          nb::handle offset_global, nb::handle extra) {
+  set_attr(self, HV_KEY("pds"), pds);
+  set_attr(self, HV_KEY("start"), start);
+  set_attr(self, HV_KEY("stop"), stop);
+  set_attr(self, HV_KEY("offset_global"), offset_global);
+  set_attr(self, HV_KEY("extra"), extra);
+}
+
+void lshift(nb::handle self, nb::handle n) {
+  nb::object it = hp::steal_or_throw(PyObject_GetIter(attr_of(self, HV_KEY("pds")).ptr()));
+  while (PyObject *p_ = PyIter_Next(it.ptr())) {
+    nb::object p = nb::steal(p_);
+    nb::object pos = hp::getitem(p, HV_KEY("pos"));
+    hp::setitem(p, HV_KEY("pos"), hp::steal_or_throw(PyNumber_InPlaceAdd(pos.ptr(), n.ptr())));
+  }
+  if (PyErr_Occurred()) hp::rethrow();
+}
+
+/// The number of samples k >= 0 with start + k/rate < stop: the product
+/// (stop - start) * rate rounded up, where a product within 1e-9 (relative)
+/// of a whole number counts as that number, so that rounding in the window
+/// bounds neither adds a sample at `stop` nor drops the last one before it.
+long long window_samples(nb::handle start, nb::handle stop, nb::handle rate) {
+  double x = (hp::to_double(stop) - hp::to_double(start)) * hp::to_double(rate);
+  if (!std::isfinite(x)) hp::raise(PyExc_ValueError, "the sample count of the window is not finite");
+  if (x <= 0) return 0;
+  double whole = std::nearbyint(x);
+  double n = std::fabs(x - whole) <= 1e-9 * std::fmax(1.0, x) ? whole : std::ceil(x);
+  if (n > 9e18) hp::raise(PyExc_OverflowError, "the window has too many samples");
+  return static_cast<long long>(n);
+}
+
+nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handle, nb::handle) {
+  if (!sample_rate.is_none()) set_attr(self, HV_KEY("sample_rate"), sample_rate);
+  nb::object start = attr_of(self, HV_KEY("start"));
+  nb::object stop = attr_of(self, HV_KEY("stop"));
+  nb::object rate = attr_of(self, HV_KEY("sample_rate"));
+  nb::dict li;
+  li["st"] = start;
+  li["N"] = nb::int_(window_samples(start, stop, rate));
+  li["srate"] = rate;
+  li["offset_global"] = attr_of(self, HV_KEY("offset_global"));
+  nb::object extra = attr_of(self, HV_KEY("extra"));
+  if (!extra.is_none()) li["extra"] = extra;
+  set_attr(self, HV_KEY("li"), li);
+
+  nb::object driver = attr_of(pulse_compute.current(), HV_KEY("pdc2pulse"));
+  nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
+  auto [X, W, S] = hp::unpack<3>(r);
+  return W;
+}
+
+}  // namespace
+
+NB_MODULE(wavespec, m) {
+  m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
+  m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
+  pulse_compute.bind(m, "pulse_compute");
+  nb::object cls = hp::make_class(
+      m, "WaveSpec", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
+      "One control line: a pulse description list and the window [start, stop).\n\n"
+      "``ws << t`` moves every pulse by ``t`` seconds (in place, in the shared\n"
+      "dicts); ``ws.sample(rate)`` samples the window at ``rate`` samples per\n"
+      "second and returns the modulated line signal. The line rests at\n"
+      "``offset_global`` (set it in the constructor or as an attribute at any\n"
+      "time); ``extra``, when not None, holds the IIR stages of the driver's\n"
+      "sampling record.");
+  hp::def_method(cls, "__init__", &init, hp::arg("pds"), hp::arg("start") = nb::int_(0),
+                 hp::arg("stop") = nb::float_(50e-6), hp::arg("offset_global") = nb::int_(0),
+                 hp::arg("extra") = nb::none(),
+                 nb::sig("def __init__(self, pds: list, start: float = 0, stop: float = 5e-05, "
+                         "offset_global: complex = 0, extra: dict | None = None) -> None"),
+                 "Parameters\n----------\n"
+                 "pds : list\n"
+                 "    The pulse description list of the line; kept, not copied.\n"
+                 "start, stop : float\n    The window [start, stop), seconds.\n"
+                 "offset_global : number\n"
+                 "    Resting level of the line before its first level step.\n"
+                 "extra : dict or None\n"
+                 "    IIR stages for the driver: each value ``[A, B, tau, Ts]``.");
+  hp::def_method(cls, "__lshift__", &lshift, hp::arg("n"),
+                 nb::sig("def __lshift__(self, n: float) -> None"),
+                 "Add ``n`` to the ``pos`` of every pulse description, in list order.");
+  hp::def_method(cls, "sample", &sample, hp::arg("sample_rate") = nb::none(),
+                 hp::arg("out") = nb::none(), hp::arg("chunk_size") = nb::none(),
+                 hp::arg("function_lib") = nb::none(),
+                 nb::sig("def sample(self, sample_rate: float | None = None, out: typing.Any = None, "
+                         "chunk_size: typing.Any = None, function_lib: typing.Any = None) "
+                         "-> numpy.ndarray"),
+                 "Sample the window [start, stop) and return the modulated signal.\n\n"
+                 "Parameters\n----------\n"
+                 "sample_rate : float, optional\n"
+                 "    Samples per second; stored as ``sample_rate``. Omitted, the rate of\n"
+                 "    the previous call is used.\n"
+                 "out, chunk_size, function_lib\n    Accepted and ignored.\n\n"
+                 "Returns\n-------\nnumpy.ndarray\n"
+                 "    ``W`` of ``pulse_compute.pdc2pulse(self.pds, self.li)``, complex128.\n"
+                 "    ``self.li`` is the record ``{'st': start, 'N': N, 'srate': rate,\n"
+                 "    'offset_global': offset_global}`` (plus ``'extra'`` when set), where\n"
+                 "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"
+                 "    before stop (a product within 1e-9 of a whole number counts as it).");
+}

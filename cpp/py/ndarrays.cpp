@@ -1,0 +1,80 @@
+// numpy arrays and scalars seen from C++.
+#include "py/ndarrays.hpp"
+#include <cstdint>
+#include <cstring>
+
+namespace halvane::py {
+
+namespace {
+
+struct NumpyTypes {
+  nb::object module, empty, f64, c128, ndarray, real_scalars, complex_scalars;
+};
+
+const NumpyTypes &types() {
+  // Kept for the life of the interpreter, like the module itself.
+  static NumpyTypes *t = [] {
+    auto *n = new NumpyTypes;
+    n->module = nb::module_::import_("numpy");
+    n->empty = n->module.attr("empty");
+    n->f64 = n->module.attr("float64");
+    n->c128 = n->module.attr("complex128");
+    n->ndarray = n->module.attr("ndarray");
+    n->real_scalars = nb::make_tuple(n->module.attr("integer"), n->module.attr("floating"),
+                                     n->module.attr("bool_"));
+    n->complex_scalars = n->module.attr("complexfloating");
+    return n;
+  }();
+  return *t;
+}
+
+}  // namespace
+
+nb::handle numpy() { return types().module; }
+
+nb::object empty(nb::handle n, Dtype dtype) {
+  const NumpyTypes &t = types();
+  return t.empty(n, dtype == Dtype::float64 ? t.f64 : t.c128);
+}
+
+nb::object empty(Py_ssize_t n, Dtype dtype) {
+  return empty(steal_or_throw(PyLong_FromSsize_t(n)), dtype);
+}
+
+std::optional<ArrayView> view(nb::handle obj, bool writable) {
+  int is_array = PyObject_IsInstance(obj.ptr(), types().ndarray.ptr());
+  if (is_array < 0) rethrow();
+  if (!is_array) return std::nullopt;
+  Py_buffer b;
+  int flags = PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
+  if (PyObject_GetBuffer(obj.ptr(), &b, flags) < 0) {
+    PyErr_Clear();  // read-only or unusual layout: not viewable natively
+    return std::nullopt;
+  }
+  std::optional<ArrayView> v;
+  const char *f = b.format ? b.format : "B";
+  std::optional<Dtype> d;
+  if (std::strcmp(f, "d") == 0 && b.itemsize == 8) d = Dtype::float64;
+  if (std::strcmp(f, "Zd") == 0 && b.itemsize == 16) d = Dtype::complex128;
+  if (d && b.ndim == 1 && b.strides[0] % b.itemsize == 0 &&
+      reinterpret_cast<std::uintptr_t>(b.buf) % 8 == 0)
+    v = ArrayView{*d, b.buf, b.shape[0], b.strides[0] / b.itemsize};
+  // The array object keeps its memory; the caller holds a reference to it.
+  PyBuffer_Release(&b);
+  return v;
+}
+
+NumKind num_kind(nb::handle v) {
+  PyObject *o = v.ptr();
+  if (PyFloat_Check(o) || PyLong_Check(o)) return NumKind::real;
+  if (PyComplex_Check(o)) return NumKind::complex;
+  const NumpyTypes &t = types();
+  int r = PyObject_IsInstance(o, t.real_scalars.ptr());
+  if (r < 0) rethrow();
+  if (r) return NumKind::real;
+  r = PyObject_IsInstance(o, t.complex_scalars.ptr());
+  if (r < 0) rethrow();
+  return r ? NumKind::complex : NumKind::other;
+}
+
+}  // namespace halvane::py

@@ -1,0 +1,47 @@
+// numpy arrays and scalars seen from C++.
+//
+// Arrays are made by numpy itself (so large ones get its allocator and its
+// huge-page advice) and read or written through the buffer protocol; only
+// one-dimensional float64 and complex128 arrays are viewed natively, which is
+// what the callers' fast paths need. Anything else is for the caller to hand
+// to the interpreter.
+#pragma once
+#include <complex>
+#include <cstddef>
+#include <optional>
+#include "py/errors.hpp"
+
+namespace halvane::py {
+
+/// The numpy module, imported on first use.
+nb::handle numpy();
+
+enum class Dtype { float64, complex128 };
+
+/// A new uninitialised numpy array of n elements: numpy.empty(n, dtype).
+nb::object empty(nb::handle n, Dtype dtype);
+nb::object empty(Py_ssize_t n, Dtype dtype);
+
+/// A one-dimensional float64 or complex128 numpy array, as pointer and stride.
+struct ArrayView {
+  Dtype dtype;
+  void *data;
+  Py_ssize_t size;
+  Py_ssize_t stride;  ///< in elements
+  double *real() const { return static_cast<double *>(data); }
+  std::complex<double> *cplx() const { return static_cast<std::complex<double> *>(data); }
+};
+
+/// A view of `obj` when it is a numpy array of one of those layouts (native
+/// byte order, element-aligned strides), else nothing. The caller keeps `obj`
+/// alive while it uses the view.
+std::optional<ArrayView> view(nb::handle obj, bool writable = false);
+
+/// How a Python number would combine with arrays.
+enum class NumKind { real, complex, other };
+
+/// int, float and numpy integer, bool and floating scalars are real; complex
+/// and numpy complex scalars are complex; everything else is other.
+NumKind num_kind(nb::handle v);
+
+}  // namespace halvane::py

@@ -1,0 +1,166 @@
+"""Pre-distortion filters: cal_iir_coef, IIR_filtering, FIR_filtering, fix."""
+
+import numpy as np
+import pytest
+import scipy.signal
+
+from halvane import wavespec_handling as wh
+
+RNG = np.random.default_rng(7)
+X = np.linspace(0, 1e-6, 200, endpoint=False)
+Y_REAL = RNG.normal(size=200)
+Y_CPLX = RNG.normal(size=200) + 1j * RNG.normal(size=200)
+
+
+def ref_cal(A, B, tau, Ts):
+    lam = 2 * A * tau + 2 * B * tau + A * Ts
+    return [(2 * tau + Ts) / lam - 1, (-2 * tau + Ts) / lam + 1, (2 * A * tau + 2 * B * tau - A * Ts) / lam - 1]
+
+
+def ref_iir(b0, b1, a1, y):
+    return scipy.signal.lfilter([b0, b1], [1, -a1], y, -1, np.zeros(1))[0]
+
+
+def ref_fir(b, start_time, adjust, X, Y):
+    out = np.copy(Y)
+    start = int(start_time * 1e-6 / ((X[-1] - X[0]).real / len(X)))
+    for n in range(start, start + len(b)):
+        if n == len(X) - 1:
+            break
+        out[n] = 0
+        for k in range(n - start + 1):
+            out[n] += adjust * b[k] * Y[n - k]
+    return out
+
+
+@pytest.mark.parametrize("model", [[0.9, 0.1, 2e-7, 5e-10], [1.2, -0.3, 1e-8, 1e-9], [1, 0, 3e-7, 5e-10]])
+def test_cal_iir_coef_is_the_bilinear_formula(model):
+    assert wh.cal_iir_coef(model) == pytest.approx(ref_cal(*model), rel=1e-15, abs=1e-15)
+
+
+def test_cal_iir_coef_without_exponential_part_is_an_identity_stage():
+    b0, b1, a1 = np.array(wh.cal_iir_coef([1, 0, 3e-7, 5e-10])) + [1, -1, 1]
+    assert b0 == pytest.approx(1) and a1 == pytest.approx(-b1)
+    np.testing.assert_allclose(wh.fix(X, Y_REAL, [wh.cal_iir_coef([1, 0, 3e-7, 5e-10])], None), Y_REAL,
+                               rtol=0, atol=1e-12)
+
+
+@pytest.mark.parametrize("arg, exc, msg", [
+    ([1, 2, 3], ValueError, "not enough values to unpack (expected 4, got 3)"),
+    ([1, 2, 3, 4, 5], ValueError, "too many values to unpack (expected 4)"),
+    (5, TypeError, "cannot unpack non-iterable int object"),
+    ([0, 0, 1, 1], ZeroDivisionError, "division by zero"),
+])
+def test_cal_iir_coef_errors(arg, exc, msg):
+    with pytest.raises(exc, match=f"^{msg}".replace("(", r"\(").replace(")", r"\)")):
+        wh.cal_iir_coef(arg)
+
+
+@pytest.mark.parametrize("coefs", [(0.9, -0.4, 0.7), (1, 0, 0), (1.1 + 0.2j, -0.5, 0.3 - 0.1j),
+                                   (np.float64(0.5), np.float64(0.2), np.float64(-0.9))])
+@pytest.mark.parametrize("y", [Y_REAL, Y_CPLX, Y_CPLX[::3], Y_REAL[:0], Y_REAL[:1]])
+def test_iir_filtering_matches_lfilter(coefs, y):
+    before = y.copy()
+    got = wh.IIR_filtering(*coefs, [X, y])
+    want = ref_iir(*coefs, y)
+    assert got.dtype == want.dtype and got.shape == want.shape
+    np.testing.assert_allclose(got, want, rtol=1e-12, atol=1e-12 * max(1, np.abs(want).max(initial=0)))
+    np.testing.assert_array_equal(y, before)
+
+
+@pytest.mark.parametrize("y", [list(Y_REAL[:5]), Y_REAL.astype(np.float32), np.arange(6)])
+def test_iir_filtering_of_other_inputs_is_lfilters(y):
+    np.testing.assert_array_equal(wh.IIR_filtering(0.9, -0.4, 0.7, [X, y]), ref_iir(0.9, -0.4, 0.7, y))
+
+
+def test_iir_filtering_calls_a_rebound_lfilter(monkeypatch):
+    calls = []
+
+    def fake(b, a, x, axis, zi):
+        calls.append((b, a, x, axis, zi))
+        return [1.0, 2.0], None
+
+    monkeypatch.setattr(wh, "lfilter", fake)
+    out = wh.IIR_filtering(0.5, 0.25, 0.125, [X, Y_REAL])
+    (b, a, x, axis, zi), = calls
+    assert b == [0.5, 0.25] and a == [1, -0.125] and x is Y_REAL and axis == -1
+    np.testing.assert_array_equal(zi, np.zeros(1))
+    assert isinstance(out, np.ndarray) and out.tolist() == [1.0, 2.0]
+
+
+FIR_CASES = [([1, 1], 0, 1), ([0.5, -0.25, 0.125], 0.1, 2), ([1], 0, 1), ([1.0] * 30, 0.9, 0.5),
+             ([0.3, 0.7], -0.01, 1.5)]
+
+
+@pytest.mark.parametrize("b, start_time, adjust, y", [c + (Y_REAL,) for c in FIR_CASES]
+                         + [c + (Y_CPLX,) for c in FIR_CASES] + [([2.0, 1.0], 0.5, 1j, Y_CPLX)])
+def test_fir_filtering_matches_the_loop(b, start_time, adjust, y):
+    before = y.copy()
+    got = wh.FIR_filtering(b, start_time, adjust, [X, y])
+    want = ref_fir(b, start_time, adjust, X, y)
+    assert got.dtype == y.dtype
+    np.testing.assert_allclose(got, want, rtol=1e-14, atol=1e-14)
+    np.testing.assert_array_equal(y, before)
+
+
+def test_fir_two_taps_by_hand():
+    x, y = np.arange(4.0), np.array([1.0, 2.0, 4.0, 8.0])
+    assert wh.FIR_filtering([1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 4.0, 8.0]
+    # A window reaching the end stops before the last sample.
+    assert wh.FIR_filtering([1, 1, 1, 1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 7.0, 8.0]
+
+
+PERIOD = (X[-1] - X[0]) / len(X)
+
+
+@pytest.mark.parametrize("start_time, msg", [
+    (2.0, f"index {int(2e-6 / PERIOD)} is out of bounds for axis 0 with size 200"),
+    (-2.0, f"index {int(-2e-6 / PERIOD)} is out of bounds for axis 0 with size 200"),
+    (1e30, "cannot fit 'int' into an index-sized integer"),
+])
+def test_fir_window_outside_the_array_raises_index_error(start_time, msg):
+    with pytest.raises(IndexError, match=f"^{msg}$"):
+        wh.FIR_filtering([1, 1], start_time, 1, [X, Y_REAL])
+
+
+def test_fir_window_past_a_shorter_sample_array_raises_index_error():
+    with pytest.raises(IndexError, match="^index 10 is out of bounds for axis 0 with size 10$"):
+        wh.FIR_filtering([1.0] * 20, 0.0, 1, [X, Y_REAL[:10]])
+
+
+def test_fix_without_stages_copies():
+    out = wh.fix(X, Y_CPLX, None, None)
+    assert out is not Y_CPLX
+    np.testing.assert_array_equal(out, Y_CPLX)
+    np.testing.assert_array_equal(wh.fix(X, Y_CPLX, None, ([1], 0, 1)), Y_CPLX)
+
+
+def test_fix_runs_iir_stages_in_order_then_fir():
+    m1, m2 = wh.cal_iir_coef([0.9, 0.1, 2e-7, 5e-9]), wh.cal_iir_coef([1.05, -0.08, 4e-8, 5e-9])
+    fir = ([0.9, 0.1], 0.2, 1.0)
+    want = Y_CPLX
+    for F in (m1, m2):
+        want = ref_iir(*(np.array(F) + [1, -1, 1]), want)
+    want = ref_fir(*fir, X, want)
+    got = wh.fix(X, Y_CPLX, [m1, m2], fir)
+    np.testing.assert_allclose(got, want, rtol=1e-12, atol=1e-12)
+    np.testing.assert_allclose(wh.fix(X, Y_CPLX, [m2, m1], fir), got, rtol=1e-12, atol=1e-12)
+    np.testing.assert_array_equal(wh.fix(X, Y_CPLX, [], fir), wh.fix(X, Y_CPLX, None, fir))
+
+
+def test_fix_looks_up_the_stages_at_call_time(monkeypatch):
+    seen = []
+    monkeypatch.setattr(wh, "IIR_filtering", lambda b0, b1, a1, w: seen.append(("iir", b0, b1, a1, w)) or w[1] + 1)
+    monkeypatch.setattr(wh, "FIR_filtering", lambda b, t, g, w: seen.append(("fir", b, t, g, w)) or w[1] * 2)
+    out = wh.fix(X, Y_REAL, [[0.5, 0.5, 0.5]], ([1], 0, 3))
+    np.testing.assert_array_equal(out, (Y_REAL + 1) * 2)
+    (tag, b0, b1, a1, w), (tag2, b, t, g, w2) = seen
+    assert (b0, b1, a1) == (1.5, -0.5, 1.5) and w[0] is X and w[1] is not Y_REAL
+    assert (b, t, g) == ([1], 0, 3) and isinstance(w2, list)
+
+
+@pytest.mark.parametrize("iir, fir, exc", [([[1, 2]], None, ValueError), (None, ([1], 0), ValueError),
+                                           (5, None, TypeError)])
+def test_fix_bad_stages(iir, fir, exc):
+    with pytest.raises(exc):
+        wh.fix(X, Y_REAL, iir, fir)
