@@ -11,6 +11,7 @@
 #include <vector>
 #include "kernels/fir.hpp"
 #include "py/args.hpp"
+#include "py/arith.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
@@ -25,20 +26,14 @@ namespace {
 
 hp::Rebindable lfilter_binding, iir_binding, fir_binding;
 
+using hp::add, hp::sub, hp::mul, hp::item;
 nb::object num(PyObject *o) { return hp::steal_or_throw(o); }
-nb::object add(nb::handle a, nb::handle b) { return num(PyNumber_Add(a.ptr(), b.ptr())); }
-nb::object sub(nb::handle a, nb::handle b) { return num(PyNumber_Subtract(a.ptr(), b.ptr())); }
-nb::object mul(nb::handle a, nb::handle b) { return num(PyNumber_Multiply(a.ptr(), b.ptr())); }
-nb::object div(nb::handle a, nb::handle b) { return num(PyNumber_TrueDivide(a.ptr(), b.ptr())); }
 nb::object np_copy(nb::handle a) { return hp::numpy().attr("copy")(a); }
 template <typename... T>
 nb::list list_of(const T &...items) {
   nb::list l;
   (l.append(items), ...);
   return l;
-}
-nb::object item(nb::handle seq, Py_ssize_t k) {
-  return num(PyObject_GetItem(seq.ptr(), nb::int_(k).ptr()));
 }
 
 /// The stage of three coefficients when all are numbers; `real` is set when
@@ -136,9 +131,9 @@ nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
   Py_ssize_t data_len = PyObject_Length(X.ptr());
   if (data_len < 0) hp::rethrow();
   nb::object time_period = sub(item(X, data_len - 1), item(X, 0)).attr("real");
-  nb::object sampling_period = div(time_period, nb::int_(data_len));
+  nb::object sampling_period = hp::truediv(time_period, nb::int_(data_len));
   nb::object start = num(PyNumber_Long(
-      div(mul(start_time.attr("real"), nb::float_(1e-6)), sampling_period.attr("real")).ptr()));
+      hp::truediv(mul(start_time.attr("real"), nb::float_(1e-6)), sampling_period.attr("real")).ptr()));
   Py_ssize_t N = PyObject_Length(b.ptr());
   if (N < 0) hp::rethrow();
 
@@ -208,9 +203,9 @@ nb::object cal_iir_coef(nb::handle input_list) {
   nb::object two_B_tau = mul(mul(two, B), tau);
   nb::object A_Ts = mul(A, Ts);
   nb::object lambda_val = add(add(two_A_tau, two_B_tau), A_Ts);
-  nb::object c0 = sub(div(add(mul(two, tau), Ts), lambda_val), one);
-  nb::object c1 = add(div(add(mul(nb::int_(-2), tau), Ts), lambda_val), one);
-  nb::object c2 = sub(div(sub(add(two_A_tau, two_B_tau), A_Ts), lambda_val), one);
+  nb::object c0 = sub(hp::truediv(add(mul(two, tau), Ts), lambda_val), one);
+  nb::object c1 = add(hp::truediv(add(mul(nb::int_(-2), tau), Ts), lambda_val), one);
+  nb::object c2 = sub(hp::truediv(sub(add(two_A_tau, two_B_tau), A_Ts), lambda_val), one);
   return list_of(c0, c1, c2);
 }
 

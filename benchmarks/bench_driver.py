@@ -1,0 +1,182 @@
+"""Sampling-driver benchmark: halvane's pdc2pulse against the numpy steps.
+
+    PYTHONPATH=build/b/pkg python benchmarks/bench_driver.py [--repeat 5]
+
+Workloads:
+  (a) one line of 1,000,000 samples at 2e9 samples/s, 2,000 DRAG'd "cos"
+      pulses of 20-40 ns with detuning on a 5 GHz carrier;
+  (b) (a) plus 10 level steps and two IIR stages in `extra`;
+  (c) 64 lines of (a) sampled from 2 threads against 1 thread;
+  (d) the peak memory of one call of (b) against its three result arrays.
+The baseline is the driver's algorithm written directly in numpy and SciPy,
+as a user would; both run interleaved in one process and must agree.
+"""
+
+import argparse
+import statistics
+import threading
+import time
+import tracemalloc
+
+import numpy as np
+import scipy.signal
+
+from halvane import wavespec_handling as wh
+
+
+# ---- the numpy baseline ---------------------------------------------------
+
+def sine_edge(X, x0, w_=1e-10, a_=0, b_=1):
+    w = w_ if w_ > 1e-10 else 1e-10
+    a, b = min(a_, b_), max(a_, b_)
+
+    def seige(x):
+        return np.pi * (x * (b - a) / w + (b + a - 1) / 2)
+
+    l, r = sorted((np.sin(seige(-w / 2)), np.sin(seige(w / 2))))
+    Y = np.zeros(len(X), dtype=np.complex128)
+    Y += ((X >= x0 - w / 2) & (X < x0 + w / 2)) * (np.sin(seige(X - x0)) - l) / (r - l)
+    Y += X >= x0 + w / 2
+    return Y
+
+
+def cosine(X, pd, cp={}):
+    if np.abs(pd["width"]) < 1e-14:
+        p, w = pd["pos"], pd["width"] + pd["plateau"]
+        return pd["amp"] * (((X >= p) & (X < p + w)) + 0j)
+    p = pd["pos"] + pd["width"] / 4
+    return (pd["amp"] * sine_edge(X, p, pd["width"] / 2, 0, 1)
+            * sine_edge(-X, -(p + pd["width"] / 2 + pd["plateau"]), pd["width"] / 2, 0, 1))
+
+
+def carrier(X, freq, ph=0, imb=0):
+    A, B, p2 = np.cos(np.pi / 4 + imb) * np.sqrt(2), np.sin(np.pi / 4 + imb) * np.sqrt(2), np.pi / 2 + ph
+    return A * np.cos(2 * np.pi * freq * X) - 1j * B * np.cos(2 * np.pi * freq * X + p2)
+
+
+def grad(sh):
+    return 0 * sh if len(sh) < 2 else np.gradient(sh)
+
+
+def numpy_pdc2pulse(pds, li):
+    N, srate, gof, tx_st = li["N"], li["srate"], li["offset_global"], li.get("st", 0)
+    X = np.linspace(tx_st, tx_st + N / srate, N, endpoint=False)
+    W = np.zeros(N, dtype=np.complex128)
+    S = np.zeros(N, dtype=np.complex128)
+    W.fill(gof)
+    S.fill(gof)
+    bias = gof
+    for pd in pds:
+        a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
+        st, ed = max(a - 5, 0), min(a + b + 5, N)
+        if "edge_shape" in pd:
+            st += 5
+            edge = (pd["amp"] - bias) * sine_edge(X[st:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
+            W[st:] = edge
+            S[st:] = edge
+            bias = pd["amp"]
+            continue
+        if ed - st < 2:
+            continue
+        wX = X[st:ed]
+        sh = cosine(wX, pd, {})
+        sh += 1j * grad(sh) * srate * pd.get("drag_scale", 0)
+        for drag in pd.get("drag_list", []):
+            sh += 1j * grad(sh) * srate * drag
+        center = (pd["width"] + pd["plateau"]) / 2 + pd["pos"]
+        sh = (pd.get("amp_scale", 1) * np.exp(1j * (pd["phase"] + pd["phase1"])) * sh
+              * np.exp(2j * np.pi * pd.get("drag_detuning", 0) * (wX - center)))
+        cr = carrier(wX, pd["freq"], 0, 0)
+        W[st:ed] += sh * cr
+        S[st:ed] += sh
+    if "extra" in li and isinstance(li["extra"], dict):
+        Y = np.copy(W) - gof
+        for A, B, tau, Ts in li["extra"].values():
+            lam = 2 * A * tau + 2 * B * tau + A * Ts
+            b0, b1, a1 = (2 * tau + Ts) / lam, (Ts - 2 * tau) / lam, (2 * A * tau + 2 * B * tau - A * Ts) / lam
+            Y, _ = scipy.signal.lfilter([b0, b1], [1, -a1], Y, -1, np.zeros(1))
+        W[:] = Y + gof
+    return X, W, S
+
+
+# ---- workloads --------------------------------------------------------------
+
+def workload(steps, seed=1):
+    rng = np.random.default_rng(seed)
+    pds = [dict(shape="cos", pos=k * 250e-9 + rng.uniform(0, 50e-9), width=rng.uniform(20e-9, 40e-9),
+                plateau=0.0, amp=rng.uniform(0.1, 0.9), freq=5e9, phase=rng.uniform(-np.pi, np.pi),
+                phase1=0.0, drag_scale=rng.uniform(-5e-10, 5e-10), drag_detuning=rng.uniform(-2e7, 2e7))
+           for k in range(2000)]
+    li = dict(N=1_000_000, srate=2e9, offset_global=0.0)
+    if steps:
+        for k in range(10):
+            pds.insert(200 * k + 100, dict(edge_shape="sine_edge", pos=k * 50e-6 + 3e-6, width=10e-9,
+                                           plateau=0, amp=0.05 * (k % 3)))
+        li["extra"] = {"fast": [1.02, -0.02, 2e-8, 5e-10], "slow": [0.97, 0.03, 1e-6, 5e-10]}
+    return pds, li
+
+
+def median_time(f, repeat):
+    ts = []
+    for _ in range(repeat):
+        t = time.perf_counter()
+        f()
+        ts.append(time.perf_counter() - t)
+    return statistics.median(ts)
+
+
+def compare(name, pds, li, repeat):
+    got, want = wh.pdc2pulse(pds, li), numpy_pdc2pulse(pds, li)
+    scale = max(1.0, np.abs(want[1]).max())
+    assert np.array_equal(got[0], want[0])
+    assert np.abs(got[1] - want[1]).max() < 1e-12 * scale and np.abs(got[2] - want[2]).max() < 1e-12 * scale
+    t_np, t_hv = [], []
+    for _ in range(repeat):  # interleaved
+        t_np.append(median_time(lambda: numpy_pdc2pulse(pds, li), 1))
+        t_hv.append(median_time(lambda: wh.pdc2pulse(pds, li), 3))
+    a, b = statistics.median(t_np), statistics.median(t_hv)
+    print(f"({name}) numpy {a * 1e3:8.1f} ms   halvane {b * 1e3:7.2f} ms   ratio {a / b:6.1f}x")
+
+
+def threads(pds, li, lines=64, nthreads=2):
+    def run(count):
+        for _ in range(count):
+            wh.pdc2pulse(pds, li)
+
+    def parallel():
+        ts = [threading.Thread(target=run, args=(lines // nthreads,)) for _ in range(nthreads)]
+        for t in ts:
+            t.start()
+        for t in ts:
+            t.join()
+
+    one = median_time(lambda: run(lines), 3)
+    two = median_time(parallel, 3)
+    print(f"(c) {lines} lines: 1 thread {one * 1e3:7.1f} ms   {nthreads} threads {two * 1e3:7.1f} ms"
+          f"   speed-up {one / two:4.2f}x")
+
+
+def peak_memory(pds, li):
+    wh.pdc2pulse(pds, li)
+    tracemalloc.start()
+    base = tracemalloc.get_traced_memory()[0]
+    X, W, S = wh.pdc2pulse(pds, li)
+    peak = tracemalloc.get_traced_memory()[1] - base
+    tracemalloc.stop()
+    results = X.nbytes + W.nbytes + S.nbytes
+    print(f"(d) peak {peak / 2**20:6.1f} MiB for results of {results / 2**20:6.1f} MiB: {peak / results:4.2f}x")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--repeat", type=int, default=5)
+    args = ap.parse_args()
+    a, b = workload(False), workload(True)
+    compare("a", *a, args.repeat)
+    compare("b", *b, args.repeat)
+    threads(*a)
+    peak_memory(*b)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,142 @@
+// The line renderer.
+#include "kernels/render.hpp"
+#include <algorithm>
+#include <cmath>
+#include "kernels/carrier.hpp"
+#include "kernels/grid.hpp"
+#include "kernels/vmath.hpp"
+
+namespace halvane::kernels {
+
+namespace {
+
+/// A run of samples whose base level belongs to one entry (-1: the rest level).
+struct Segment {
+  std::size_t begin, end;
+  std::ptrdiff_t order;
+  const LevelStep *step;
+};
+
+std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
+  std::vector<Segment> segs;
+  std::size_t lim = n;
+  for (auto it = plan.steps.rbegin(); it != plan.steps.rend(); ++it) {
+    if (it->first < lim) {
+      segs.push_back({it->first, lim, static_cast<std::ptrdiff_t>(it->order), &*it});
+      lim = it->first;
+    }
+  }
+  if (lim > 0) segs.push_back({0, lim, -1, nullptr});
+  std::reverse(segs.begin(), segs.end());
+  return segs;
+}
+
+constexpr std::size_t chunk = 2048;
+
+void write_base(const Line &line, const Segment &s, cdouble *scratch) {
+  if (!s.step) {
+    std::fill(line.W + s.begin, line.W + s.end, line.rest);
+    std::fill(line.S + s.begin, line.S + s.end, line.rest);
+    return;
+  }
+  const LevelStep &st = *s.step;
+  if (st.values) {
+    std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
+    std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.S + s.begin);
+    return;
+  }
+  for (std::size_t b = s.begin; b < s.end; b += chunk) {
+    const std::size_t m = std::min(chunk, s.end - b);
+    sine_edge(line.X + b, m, st.x0, st.w, 0, 1, scratch);
+    for (std::size_t k = 0; k < m; ++k) {
+      const cdouble v = cmul(st.A, scratch[k]) + st.B;
+      line.W[b + k] = v;
+      line.S[b + k] = v;
+    }
+  }
+}
+
+bool all_finite(const cdouble *x, std::size_t n) {
+  bool ok = true;
+  for (std::size_t k = 0; k < n; ++k) ok &= std::isfinite(x[k].real()) & std::isfinite(x[k].imag());
+  return ok;
+}
+
+/// Add `sh` (and `sh * cr`, or add_W) over [lo, hi) of the pulse's slice.
+void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdouble *cr,
+                std::size_t lo, std::size_t hi) {
+  for (std::size_t i = lo; i < hi; ++i) {
+    const std::size_t k = i - p.first;
+    line.W[i] += cr ? cmul(sh[k], cr[k]) : p.add_W[k];
+    line.S[i] += sh[k];
+  }
+}
+
+}  // namespace
+
+void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scratch) {
+  // A zero coefficient adds exact zeros to a finite envelope.
+  if (d == cdouble{} && all_finite(sh, n)) return;
+  if (n >= 2) {
+    gradient(sh, n, scratch);
+  } else {
+    for (std::size_t k = 0; k < n; ++k) scratch[k] = cmul(cdouble{0, 0}, sh[k]);
+  }
+  for (std::size_t k = 0; k < n; ++k)
+    sh[k] += cmul(cmul(cmul(cdouble{0, 1}, scratch[k]), cdouble{srate, 0}), d);
+}
+
+void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned, double omega,
+            double center, cdouble *scratch) {
+  if (detuned) {
+    double *arg = reinterpret_cast<double *>(scratch + n);  // the upper half of scratch
+    for (std::size_t k = 0; k < n; ++k) arg[k] = omega * (X[k] - center);
+    vmath::cis(arg, n, scratch);
+  } else {
+    std::fill(scratch, scratch + n, cdouble{1, 0});
+  }
+  for (std::size_t k = 0; k < n; ++k) sh[k] = cmul(cmul(K, sh[k]), scratch[k]);
+}
+
+void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, double srate,
+                    cdouble *out, cdouble *scratch) {
+  const std::size_t n = p.end - p.first;
+  envelope(p.shape, p.params, X + p.first, n, out);
+  for (std::size_t j = 0; j < p.drag_count; ++j)
+    add_drag(out, n, srate, plan.drags[p.drag_first + j], scratch);
+  rotate(out, X + p.first, n, p.K, p.detuned, p.omega, p.center, scratch);
+}
+
+void render(const Line &line, const LinePlan &plan) {
+  if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X);
+
+  std::size_t longest = chunk;
+  for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
+  std::vector<cdouble> sh(longest), cr(longest), scratch(2 * longest);
+
+  const std::vector<Segment> segs = base_segments(plan, line.n);
+  for (const Segment &s : segs) write_base(line, s, scratch.data());
+
+  for (const Pulse &p : plan.pulses) {
+    if (p.end <= p.first) continue;
+    const cdouble *psh = p.add_S, *pcr = nullptr;
+    if (!p.add_S) {
+      pulse_envelope(p, plan, line.X, line.srate, sh.data(), scratch.data());
+      carrier(line.X + p.first, p.end - p.first, p.freq, 0, 0, cr.data());
+      psh = sh.data();
+      pcr = cr.data();
+    }
+    // The base of the segments that a later step owns was written after this
+    // pulse was added, so the pulse survives only on earlier entries' bases.
+    auto it = std::upper_bound(segs.begin(), segs.end(), p.first,
+                               [](std::size_t i, const Segment &s) { return i < s.begin; });
+    for (--it; it != segs.end() && it->begin < p.end; ++it) {
+      if (it->order >= static_cast<std::ptrdiff_t>(p.order)) continue;
+      accumulate(line, p, psh, pcr, std::max(it->begin, p.first), std::min(it->end, p.end));
+    }
+  }
+
+  if (plan.filter) iir_chain_about(line.W, line.n, line.rest, plan.stages.data(), plan.stages.size());
+}
+
+}  // namespace halvane::kernels

@@ -1,0 +1,283 @@
+"""The sampling driver pdc2pulse against the numpy steps it is defined by."""
+
+import copy
+import threading
+
+import numpy as np
+import pytest
+import scipy.signal
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from halvane import wavespec_handling as wh
+
+SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
+
+
+def np_sine_edge(X, x0, w):
+    w = w if w > 1e-10 else 1e-10
+    inside = (X >= x0 - w / 2) & (X < x0 + w / 2)
+    return inside * (np.sin(np.pi * (X - x0) / w) + 1) / 2 + (X >= x0 + w / 2)
+
+
+def ref_pdc2pulse(pds, li):
+    """The driver's steps in numpy; envelopes come from the shape table."""
+    N, srate, gof, tx_st = li["N"], li["srate"], li["offset_global"], li.get("st", 0)
+    X = np.linspace(tx_st, tx_st + N / srate, N, endpoint=False)
+    W = np.zeros(N, complex)
+    W.fill(gof)
+    S, bias = W.copy(), gof
+    for pd in pds:
+        a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
+        st, ed = max(a - 5, 0), min(a + b + 5, N)
+        if "edge_shape" in pd:
+            edge = (pd["amp"] - bias) * np_sine_edge(X[st + 5:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
+            W[st + 5:] = S[st + 5:] = edge
+            bias = pd["amp"]
+            continue
+        if ed - st < 2:
+            continue
+        wX = X[st:ed]
+        shape = pd["shape"]
+        sh = (wh.shapeTable[shape] if isinstance(shape, str) else shape)(wX, pd, {})
+        for d in [pd.get("drag_scale", 0), *pd.get("drag_list", [])]:
+            sh = sh + 1j * (np.gradient(sh) if len(sh) > 1 else 0 * sh) * srate * d
+        center = (pd["width"] + pd["plateau"]) / 2 + pd["pos"]
+        sh = (pd.get("amp_scale", 1) * np.exp(1j * (pd["phase"] + pd["phase1"])) * sh
+              * np.exp(2j * np.pi * pd.get("drag_detuning", 0) * (wX - center)))
+        W[st:ed] += sh * np.exp(2j * np.pi * pd["freq"] * wX)
+        S[st:ed] += sh
+    if isinstance(li.get("extra"), dict):
+        Y = W - gof
+        for A, B, tau, Ts in li["extra"].values():
+            lam = 2 * A * tau + 2 * B * tau + A * Ts
+            b0, b1, a1 = (2 * tau + Ts) / lam, (Ts - 2 * tau) / lam, (2 * A * tau + 2 * B * tau - A * Ts) / lam
+            Y = scipy.signal.lfilter([b0, b1], [1, -a1], Y)
+        W = Y + gof
+    return X, W, S
+
+
+def assert_line(got, want):
+    X, W, S = got
+    np.testing.assert_array_equal(X, want[0])
+    for g, w in zip((W, S), want[1:]):
+        assert g.dtype == np.complex128
+        np.testing.assert_allclose(g, w, rtol=0, atol=1e-12 * max(1.0, np.abs(w).max(initial=0)))
+
+
+def pulse(pos, shape="cos", width=20e-9, plateau=0.0, amp=0.5, freq=5e9, **kw):
+    return dict(shape=shape, pos=pos, width=width, plateau=plateau, amp=amp, freq=freq, phase=0.3, phase1=-0.1,
+                **kw)
+
+
+def step(pos, amp, width=4e-9):
+    return dict(edge_shape="sine_edge", pos=pos, width=width, plateau=0, amp=amp)
+
+
+LI = dict(N=400, srate=2e9, offset_global=0.1, st=-20e-9)
+IIR = {"a": [0.95, 0.05, 3e-7, 5e-10], "b": [1.02, -0.02, 2e-8, 5e-10]}
+
+
+@pytest.mark.parametrize("pds", [
+    [pulse(10e-9), step(15e-9, 0.4)],                 # a step erases the pulse from its first sample
+    [step(15e-9, 0.4), pulse(10e-9)],                 # the pulse rides on the new level
+    [step(-50e-9, 0.3), pulse(0), step(40e-9, -0.2)], # a step before the window, then another
+    [pulse(-25e-9, plateau=10e-9), pulse(170e-9)],    # clipped at both window edges
+    [pulse(1e-6), pulse(-1e-6)],                      # outside the window
+    [pulse(30e-9), pulse(30e-9, shape="hcos", amp=0.2j)],  # two pulses at one time
+    [pulse(5e-9, drag_scale=2e-10, drag_list=[1e-10, -3e-11], drag_detuning=4e6, amp_scale=0.8)],
+])
+@pytest.mark.parametrize("extra", [None, IIR])
+def test_collections_match_numpy(pds, extra):
+    li = dict(LI, extra=extra) if extra else LI
+    assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))
+
+
+def test_level_step_before_the_window_starts_at_sample_five():
+    X, W, S = wh.pdc2pulse([step(-50e-9, 0.3)], LI)
+    np.testing.assert_array_equal(S[:5], 0.1)
+    np.testing.assert_allclose(S[5:], 0.3, rtol=0, atol=1e-15)
+
+
+def test_clipped_pulse_equals_its_samples_in_a_wider_window():
+    p = [pulse(-5e-9, width=30e-9)]
+    X, W, S = wh.pdc2pulse(p, dict(N=100, srate=2e9, offset_global=0))
+    X2, W2, S2 = wh.pdc2pulse(p, dict(N=200, srate=2e9, offset_global=0, st=-50e-9))
+    np.testing.assert_allclose(S, S2[100:], rtol=0, atol=1e-15)
+    np.testing.assert_allclose(W, W2[100:], rtol=0, atol=1e-12)
+
+
+@pytest.mark.parametrize("extra", [None, {}, IIR, "not a dict"])
+def test_empty_collection_rests_at_offset_global(extra):
+    li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
+    X, W, S = wh.pdc2pulse([], li)
+    np.testing.assert_array_equal(X, np.arange(50) / 1e9)
+    np.testing.assert_array_equal(S, np.full(50, 0.25 + 0j))
+    np.testing.assert_allclose(W, 0.25, rtol=0, atol=1e-15)
+
+
+def test_no_samples():
+    X, W, S = wh.pdc2pulse([pulse(0), step(0, 1)], dict(N=0, srate=1e9, offset_global=1, extra=IIR))
+    assert X.shape == W.shape == S.shape == (0,) and W.dtype == S.dtype == np.complex128
+
+
+def test_plain_pulse_adds_its_rotated_envelope():
+    pd = pulse(10e-9, amp=0.7, amp_scale=0.5)
+    X, W, S = wh.pdc2pulse([pd], dict(N=100, srate=2e9, offset_global=0))
+    st, ed = wh.rng(pd, 0, 2e9, 100)
+    env = wh.cosine(X[st:ed], pd) * 0.5 * np.exp(1j * 0.2)
+    np.testing.assert_allclose(S[st:ed], env, rtol=0, atol=1e-15)
+    np.testing.assert_allclose(W[st:ed], env * wh.carrier(X[st:ed], 5e9), rtol=0, atol=1e-15)
+    assert not S[:st].any() and not S[ed:].any()
+
+
+def recorder(calls, f):
+    def wrapped(*args):
+        calls.append(args)
+        return f(*args)
+    return wrapped
+
+
+@pytest.mark.parametrize("name", ["rng", "grad", "carrier", "cal_iir_coef", "fix", "IIR_filtering", "lfilter"])
+def test_rebound_collaborators_are_called(monkeypatch, name):
+    pds = [step(-50e-9, 0.3), pulse(5e-9, drag_scale=1e-10, drag_list=[2e-11]), pulse(60e-9, shape="tanh", epsilon=2)]
+    li = dict(LI, extra=IIR)
+    want = wh.pdc2pulse(pds, li)
+    calls = []
+    monkeypatch.setattr(wh, name, recorder(calls, getattr(wh, name)))
+    assert_line(wh.pdc2pulse(pds, li), want)
+    assert calls
+
+
+def test_rebound_carrier_gets_the_pulse_times(monkeypatch):
+    seen = []
+    monkeypatch.setattr(wh, "carrier", lambda X, f, ph, imb: seen.append((X.copy(), f, ph, imb)) or np.ones(len(X)))
+    pd = pulse(10e-9)
+    X, W, S = wh.pdc2pulse([pd], dict(N=100, srate=2e9, offset_global=0))
+    (x, f, ph, imb), = seen
+    st, ed = wh.rng(pd, 0, 2e9, 100)
+    np.testing.assert_array_equal(x, X[st:ed])
+    assert (f, ph, imb) == (5e9, 0, 0)
+    np.testing.assert_array_equal(W, S)
+
+
+def test_rebound_shape_table_entry(monkeypatch):
+    monkeypatch.setitem(wh.shapeTable, "cos", lambda X, pd, cp: np.full(len(X), 2.0 + 0j))
+    monkeypatch.setitem(wh.shapeTable, "new", lambda X, pd, cp: np.full(len(X), 3.0 + 0j))
+    pds = [pulse(10e-9), pulse(80e-9, shape="new")]
+    li = dict(N=200, srate=2e9, offset_global=0)
+    assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))
+
+
+def test_callable_shape_is_called_with_the_slice_the_description_and_a_new_dict():
+    seen = []
+
+    def shape(X, pd, cp):
+        seen.append((X.copy(), pd, cp))
+        cp["touched"] = True
+        return np.linspace(0, 1, len(X)) + 0j
+
+    pd = pulse(10e-9, shape=shape)
+    li = dict(N=100, srate=2e9, offset_global=0)
+    got = wh.pdc2pulse([pd, pd], li)
+    assert_line(got, ref_pdc2pulse([pd, pd], li))
+    (x1, pd1, cp1), (x2, pd2, cp2) = seen
+    st, ed = wh.rng(pd, 0, 2e9, 100)
+    np.testing.assert_array_equal(x1, got[0][st:ed])
+    assert pd1 is pd and cp1 is not cp2
+
+
+@pytest.mark.parametrize("shape", [42, None, b"cos"])
+def test_shape_neither_str_nor_callable(shape):
+    with pytest.raises(TypeError, match=f"shape {shape!r}"):
+        wh.pdc2pulse([pulse(10e-9, shape=shape)], LI)
+
+
+@pytest.mark.parametrize("pd, li, key", [
+    (pulse(0), {"srate": 1e9, "offset_global": 0}, "N"),
+    (pulse(0), {"N": 10, "offset_global": 0}, "srate"),
+    (pulse(0), {"N": 10, "srate": 1e9}, "offset_global"),
+    ({"pos": 0, "plateau": 0}, LI, "width"),
+    ({"pos": 0, "width": 0}, LI, "plateau"),
+    ({"width": 0, "plateau": 0}, LI, "pos"),
+    ({"edge_shape": "sine_edge", "pos": 0, "width": 0, "plateau": 0}, LI, "amp"),
+    ({"edge_shape": "nope", "pos": 0, "width": 0, "plateau": 0}, LI, "nope"),
+    ({k: v for k, v in pulse(0).items() if k != "shape"}, LI, "shape"),
+    ({k: v for k, v in pulse(0).items() if k != "phase1"}, LI, "phase1"),
+    ({k: v for k, v in pulse(0).items() if k != "freq"}, LI, "freq"),
+    (pulse(0, shape="cosine"), LI, "cosine"),
+    (pulse(0, shape="tanh"), LI, "epsilon"),
+])
+def test_missing_keys(pd, li, key):
+    with pytest.raises(KeyError, match=f"^'{key}'$"):
+        wh.pdc2pulse([pd], li)
+
+
+def test_skipped_pulse_and_level_step_read_no_more_keys():
+    far = {"pos": 1e-3, "width": 0, "plateau": 0}
+    lvl = {"edge_shape": "sine_edge", "pos": 0, "width": 1e-9, "plateau": 0, "amp": 0.5}
+    X, W, S = wh.pdc2pulse([far, lvl], LI)
+    assert S[-1] == 0.5
+
+
+@pytest.mark.parametrize("N, exc, msg", [(-1, ValueError, "Number of samples, -1, must be non-negative."),
+                                         (10 ** 13, MemoryError, ""), (2.5, TypeError, "cannot be interpreted")])
+def test_bad_sample_counts(N, exc, msg):
+    with pytest.raises(exc, match=msg.replace(".", r"\.")):
+        wh.pdc2pulse([], dict(N=N, srate=1e9, offset_global=0))
+
+
+def test_inputs_are_not_modified():
+    pds = [step(-50e-9, 0.3), pulse(5e-9, drag_list=[1e-10]), pulse(20e-9, shape="sine", scale_a=0.2)]
+    li = dict(LI, extra=IIR)
+    before = copy.deepcopy((pds, li))
+    wh.pdc2pulse(tuple(pds), li)
+    assert (pds, li) == before
+
+
+def test_threads_give_the_serial_arrays():
+    lines = [[pulse(k * 1e-9 + j * 40e-9, drag_scale=1e-10, drag_detuning=1e6) for j in range(40)]
+             + [step(k * 7e-9, 0.1 * k)] for k in range(8)]
+    li = dict(N=20000, srate=2e9, offset_global=0.05, extra=IIR)
+    serial = [wh.pdc2pulse(p, li) for p in lines]
+    threaded = [None] * len(lines)
+
+    def run(k):
+        for _ in range(3):
+            threaded[k] = wh.pdc2pulse(lines[k], li)
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(len(lines))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for s, t in zip(serial, threaded):
+        for a, b in zip(s, t):
+            np.testing.assert_array_equal(a, b)
+
+
+def descriptions():
+    num = st.floats(-1, 1, allow_nan=False)
+    amp = st.one_of(num, st.complex_numbers(max_magnitude=1, allow_nan=False, allow_infinity=False))
+    times = st.floats(-60e-9, 260e-9)
+    pulse_ = st.builds(
+        lambda shape, pos, w, pl, a, f, p, dr, dl, dt, sc, eps: dict(
+            shape=shape, pos=pos, width=w, plateau=pl, amp=a, freq=f, phase=p, phase1=p / 2, drag_scale=dr,
+            drag_list=dl, drag_detuning=dt, amp_scale=sc, epsilon=eps, scale_a=0.1, scale_b=0.9),
+        st.sampled_from(SHAPES), times, st.floats(2e-9, 40e-9), st.floats(0, 30e-9), amp, st.floats(-6e9, 6e9),
+        num, st.floats(-5e-10, 5e-10), st.lists(st.floats(-2e-10, 2e-10), max_size=2), st.floats(-2e7, 2e7),
+        num, st.floats(0.5, 3))
+    step_ = st.builds(lambda pos, w, a: dict(edge_shape="sine_edge", pos=pos, width=w, plateau=0, amp=a),
+                      times, st.floats(0, 10e-9), amp)
+    return st.lists(st.one_of(pulse_, pulse_, step_), max_size=12)
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(pds=descriptions(), st_=st.floats(-50e-9, 50e-9), gof=st.floats(-1, 1), iir=st.booleans())
+def test_property_matches_numpy(pds, st_, gof, iir):
+    li = dict(N=500, srate=2e9, offset_global=gof, st=st_)
+    if iir:
+        li["extra"] = IIR
+    with np.errstate(all="ignore"):
+        want = ref_pdc2pulse(pds, li)
+    assert_line(wh.pdc2pulse(pds, li), want)
