@@ -1,0 +1,94 @@
+// Call-time bindings of the rule module.
+#include "modules/rule/collaborators.hpp"
+#include <array>
+#include "py/members.hpp"
+#include "py/pulses.hpp"
+#include "py/qubits.hpp"
+#include "py/routing.hpp"
+#include "py/tags.hpp"
+
+namespace halvane::rule {
+namespace hp = halvane::py;
+
+namespace {
+
+hp::Rebindable brick, move_track_global;
+hp::Member catch_fn, pulse_duration_fn, check_iterable_fn, from_xqubits_fn, to_xqubits_fn, isit_fn;
+
+bool truth(nb::handle v) {
+  int r = PyObject_IsTrue(v.ptr());
+  if (r < 0) hp::rethrow();
+  return r == 1;
+}
+
+/// str(index), shared for the small indices every track and pulse uses.
+nb::object index_text(Py_ssize_t i) {
+  static std::array<PyObject *, 64> cache{};
+  if (i >= 0 && i < static_cast<Py_ssize_t>(cache.size())) {
+    PyObject *&s = cache[static_cast<std::size_t>(i)];
+    if (!s) s = hp::steal_or_throw(PyUnicode_FromFormat("%zd", i)).release().ptr();
+    return nb::borrow(s);
+  }
+  return hp::steal_or_throw(PyUnicode_FromFormat("%zd", i));
+}
+
+}  // namespace
+
+void bind_collaborators(nb::handle module) {
+  brick.bind(module, "brick");
+  move_track_global.bind(module, "move_track");
+  catch_fn.bind(brick, "catch");
+  pulse_duration_fn.bind(brick, "pulse_duration");
+  check_iterable_fn.bind(brick, "check_iterable");
+  from_xqubits_fn.bind(brick, "from_xqubits");
+  to_xqubits_fn.bind(brick, "to_xqubits");
+  isit_fn.bind(brick, "isit");
+}
+
+nb::object catch_kw(nb::handle kwds, nb::handle w) {
+  nb::object f = catch_fn.current();
+  if (catch_fn.is_original(f)) return hp::catch_kw(kwds, w);
+  return f(kwds, w);
+}
+
+nb::object catch_index(nb::handle kwds, Py_ssize_t index) {
+  nb::object f = catch_fn.current();
+  if (!catch_fn.is_original(f)) return f(kwds, index_text(index));
+  // Nothing to route: the result is a new empty dict whatever the target.
+  if (PyDict_CheckExact(kwds.ptr()) && PyDict_GET_SIZE(kwds.ptr()) == 0) return nb::dict();
+  return hp::catch_kw(kwds, index_text(index));
+}
+
+nb::object pulse_duration(nb::handle pd) {
+  nb::object f = pulse_duration_fn.current();
+  if (pulse_duration_fn.is_original(f)) return hp::pulse_duration(pd);
+  return f(pd);
+}
+
+bool check_iterable(nb::handle w) { return truth(check_iterable_fn.current()(w)); }
+
+nb::object from_xqubits(nb::handle text) {
+  nb::object f = from_xqubits_fn.current();
+  if (from_xqubits_fn.is_original(f)) return hp::from_xqubits(text);
+  return f(text);
+}
+
+nb::object to_xqubits(nb::handle qubits) {
+  nb::object f = to_xqubits_fn.current();
+  if (to_xqubits_fn.is_original(f)) return hp::to_xqubits(qubits);
+  return f(qubits);
+}
+
+bool isit(nb::handle w, nb::handle t) {
+  nb::object f = isit_fn.current();
+  if (isit_fn.is_original(f)) return hp::tag_is(w, HV_KEY("__maj_type__"), t);
+  return truth(f(w, t));
+}
+
+void move_track(nb::handle track, nb::handle w) {
+  nb::object f = nb::borrow(move_track_global.current());
+  if (move_track_global.is_original(f)) return hp::move_track(track, w);
+  f(track, w);
+}
+
+}  // namespace halvane::rule

@@ -1,0 +1,168 @@
+// RULE: one gate on given qubits becomes aligned tracks of pulse descriptions.
+//
+// A rule maps each local line marker ('d0', 'z', ...) to parallel tracks of
+// recipes. semi_apply routes the gate's targeted keywords down to line,
+// track and pulse with brick.catch, asks every recipe for its description
+// (through get_pd, so a subclass's override is honoured), lays each track
+// end to end from the gate's start, and aligns all tracks of the gate on its
+// longest one.
+#include "modules/rule/exports.hpp"
+#include "py/args.hpp"
+#include "py/classes.hpp"
+#include "py/calls.hpp"
+#include "py/iterate.hpp"
+#include "py/pulses.hpp"
+#include "modules/rule/collaborators.hpp"
+
+namespace halvane::rule {
+namespace hp = halvane::py;
+
+namespace {
+
+void set_attr(nb::handle obj, nb::handle name, nb::handle v) {
+  if (PyObject_SetAttr(obj.ptr(), name.ptr(), v.ptr()) < 0) hp::rethrow();
+}
+
+nb::object get_attr(nb::handle obj, nb::handle name) {
+  return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
+
+bool equals(nb::handle a, nb::handle b) {
+  int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+  if (r < 0) hp::rethrow();
+  return r == 1;
+}
+
+void init(nb::handle self, nb::kwargs line_tracks) {
+  nb::dict kwds, tracks;
+  set_attr(self, HV_KEY("kwds"), kwds);
+  set_attr(self, HV_KEY("line_tracks"), tracks);
+  for (auto [k, v] : line_tracks) {
+    // Options begin with "_"; an empty name has no first character to read.
+    if (PyUnicode_GET_LENGTH(k.ptr()) == 0) hp::raise(PyExc_IndexError, "string index out of range");
+    hp::setitem(PyUnicode_READ_CHAR(k.ptr(), 0) == '_' ? kwds : tracks, k, v);
+  }
+  set_attr(self, HV_KEY("_align"), HV_KEY("left"));
+  if (!hp::contains(kwds, HV_KEY("_align"))) return;
+  nb::object al = hp::getitem(kwds, HV_KEY("_align"));
+  for (nb::handle option : {HV_KEY("left"), HV_KEY("right"), HV_KEY("center")}) {
+    if (equals(option, al)) {
+      set_attr(self, HV_KEY("_align"), al);
+      return;
+    }
+  }
+  nb::object text = hp::steal_or_throw(PyObject_Format(al.ptr(), nullptr));
+  nb::object msg = hp::steal_or_throw(PyUnicode_Concat(HV_KEY(" Invalid alignment option ").ptr(), text.ptr()));
+  PyErr_SetObject(PyExc_AssertionError, msg.ptr());
+  hp::rethrow();
+}
+
+/// max(a, b) as the builtin computes it: b only when b > a.
+nb::object builtin_max(nb::handle a, nb::handle b) { return nb::borrow(hp::greater(b, a) ? b : a); }
+
+/// One track laid end to end: the descriptions and the track's duration.
+nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle track_kwds,
+                     nb::list &ret_track) {
+  nb::object duration = nb::int_(0);
+  Py_ssize_t j = 0;
+  hp::for_each(track, [&](nb::handle recipe) {
+    nb::object pulse_kwds = catch_index(track_kwds, j++);
+    nb::object pd = hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, pulse_kwds);
+    nb::object pulse_duration_ = pulse_duration(pd);
+    hp::setitem(pd, HV_KEY("pos"), duration);
+    ret_track.append(pd);
+    duration = hp::inplace_add(duration, pulse_duration_);
+  });
+  return duration;
+}
+
+/// Move every track so that it ends at (right) or is centred on (center) the
+/// gate's longest track.
+void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::handle durations) {
+  bool right = equals(how, HV_KEY("right"));
+  if (!right && !equals(how, HV_KEY("center"))) return;
+  nb::object two = nb::int_(2);
+  hp::for_items(line_tracks, [&](nb::handle line_name, nb::handle tracks) {
+    nb::object tdurs = hp::getitem(durations, line_name);
+    Py_ssize_t ti = 0;
+    hp::for_each(tracks, [&](nb::handle track) {
+      nb::object tdur = hp::steal_or_throw(PySequence_GetItem(tdurs.ptr(), ti++));
+      nb::object shift = hp::subtract(max_duration, tdur);
+      if (!right) shift = hp::steal_or_throw(PyNumber_TrueDivide(shift.ptr(), two.ptr()));
+      move_track(track, shift);
+    });
+  });
+}
+
+nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
+  nb::dict line_tracks, line_tracks_duration;
+  nb::object max_duration = nb::int_(0);
+  hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
+    nb::object line_name = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("nm"));
+    nb::object pdt = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("pdt"));
+    nb::object cp = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("cp"));
+    nb::object line_kwds = catch_kw(targeted_kwds, line);
+    nb::list ret_tracks, tracks_duration;
+    Py_ssize_t i = 0;
+    hp::for_each(tracks, [&](nb::handle track) {
+      nb::object track_kwds = catch_index(line_kwds, i++);
+      nb::list ret_track;
+      nb::object track_duration = lay_track(track, pdt, cp, track_kwds, ret_track);
+      ret_tracks.append(ret_track);
+      max_duration = builtin_max(max_duration, track_duration);
+      tracks_duration.append(track_duration);
+    });
+    hp::setitem(line_tracks, line_name, ret_tracks);
+    hp::setitem(line_tracks_duration, line_name, tracks_duration);
+  });
+  if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
+    align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
+  return nb::make_tuple(max_duration, line_tracks);
+}
+
+}  // namespace
+
+void export_gate_rule(nb::module_ &m) {
+  nb::object cls = hp::make_class(
+      m, "RULE", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
+      "How one gate becomes pulses: tracks of recipes per local line marker.\n\n"
+      "``RULE(d0=[[X_p(), I_p()], [Vz_p()]], _align='center')`` declares two\n"
+      "tracks on the marker ``'d0'``. Keywords beginning with ``'_'`` are\n"
+      "options (stored in ``kwds``); the one read is ``_align``: ``'left'``\n"
+      "(tracks start together, the default), ``'right'`` (they end together)\n"
+      "or ``'center'`` (they share a centre). Every other keyword is a marker\n"
+      "and its list of tracks goes into ``line_tracks``.");
+  cls.attr("__maj_type__") = "RULE";
+  cls.attr("__mnr_type__") = "RULE";
+  hp::def_method(cls, "__init__", &init, hp::arg("line_tracks"),
+                 nb::sig("def __init__(self, **line_tracks: typing.Any) -> None"),
+                 "Split the keywords into options and line tracks.\n\n"
+                 "Raises\n------\nAssertionError\n"
+                 "    When ``_align`` is not ``'left'``, ``'right'`` or ``'center'``.");
+  hp::def_method(
+      cls, "semi_apply", &semi_apply, hp::arg("its_qubit_info"), hp::arg("targeted_kwds"),
+      nb::sig("def semi_apply(self, its_qubit_info: typing.Mapping[str, typing.Mapping[str, typing.Any]], "
+              "**targeted_kwds: typing.Any) -> tuple[typing.Any, dict[str, list[list[dict]]]]"),
+      "Turn the gate into aligned tracks of new pulse descriptions.\n\n"
+      "Keywords are routed with ``brick.catch`` first to the marker, then to\n"
+      "the track's index, then to the pulse's index (``'d0__1__0__amp'``; the\n"
+      "wildcard ``'X'`` matches any); what remains goes to the recipe's\n"
+      "``get_pd``. Each track is laid end to end from 0, then the tracks are\n"
+      "aligned on the gate's longest track, across all lines.\n\n"
+      "Parameters\n----------\n"
+      "its_qubit_info : mapping\n"
+      "    Marker -> ``{'nm': line name, 'pdt': template, 'cp': calibration}``.\n"
+      "**targeted_kwds\n    The gate's keywords.\n\n"
+      "Returns\n-------\ntuple\n"
+      "    ``(max_duration, line_tracks)``: the longest track's duration, and a\n"
+      "    new dict from line name to tracks of descriptions whose ``pos`` is\n"
+      "    relative to the gate's start.");
+}
+
+void export_move_track(nb::module_ &m) {
+  m.def("move_track", &hp::move_track, hp::arg("track"), hp::arg("w"),
+        nb::sig("def move_track(track: typing.Iterable[dict], w: typing.Any) -> None"),
+        "Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.");
+}
+
+}  // namespace halvane::rule

@@ -1,0 +1,146 @@
+// Scalar arithmetic on schedule times.
+#include "py/reals.hpp"
+#include <cmath>
+#include "py/ndarrays.hpp"
+
+namespace halvane::py {
+
+namespace {
+
+/// Integers up to 2**53 convert to double exactly, as both int and numpy do.
+constexpr long long exact_int = 1LL << 53;
+
+struct NumpyScalars {
+  PyTypeObject *f64, *i64;
+};
+
+const NumpyScalars &scalars() {
+  static NumpyScalars s = [] {
+    nb::handle np = numpy();
+    NumpyScalars r;
+    // Kept for the life of the interpreter, like the numpy module.
+    r.f64 = reinterpret_cast<PyTypeObject *>(nb::object(np.attr("float64")).release().ptr());
+    r.i64 = reinterpret_cast<PyTypeObject *>(nb::object(np.attr("int64")).release().ptr());
+    return r;
+  }();
+  return s;
+}
+
+/// A time seen from C++: its value, whether it is a float (or an int), and
+/// whether it is a numpy scalar.
+struct Real {
+  double value = 0;
+  bool is_float = false, is_numpy = false;
+};
+
+/// Classify `o`; false for anything these helpers leave to the interpreter.
+bool classify(nb::handle o, Real &r) {
+  PyObject *p = o.ptr();
+  PyTypeObject *t = Py_TYPE(p);
+  const NumpyScalars &s = scalars();
+  if (t == &PyFloat_Type || t == s.f64) {
+    // numpy's float64 derives from float and keeps its value where float does.
+    r = {PyFloat_AS_DOUBLE(p), true, t == s.f64};
+    return true;
+  }
+  if (t == &PyLong_Type || t == s.i64) {
+    long long v;
+    if (t == &PyLong_Type) {
+      int overflow = 0;
+      v = PyLong_AsLongLongAndOverflow(p, &overflow);
+      if (overflow || (v == -1 && PyErr_Occurred())) {
+        PyErr_Clear();
+        return false;
+      }
+    } else {
+      v = PyLong_AsLongLong(p);  // numpy's integers implement __index__
+      if (v == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+      }
+    }
+    if (v > exact_int || v < -exact_int) return false;
+    r = {static_cast<double>(v), false, t == s.i64};
+    return true;
+  }
+  return false;
+}
+
+nb::object make(double v, bool numpy_scalar) {
+  nb::object f = steal_or_throw(PyFloat_FromDouble(v));
+  if (!numpy_scalar) return f;
+  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(scalars().f64), f.ptr()));
+}
+
+/// a (op) b for the cases computed here; an empty object otherwise.
+template <typename Op>
+nb::object combine(nb::handle a, nb::handle b, Op op) {
+  Real x, y;
+  if (!classify(a, x) || !classify(b, y) || !(x.is_float || y.is_float)) return {};
+  double v = op(x.value, y.value);
+  bool numpy_scalar = x.is_numpy || y.is_numpy;
+  // numpy warns on overflow and on invalid results; let it.
+  if (numpy_scalar && !std::isfinite(v) && std::isfinite(x.value) && std::isfinite(y.value)) return {};
+  if (numpy_scalar && std::isnan(v) && !std::isnan(x.value) && !std::isnan(y.value)) return {};
+  return make(v, numpy_scalar);
+}
+
+}  // namespace
+
+nb::object add(nb::handle a, nb::handle b) {
+  nb::object r = combine(a, b, [](double x, double y) { return x + y; });
+  return r.is_valid() ? r : steal_or_throw(PyNumber_Add(a.ptr(), b.ptr()));
+}
+
+nb::object inplace_add(nb::handle a, nb::handle b) {
+  nb::object r = combine(a, b, [](double x, double y) { return x + y; });
+  return r.is_valid() ? r : steal_or_throw(PyNumber_InPlaceAdd(a.ptr(), b.ptr()));
+}
+
+nb::object subtract(nb::handle a, nb::handle b) {
+  nb::object r = combine(a, b, [](double x, double y) { return x - y; });
+  return r.is_valid() ? r : steal_or_throw(PyNumber_Subtract(a.ptr(), b.ptr()));
+}
+
+static bool compare(nb::handle a, nb::handle b, int op) {
+  Real x, y;
+  if (classify(a, x) && classify(b, y)) return op == Py_GT ? x.value > y.value : x.value < y.value;
+  int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), op);
+  if (r < 0) rethrow();
+  return r == 1;
+}
+
+bool greater(nb::handle a, nb::handle b) { return compare(a, b, Py_GT); }
+bool less(nb::handle a, nb::handle b) { return compare(a, b, Py_LT); }
+
+nb::object reduce_extreme(std::span<const nb::handle> values, bool maximum, nb::handle reduce) {
+  Real best;
+  bool any_float = false, nan = false, zero_pos = false, zero_neg = false, native = !values.empty();
+  for (std::size_t i = 0; native && i < values.size(); ++i) {
+    Real r;
+    if (!classify(values[i], r)) {
+      native = false;
+      break;
+    }
+    any_float |= r.is_float;
+    if (std::isnan(r.value)) nan = true;
+    // An int 0 becomes +0.0 in numpy's float array.
+    if (r.value == 0) (std::signbit(r.value) ? zero_neg : zero_pos) = true;
+    if (i == 0 || (maximum ? r.value > best.value : r.value < best.value)) best = r;
+  }
+  // Which zero numpy keeps among zeros of both signs depends on its loop.
+  if (native && !nan && best.value == 0 && zero_pos && zero_neg) native = false;
+  if (!native) {
+    nb::object list = steal_or_throw(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i)
+      PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), nb::borrow(values[i]).release().ptr());
+    return reduce(list);
+  }
+  if (nan) return make(NAN, true);
+  if (any_float) return make(best.value, true);
+  // All integers: numpy makes an int64 array and returns an int64 scalar.
+  nb::object v = steal_or_throw(PyLong_FromLongLong(static_cast<long long>(best.value)));
+  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(scalars().i64), v.ptr()));
+}
+
+}  // namespace halvane::py
