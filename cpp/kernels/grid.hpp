@@ -1,13 +1,39 @@
-// Time grids: the uniform sample times of a window and the derivative of
-// sampled signals.
+// Time grids: the uniform sample times of a window, the guarded sample range
+// of a pulse, the derivative of sampled signals and small helpers on them.
 #pragma once
 #include <complex>
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 
 namespace halvane::kernels {
 
 /// out[k] = the k-th of n points from start to stop, endpoint excluded,
 /// computed as numpy.linspace(start, stop, n, endpoint=False) does.
 void linspace(double start, double stop, std::size_t n, double *out);
+
+/// The samples a pulse may touch, with a guard of five on each side:
+/// a = int((pos - st) * srate), b = int((width + plateau) * srate), then
+/// first = max(a - 5, 0), end = min(a + b + 5, N). first may exceed end.
+struct SampleRange {
+  enum Status { ok, nan, infinite } status;  ///< int() of a NaN or infinity fails
+  std::int64_t first, end;
+};
+/// Indices beyond +-2^62 saturate (they lie outside any window anyway).
+SampleRange sample_range(double pos, double width, double plateau, double st, double srate,
+                         std::int64_t N);
+
+/// numpy.gradient with unit spacing, n >= 2: central differences inside,
+/// one-sided at both ends.
+void gradient(const double *f, std::size_t n, double *out);
+void gradient(const std::complex<double> *f, std::size_t n, std::complex<double> *out);
+
+/// (w - min(w)) / (max(w) - min(w)), NaN everywhere when w holds a NaN.
+void normalise(const double *w, std::size_t n, double *out);
+
+/// (min(A, B), max(A, B)) with the built-ins' rule: ties and NaN give A.
+inline std::pair<double, double> mn(double A, double B) {
+  return {B < A ? B : A, B > A ? B : A};
+}
 
 }  // namespace halvane::kernels

@@ -6,6 +6,7 @@ namespace wh = halvane::wavespec_handling;
 
 NB_MODULE(wavespec_handling, m) {
   m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
+  wh::export_constants(m);
   wh::export_grid(m);
   wh::export_shapes(m);
   wh::export_carrier(m);

@@ -8,6 +8,7 @@
 namespace halvane::wavespec_handling {
 namespace nb = nanobind;
 
+void export_constants(nb::module_ &m);  // np, lfilter, pi, pi4, sq2 (shapes.cpp)
 void export_grid(nb::module_ &m);      // rng, grad, fr, nr, mn, mpdc
 void export_shapes(nb::module_ &m);    // edges, envelopes and shapeTable
 void export_carrier(nb::module_ &m);   // carrier

@@ -1,8 +1,493 @@
-// halvane.wavespec_handling: shapes (being written).
+// halvane.wavespec_handling: the phase maps, edges and envelope shapes,
+// shapeTable, and the module constants.
+//
+// === Rebinding ===
+//
+// The shapes call square, sine_edge, sine_edge_2pi, seige, seige2pi and mn by
+// their module-level names, so users may rebind any of them. Each call reads
+// the current bindings first. When every name on the shape's path is still
+// the function made here, the shape reads its pulse description (the same
+// keys in the same order, converting each value where the formula first
+// computes with it, so errors come in the formula's order) and runs its
+// kernel in one pass. Otherwise it runs its formula through the interpreter:
+// the current bindings are called with the formula's arguments and their
+// results combined with numpy's operators, so a user's function may return
+// anything numpy can combine.
+//
+// Sample times go to the kernels and to rebound collaborators as a float64
+// array (X itself when it is one already; see py/samples.hpp).
+#include <cmath>
+#include <string>
+
+#include "kernels/shapes.hpp"
 #include "modules/wavespec_handling/exports.hpp"
+#include "py/args.hpp"
+#include "py/mapping.hpp"
+#include "py/ndarrays.hpp"
+#include "py/numbers.hpp"
+#include "py/rebind.hpp"
+#include "py/samples.hpp"
+#include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
+namespace {
 
-void export_shapes(nb::module_ &) {}
+namespace hp = halvane::py;
+namespace hk = halvane::kernels;
+using hk::Shape;
+using hk::ShapeParams;
+
+// Above this many samples the kernels run without the GIL.
+constexpr std::size_t kReleaseGil = 4096;
+
+struct Collaborators {
+  hp::Rebindable square, sine_edge, sine_edge_2pi, seige, seige2pi, mn;
+} names;
+
+// The shape functions made here, by Shape.
+PyObject *shape_functions[8];
+
+bool original(const hp::Rebindable &r) { return r.is_original(r.current()); }
+bool sine_edge_native() { return original(names.sine_edge) && original(names.seige) && original(names.mn); }
+bool sine_edge_2pi_native() { return original(names.sine_edge_2pi) && original(names.seige2pi); }
+
+// ---- reading pulse descriptions -------------------------------------------
+
+nb::object key(nb::handle pd, nb::handle k) { return hp::getitem(pd, k); }
+nb::object key_or(nb::handle pd, nb::handle k, nb::handle dflt) { return hp::get(pd, k, dflt); }
+
+bool narrow(double width) { return std::fabs(width) < 1e-14; }
+
+// square: pos, width, plateau, amp.
+void read_square(nb::handle pd, ShapeParams &p) {
+  nb::object pos = key(pd, HV_KEY("pos"));
+  nb::object width = key(pd, HV_KEY("width")), plateau = key(pd, HV_KEY("plateau"));
+  p.width = hp::to_double(width);
+  p.plateau = hp::to_double(plateau);
+  nb::object amp = key(pd, HV_KEY("amp"));
+  p.pos = hp::to_double(pos);
+  p.amp = hp::to_complex(amp);
+}
+
+// The sine family past its width test: [scale_a, scale_b], pos, amp,
+// [left_scale], plateau, [right_scale].
+void read_sine_family(Shape s, nb::handle pd, double width, ShapeParams &p) {
+  p.width = width;
+  nb::object a, b;
+  if (s == Shape::sine) {
+    a = key_or(pd, HV_KEY("scale_a"), nb::int_(0));
+    b = key_or(pd, HV_KEY("scale_b"), nb::int_(1));
+  }
+  p.pos = hp::to_double(key(pd, HV_KEY("pos")));
+  nb::object amp = key(pd, HV_KEY("amp"));
+  if (s == Shape::hcosine_asys)
+    p.left_scale = hp::to_double(key_or(pd, HV_KEY("left_scale"), nb::int_(1)));
+  if (s == Shape::sine) {
+    p.scale_a = hp::to_double(a);
+    p.scale_b = hp::to_double(b);
+  }
+  p.amp = hp::to_complex(amp);
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  if (s == Shape::hcosine_asys)
+    p.right_scale = hp::to_double(key_or(pd, HV_KEY("right_scale"), nb::int_(1)));
+}
+
+// sine2pi past its width test: pos, plateau, amp.
+void read_sine2pi(nb::handle pd, double width, ShapeParams &p) {
+  p.width = width;
+  nb::object pos = key(pd, HV_KEY("pos"));
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  p.pos = hp::to_double(pos);
+  p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
+}
+
+// tanh: pos, width, amp, epsilon; hyper: pos, width, amp, plateau (read,
+// never used), epsilon.
+void read_hyperbolic(Shape s, nb::handle pd, ShapeParams &p) {
+  nb::object pos = key(pd, HV_KEY("pos"));
+  nb::object width = key(pd, HV_KEY("width"));
+  nb::object amp = key(pd, HV_KEY("amp"));
+  if (s == Shape::hyper) key(pd, HV_KEY("plateau"));
+  nb::object eps = key(pd, HV_KEY("epsilon"));
+  p.pos = hp::to_double(pos);
+  if (s == Shape::tanh) p.width = hp::to_double(width);
+  p.epsilon = hp::to_complex(eps);
+  if (s == Shape::hyper) p.width = hp::to_double(width);
+  p.amp = hp::to_complex(amp);
+}
+
+bool is_sine_family(Shape s) {
+  return s == Shape::sine || s == Shape::cosine || s == Shape::hcosine ||
+         s == Shape::hcosine_asys;
+}
+
+// ---- running kernels ----------------------------------------------------
+
+nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
+  if (s == Shape::hyper && xs.size == 0)
+    hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
+  std::complex<double> *out;
+  nb::object y = hp::new_complex(xs.size, out);
+  if (xs.size >= kReleaseGil) {
+    // The kernel touches only these two buffers, which X and y keep alive.
+    nb::gil_scoped_release nogil;
+    hk::envelope(s, p, xs.data, xs.size, out);
+  } else {
+    hk::envelope(s, p, xs.data, xs.size, out);
+  }
+  return y;
+}
+
+// ---- the formulas through the interpreter ---------------------------------
+
+nb::object ge(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_GE)); }
+nb::object lt(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)); }
+nb::object np_sin(nb::handle x) { return hp::numpy().attr("sin")(x); }
+nb::object complex_zeros(nb::handle X) {
+  Py_ssize_t n = PyObject_Length(X.ptr());
+  if (n < 0) hp::rethrow();
+  return hp::numpy().attr("zeros")(n, hp::numpy().attr("complex128"));
+}
+nb::object iadd(nb::object a, nb::handle b) { return hp::steal_or_throw(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
+nb::object edge_width(nb::handle w_) {
+  nb::object floor = nb::float_(1e-10);
+  int r = PyObject_RichCompareBool(w_.ptr(), floor.ptr(), Py_GT);
+  if (r < 0) hp::rethrow();
+  return r ? nb::borrow(w_) : floor;
+}
+
+nb::object sine_edge_py(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
+  nb::object w = edge_width(w_);
+  auto [a, b] = hp::unpack<2>(names.mn.current()(a_, b_));
+  nb::object two = nb::int_(2), half = w / two;
+  nb::object l_end = np_sin(names.seige.current()(-w / two, a, b, w));
+  nb::object r_end = np_sin(names.seige.current()(half, a, b, w));
+  auto [l, r] = hp::unpack<2>(names.mn.current()(l_end, r_end));
+  nb::object Y = complex_zeros(X);
+  nb::object mask = ge(X, x0 - half) & lt(X, x0 + half);
+  nb::object s = np_sin(names.seige.current()(X - x0, a, b, w));
+  Y = iadd(Y, mask * (s - l) / (r - l));
+  return iadd(Y, ge(X, x0 + half));
+}
+
+nb::object sine_edge_2pi_py(nb::handle X, nb::handle x0, nb::handle w_) {
+  nb::object w = edge_width(w_);
+  nb::object half = w / nb::int_(2);
+  nb::object Y = complex_zeros(X);
+  nb::object mask = ge(X, x0 - half) & lt(X, x0 + half);
+  return iadd(Y, mask * np_sin(names.seige2pi.current()(X - x0, w)));
+}
+
+nb::object square_call(nb::handle X, nb::handle pd);
+
+// amp * sine_edge(X, p, w1, a, b) * sine_edge(-X, -(p + width/2 + plateau), w2, a, b)
+nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
+  nb::object a = nb::int_(0), b = nb::int_(1);
+  if (s == Shape::sine) {
+    a = key_or(pd, HV_KEY("scale_a"), nb::int_(0));
+    b = key_or(pd, HV_KEY("scale_b"), nb::int_(1));
+  } else if (s != Shape::cosine) {
+    a = nb::float_(0.5);
+  }
+  nb::object two = nb::int_(2);
+  nb::object p = key(pd, HV_KEY("pos")) + key(pd, HV_KEY("width")) / nb::int_(4);
+  nb::object amp = key(pd, HV_KEY("amp"));
+  nb::object w1 = key(pd, HV_KEY("width")) / two;
+  if (s == Shape::hcosine_asys) w1 = w1 * key_or(pd, HV_KEY("left_scale"), nb::int_(1));
+  nb::object rise = amp * names.sine_edge.current()(X, p, w1, a, b);
+  nb::object x0 = -(p + key(pd, HV_KEY("width")) / two + key(pd, HV_KEY("plateau")));
+  nb::object w2 = key(pd, HV_KEY("width")) / two;
+  if (s == Shape::hcosine_asys) w2 = w2 * key_or(pd, HV_KEY("right_scale"), nb::int_(1));
+  return rise * names.sine_edge.current()(-nb::borrow(X), x0, w2, a, b);
+}
+
+// amp * sine_edge_2pi(X, pos + (width + plateau)/2, width + plateau)
+nb::object sine2pi_py(nb::handle X, nb::handle pd) {
+  nb::object p = key(pd, HV_KEY("pos")) +
+                 (key(pd, HV_KEY("width")) + key(pd, HV_KEY("plateau"))) / nb::int_(2);
+  nb::object amp = key(pd, HV_KEY("amp"));
+  nb::object w = key(pd, HV_KEY("width")) + key(pd, HV_KEY("plateau"));
+  return amp * names.sine_edge_2pi.current()(X, p, w);
+}
+
+// ---- the module functions -------------------------------------------------
+
+nb::object square_call(nb::handle X, nb::handle pd) {
+  nb::handle f = names.square.current();
+  hp::Reals xs = hp::sample_times(X);
+  if (!names.square.is_original(f)) return f(xs.array, pd);
+  ShapeParams p;
+  read_square(pd, p);
+  return render(Shape::square, p, xs);
+}
+
+nb::object square(nb::handle X, nb::handle pd, nb::handle) {
+  ShapeParams p;
+  read_square(pd, p);
+  return render(Shape::square, p, hp::sample_times(X));
+}
+
+nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return square_call(X, pd);
+  if (!sine_edge_native()) return sine_family_py(s, hp::sample_times(X).array, pd);
+  ShapeParams p;
+  read_sine_family(s, pd, width, p);
+  return render(s, p, hp::sample_times(X));
+}
+
+nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return square_call(X, pd);
+  if (!sine_edge_2pi_native()) return sine2pi_py(hp::sample_times(X).array, pd);
+  ShapeParams p;
+  read_sine2pi(pd, width, p);
+  return render(Shape::sine2pi, p, hp::sample_times(X));
+}
+
+nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
+  ShapeParams p;
+  read_hyperbolic(s, pd, p);
+  return render(s, p, hp::sample_times(X));
+}
+
+nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
+  if (!original(names.seige) || !original(names.mn))
+    return sine_edge_py(hp::sample_times(X).array, x0, w_, a_, b_);
+  const double w = hp::to_double(w_), a = hp::to_double(a_), b = hp::to_double(b_);
+  hp::Reals xs = hp::sample_times(X);
+  const double c = hp::to_double(x0);
+  std::complex<double> *out;
+  nb::object y = hp::new_complex(xs.size, out);
+  hk::sine_edge(xs.data, xs.size, c, w, a, b, out);
+  return y;
+}
+
+nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
+  if (!original(names.seige2pi)) return sine_edge_2pi_py(hp::sample_times(X).array, x0, w_);
+  const double w = hp::to_double(w_);
+  hp::Reals xs = hp::sample_times(X);
+  const double c = hp::to_double(x0);
+  std::complex<double> *out;
+  nb::object y = hp::new_complex(xs.size, out);
+  hk::sine_edge_2pi(xs.data, xs.size, c, w, out);
+  return y;
+}
+
+bool is_real_scalar(nb::handle x) { return hp::num_kind(x) == hp::NumKind::real; }
+
+nb::object seige(nb::handle x, nb::handle a, nb::handle b, nb::handle w) {
+  const double av = hp::to_double(a), bv = hp::to_double(b);
+  if (is_real_scalar(x)) {
+    const double xv = hp::to_double(x);
+    double r;
+    hk::seige(&xv, 1, av, bv, hp::to_double(w), &r);
+    return nb::float_(r);
+  }
+  hp::Reals xs = hp::reals(x);
+  const double wv = hp::to_double(w);
+  double *out;
+  nb::object y = hp::new_reals_like(xs, out);
+  hk::seige(xs.data, xs.size, av, bv, wv, out);
+  return y;
+}
+
+nb::object seige2pi(nb::handle x, nb::handle w) {
+  if (is_real_scalar(x)) {
+    const double xv = hp::to_double(x);
+    double r;
+    hk::seige2pi(&xv, 1, hp::to_double(w), &r);
+    return nb::float_(r);
+  }
+  hp::Reals xs = hp::reals(x);
+  const double wv = hp::to_double(w);
+  double *out;
+  nb::object y = hp::new_reals_like(xs, out);
+  hk::seige2pi(xs.data, xs.size, wv, out);
+  return y;
+}
+
+nb::object square_edge(nb::handle X, nb::handle x0) {
+  if (is_real_scalar(X)) return nb::bool_(hp::to_double(X) >= hp::to_double(x0));
+  hp::Reals xs = hp::reals(X);
+  const double c = hp::to_double(x0);
+  bool *out;
+  nb::object y = hp::new_bools_like(xs, out);
+  hk::square_edge(xs.data, xs.size, c, out);
+  return y;
+}
+
+// ---- registration -------------------------------------------------------
+
+constexpr const char *kShapeParams =
+    "Parameters\n----------\n"
+    "X : numpy.ndarray\n    Sample times (s), one-dimensional.\n"
+    "pd : dict\n    Pulse description.\n"
+    "cp : dict\n    Accepted and ignored, so that every shape takes ``(X, pd, cp)``.\n\n"
+    "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples, ``amp`` included.";
+
+template <typename F>
+void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string &doc) {
+  // nanobind copies the signature and the docstring.
+  const std::string sig = "def " + std::string(name) +
+                          "(X: numpy.ndarray, pd: typing.Mapping[str, typing.Any], cp: dict = {}) "
+                          "-> numpy.ndarray";
+  const std::string text = doc + "\n\n" + kShapeParams;
+  m.def(name, f, hp::arg("X"), hp::arg("pd"), hp::arg("cp") = nb::dict(), nb::sig(sig.c_str()),
+        text.c_str());
+  shape_functions[static_cast<int>(s)] = m.attr(name).ptr();
+}
+
+void export_edges(nb::module_ &m) {
+  m.def("seige", &seige, hp::arg("x"), hp::arg("a"), hp::arg("b"), hp::arg("w"),
+        nb::sig("def seige(x: typing.Any, a: float, b: float, w: float) -> typing.Any"),
+        "Phase of a sine edge: ``pi * (x * (b - a) / w + (b + a - 1) / 2)``.\n\n"
+        "Maps ``x = -w/2`` to ``pi * (a - 1/2)`` and ``x = w/2`` to ``pi * (b - 1/2)``.\n\n"
+        "Parameters\n----------\n"
+        "x : float or array_like\n    Time from the edge's centre (s).\n"
+        "a, b : float\n    Ends of the phase window, in half turns from -1/2.\n"
+        "w : float\n    Edge width (s).\n\n"
+        "Returns\n-------\nfloat or numpy.ndarray\n    Phase (rad), of the shape of ``x``.");
+  m.def("seige2pi", &seige2pi, hp::arg("x"), hp::arg("w"),
+        nb::sig("def seige2pi(x: typing.Any, w: float) -> typing.Any"),
+        "Phase of a full sine period: ``2.0 * pi * (x / w)``, so ``x = +-w/2``\n"
+        "maps to +-pi.\n\n"
+        "Parameters\n----------\n"
+        "x : float or array_like\n    Time from the centre (s).\n"
+        "w : float\n    Period (s).\n\n"
+        "Returns\n-------\nfloat or numpy.ndarray\n    Phase (rad), of the shape of ``x``.");
+  m.def("square_edge", &square_edge, hp::arg("X"), hp::arg("x0"),
+        nb::sig("def square_edge(X: typing.Any, x0: float) -> typing.Any"),
+        "A step: ``X >= x0``, as bool.");
+  m.def("sine_edge", &sine_edge, hp::arg("X"), hp::arg("x0"), hp::arg("w_") = 1e-10,
+        hp::arg("a_") = 0, hp::arg("b_") = 1,
+        nb::sig("def sine_edge(X: numpy.ndarray, x0: float, w_: float = 1e-10, a_: float = 0, "
+                "b_: float = 1) -> numpy.ndarray"),
+        "A rising edge from 0 to 1, centred on ``x0``.\n\n"
+        "Over the half-open window [x0 - w/2, x0 + w/2), ``w = max(w_, 1e-10)``, the\n"
+        "edge is the sine of ``seige(X - x0, a, b, w)`` rescaled so that the window's\n"
+        "smaller end value is 0 and its larger one 1; it is 0 before the window\n"
+        "and 1 from its end on. The scale values are ordered first. Equal ones\n"
+        "give NaN samples.\n\n"
+        "Parameters\n----------\n"
+        "X : numpy.ndarray\n    Sample times (s).\n"
+        "x0 : float\n    Centre of the edge (s).\n"
+        "w_ : float\n    Width of the edge (s); at least 1e-10 is used.\n"
+        "a_, b_ : float\n    Phase window of the sine (see ``seige``); 0 and 1 give\n"
+        "    a raised-cosine edge, 0.5 and 1 a quarter sine.\n\n"
+        "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
+  m.def("sine_edge_2pi", &sine_edge_2pi, hp::arg("X"), hp::arg("x0"), hp::arg("w_") = 1e-10,
+        nb::sig("def sine_edge_2pi(X: numpy.ndarray, x0: float, w_: float = 1e-10) "
+                "-> numpy.ndarray"),
+        "One full sine period over [x0 - w/2, x0 + w/2), ``w = max(w_, 1e-10)``;\n"
+        "0 outside and at the centre.\n\n"
+        "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
+}
+
+void export_envelopes(nb::module_ &m) {
+  def_shape(m, Shape::square, "square", &square,
+            "Rectangle: ``amp`` on [pos, pos + width + plateau), else 0.");
+  def_shape(m, Shape::sine, "sine",
+            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::sine, X, pd); },
+            "Sine edges around a flat top.\n\n"
+            "The product of a rising ``sine_edge`` over [pos, pos + width/2) and the\n"
+            "same edge mirrored in time, falling over the last width/2 of\n"
+            "[pos, pos + width + plateau); ``scale_a`` (default 0) and ``scale_b``\n"
+            "(default 1) choose the part of the sine that forms the edges. A width\n"
+            "below 1e-14 gives ``square(X, pd)``.");
+  def_shape(m, Shape::cosine, "cosine",
+            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::cosine, X, pd); },
+            "``sine`` with raised-cosine edges (scale values 0 and 1, whatever\n"
+            "``pd`` holds).");
+  def_shape(m, Shape::hcosine, "hcosine",
+            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::hcosine, X, pd); },
+            "``sine`` with quarter-sine edges (scale values 0.5 and 1).");
+  def_shape(m, Shape::hcosine_asys, "hcosine_asys",
+            [](nb::handle X, nb::handle pd, nb::handle) {
+              return sine_family(Shape::hcosine_asys, X, pd);
+            },
+            "``hcosine`` with edge windows of width/2 times ``left_scale`` and\n"
+            "``right_scale`` (default 1 each) around the unchanged edge centres.");
+  def_shape(m, Shape::sine2pi, "sine2pi", &sine2pi,
+            "One full sine period over [pos, pos + width + plateau): positive first,\n"
+            "then negative. A width below 1e-14 gives ``square(X, pd)``.");
+  def_shape(m, Shape::tanh, "tanh",
+            [](nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::tanh, X, pd); },
+            "Two hyperbolic-tangent ramps.\n\n"
+            "``amp * tanh(2 * epsilon * u / tau)`` rising over (pos, pos + width/2) and\n"
+            "its mirror image falling to pos + width, with ``u = X - pos`` and\n"
+            "``tau = width / 2``; boundaries have a tolerance of 1e-10 s. ``plateau``\n"
+            "is not read.");
+  def_shape(m, Shape::hyper, "hyper",
+            [](nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::hyper, X, pd); },
+            "Inverted hyperbolic cosine over [pos, pos + width], peak normalised to 1.\n\n"
+            "``cosh(epsilon/2) - cosh(epsilon * (u/width - 0.5))`` with ``u = X - pos``,\n"
+            "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
+            "sets how flat the top is. ``plateau`` must be present but is unused.\n"
+            "Epsilon 0, or no sample inside the pulse, gives NaN samples.");
+}
+
+}  // namespace
+
+void export_constants(nb::module_ &m) {
+  nb::module_ np = nb::module_::import_("numpy");
+  m.attr("np") = np;
+  m.attr("lfilter") = nb::module_::import_("scipy.signal").attr("lfilter");
+  nb::object pi = np.attr("pi");
+  m.attr("pi") = pi;
+  m.attr("pi4") = pi / nb::int_(4);
+  m.attr("sq2") = np.attr("sqrt")(nb::int_(2));
+}
+
+void export_shapes(nb::module_ &m) {
+  export_edges(m);
+  export_envelopes(m);
+  names.square.bind(m, "square");
+  names.sine_edge.bind(m, "sine_edge");
+  names.sine_edge_2pi.bind(m, "sine_edge_2pi");
+  names.seige.bind(m, "seige");
+  names.seige2pi.bind(m, "seige2pi");
+  names.mn.bind(m, "mn");
+  nb::dict table;
+  for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
+                         {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
+                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"sine_edge", "sine_edge"}})
+    table[k] = m.attr(name);
+  m.attr("shapeTable") = table;
+}
+
+std::optional<Shape> native_shape(nb::handle fn) {
+  for (int k = 0; k < 8; ++k) {
+    if (fn.ptr() != shape_functions[k]) continue;
+    const auto s = static_cast<Shape>(k);
+    const bool square_ok = original(names.square);
+    if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
+    if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
+    return s;
+  }
+  return std::nullopt;
+}
+
+ShapeParams read_shape_params(Shape s, nb::handle pd) {
+  ShapeParams p;
+  if (s == Shape::square) {
+    read_square(pd, p);
+  } else if (s == Shape::tanh || s == Shape::hyper) {
+    read_hyperbolic(s, pd, p);
+  } else {
+    const double width = hp::to_double(key(pd, HV_KEY("width")));
+    if (narrow(width))
+      read_square(pd, p);
+    else if (s == Shape::sine2pi)
+      read_sine2pi(pd, width, p);
+    else
+      read_sine_family(s, pd, width, p);
+  }
+  return p;
+}
+
+bool is_native_sine_edge(nb::handle fn) {
+  return names.sine_edge.is_original(fn) && original(names.seige) && original(names.mn);
+}
 
 }  // namespace halvane::wavespec_handling

@@ -1,0 +1,276 @@
+// The vector algorithms of vmath, written once over a lane type V and
+// compiled per instruction set by vmath_avx2.cpp and vmath_avx512.cpp.
+//
+// Include it only from those files, after defining V in an unnamed
+// namespace: every function here is then local to its file, so the linker
+// can never pick an AVX-512 copy of an inline function for code that runs on
+// a lesser CPU. For the same reason nothing here calls inline library
+// templates; libm is reached through its C functions.
+//
+// V provides: D (lanes), M (lane mask), W (lane count), load/store/set,
+// add/sub/mul/div/neg/min/abs/sign/or_/xor_, fma(a,b,c) = a*b+c,
+// fms(a,b,c) = a*b-c, fnma(a,b,c) = c-a*b (all fused, one rounding),
+// rint (to nearest even), lt/not_le -> M, select(m, a, b) = m ? b : a,
+// bits(M), and on integer-valued doubles plus kShifter: odd_select (bit 0),
+// bit1_sign (bit 1 as the sign bit), shl52; store_interleaved(out, re, im).
+#pragma once
+#include <math.h>
+
+#include <cfloat>
+#include <complex>
+#include <cstddef>
+
+#include "kernels/vmath.hpp"
+
+namespace halvane::kernels::vmath {
+namespace {
+
+// pi/2 = kPio2Hi + kPio2Mid + kPio2Lo to about 160 bits, which keeps the
+// reduction exact for every |x| <= kTrigLimit.
+constexpr double kPio2Hi = 0x1.921fb54442d18p+0;
+constexpr double kPio2Mid = 0x1.1a62633145c07p-54;
+constexpr double kPio2Lo = -0x1.f1976b7ed8fbcp-110;
+constexpr double k2OverPi = 0x1.45f306dc9c883p-1;
+constexpr double kTrigLimit = 0x1p40;
+// ln 2 = kLn2Hi + kLn2Lo; kLn2Hi has 32 significant bits, so n * kLn2Hi is
+// exact for every |n| < 2^21 and x - n * kLn2Hi is exact too.
+constexpr double kLn2Hi = 0x1.62e42feep-1;
+constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
+constexpr double kInvLn2 = 0x1.71547652b82fep+0;
+// Results stay normal up to here; beyond it libm handles the lane.
+constexpr double kExpLimit = 708.0;
+// Added to an integer-valued double |k| < 2^51, it leaves k (two's
+// complement) in the low mantissa bits.
+constexpr double kShifter = 0x1.8p52;
+// tanh switches from expm1 to exp at this |x|.
+constexpr double kTanhSplit = 0.55;
+
+template <class V>
+struct Algorithms {
+  using D = typename V::D;
+  static constexpr int W = V::W;
+
+  static D k(double v) { return V::set(v); }
+
+  // s + e == a + b exactly (Knuth).
+  static void two_sum(D a, D b, D &s, D &e) {
+    s = V::add(a, b);
+    const D bb = V::sub(s, a);
+    e = V::add(V::sub(a, V::sub(s, bb)), V::sub(b, bb));
+  }
+
+  // x = q * pi/2 + (rh + rl) with |rh| <= pi/4 (plus rounding), for
+  // |x| <= kTrigLimit. The reduced argument is carried as two doubles.
+  static void reduce_pio2(D x, D &q, D &rh, D &rl) {
+    q = V::rint(V::mul(x, k(k2OverPi)));
+    const D p1 = V::mul(q, k(kPio2Hi));
+    const D e1 = V::fms(q, k(kPio2Hi), p1);  // q*hi - p1, exactly
+    const D s = V::sub(x, p1);                // exact: p1 within a factor 2 of x
+    const D p2 = V::mul(q, k(kPio2Mid));
+    const D e2 = V::fms(q, k(kPio2Mid), p2);
+    const D p3 = V::mul(q, k(kPio2Lo));
+    D t, terr, u, uerr;
+    two_sum(s, V::neg(e1), t, terr);
+    two_sum(t, V::neg(p2), u, uerr);
+    const D lo = V::sub(V::sub(V::add(terr, uerr), e2), p3);
+    rh = V::add(u, lo);
+    rl = V::sub(lo, V::sub(rh, u));
+  }
+
+  // sin(rh + rl) = rh + rh^3 S(z) + rl (1 - z/2), z = rh^2; Taylor series to
+  // rh^17, whose remainder is below 1e-19 on |rh| <= pi/4.
+  static D sin_kernel(D rh, D rl, D z) {
+    D s = k(1.0 / 355687428096000.0);
+    s = V::fma(s, z, k(-1.0 / 1307674368000.0));
+    s = V::fma(s, z, k(1.0 / 6227020800.0));
+    s = V::fma(s, z, k(-1.0 / 39916800.0));
+    s = V::fma(s, z, k(1.0 / 362880.0));
+    s = V::fma(s, z, k(-1.0 / 5040.0));
+    s = V::fma(s, z, k(1.0 / 120.0));
+    s = V::fma(s, z, k(-1.0 / 6.0));
+    const D tail = V::fma(V::mul(z, rh), s, V::mul(rl, V::fnma(k(0.5), z, k(1.0))));
+    return V::add(rh, tail);
+  }
+
+  // cos(rh + rl) = 1 - z/2 + z^2 C(z) - rh rl, Taylor series to rh^16. The
+  // rounding errors of z and of 1 - z/2 are carried into the tail.
+  static D cos_kernel(D rh, D rl, D z) {
+    D c = k(1.0 / 20922789888000.0);
+    c = V::fma(c, z, k(-1.0 / 87178291200.0));
+    c = V::fma(c, z, k(1.0 / 479001600.0));
+    c = V::fma(c, z, k(-1.0 / 3628800.0));
+    c = V::fma(c, z, k(1.0 / 40320.0));
+    c = V::fma(c, z, k(-1.0 / 720.0));
+    c = V::fma(c, z, k(1.0 / 24.0));
+    const D zl = V::fms(rh, rh, z);
+    const D hz = V::mul(k(0.5), z);
+    const D w = V::sub(k(1.0), hz);
+    const D werr = V::sub(V::sub(V::sub(k(1.0), w), hz), V::mul(k(0.5), zl));
+    const D tail = V::add(werr, V::fms(V::mul(z, z), c, V::mul(rh, rl)));
+    return V::add(w, tail);
+  }
+
+  static void sincos(D x, D &s, D &c) {
+    D q, rh, rl;
+    reduce_pio2(x, q, rh, rl);
+    const D z = V::mul(rh, rh);
+    const D sr = sin_kernel(rh, rl, z);
+    const D cr = cos_kernel(rh, rl, z);
+    // sin x = (sr, cr, -sr, -cr)[q mod 4], cos x = (cr, -sr, -cr, sr)[q mod 4].
+    const D qb = V::add(q, k(kShifter));
+    s = V::xor_(V::odd_select(qb, sr, cr), V::bit1_sign(qb));
+    c = V::xor_(V::odd_select(qb, cr, sr), V::bit1_sign(V::add(qb, k(1.0))));
+  }
+
+  static D sin(D x) {
+    D s, c;
+    sincos(x, s, c);
+    return s;
+  }
+  static D cos(D x) {
+    D s, c;
+    sincos(x, s, c);
+    return c;
+  }
+
+  // e^r - 1 = r + r^2 P(r), Taylor series to r^13 (remainder below 5e-18 on
+  // |r| <= ln2/2).
+  static D expm1_kernel(D r) {
+    D p = k(1.0 / 6227020800.0);
+    p = V::fma(p, r, k(1.0 / 479001600.0));
+    p = V::fma(p, r, k(1.0 / 39916800.0));
+    p = V::fma(p, r, k(1.0 / 3628800.0));
+    p = V::fma(p, r, k(1.0 / 362880.0));
+    p = V::fma(p, r, k(1.0 / 40320.0));
+    p = V::fma(p, r, k(1.0 / 5040.0));
+    p = V::fma(p, r, k(1.0 / 720.0));
+    p = V::fma(p, r, k(1.0 / 120.0));
+    p = V::fma(p, r, k(1.0 / 24.0));
+    p = V::fma(p, r, k(1.0 / 6.0));
+    p = V::fma(p, r, k(0.5));
+    return V::fma(V::mul(r, r), p, r);
+  }
+
+  // e^x = 2^n (1 + p) for |x| <= kExpLimit.
+  static void exp_parts(D x, D &n, D &p) {
+    n = V::rint(V::mul(x, k(kInvLn2)));
+    const D hi = V::fnma(n, k(kLn2Hi), x);
+    p = expm1_kernel(V::fnma(n, k(kLn2Lo), hi));
+  }
+
+  static D pow2(D n) { return V::shl52(V::add(n, k(kShifter + 1023.0))); }
+
+  static D exp(D x) {
+    D n, p;
+    exp_parts(x, n, p);
+    return V::mul(V::add(k(1.0), p), pow2(n));
+  }
+
+  static D cosh(D x) {
+    const D e = exp(V::abs(x));
+    return V::fma(k(0.5), e, V::div(k(0.5), e));
+  }
+
+  // tanh |x| = 1 - 2 / (e^{2|x|} + 1) from kTanhSplit on (exactly 1 from
+  // |x| = 20 on), and h / (1 + h) with h = expm1(2|x|) / 2 below, which
+  // keeps full relative accuracy near 0.
+  static D tanh(D x) {
+    const D ax = V::abs(x);
+    const D big = V::min(ax, k(20.0));
+    const D e = exp(V::add(big, big));
+    const D t_big = V::sub(k(1.0), V::div(k(2.0), V::add(e, k(1.0))));
+    const D small = V::min(ax, k(kTanhSplit));
+    D n, p;
+    exp_parts(V::add(small, small), n, p);
+    const D s = pow2(n);
+    // h / (1 + h) with h = expm1(2|x|) / 2 <= 1; 1 + h is carried in two
+    // doubles and the quotient corrected once, which saves about an ulp.
+    const D h = V::mul(k(0.5), V::add(V::mul(p, s), V::sub(s, k(1.0))));
+    const D d = V::add(k(1.0), h);
+    const D derr = V::sub(h, V::sub(d, k(1.0)));
+    const D q = V::div(h, d);
+    const D t_small = V::add(q, V::div(V::fnma(q, derr, V::fnma(q, d, h)), d));
+    return V::or_(V::select(V::lt(ax, k(kTanhSplit)), t_big, t_small), V::sign(x));
+  }
+
+  // out = F(x) lane-wise; lanes with |x| beyond `limit` (or NaN) go to libm.
+  template <D (*F)(D), double (*Libm)(double)>
+  static void map(const double *x, std::size_t n, double *out, double limit) {
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) {
+      const D v = V::load(x + i);
+      const D r = F(v);
+      const unsigned bad = V::bits(V::not_le(V::abs(v), k(limit)));
+      if (!bad) {
+        V::store(out + i, r);
+        continue;
+      }
+      double xs[W], rs[W];
+      V::store(xs, v);
+      V::store(rs, r);
+      for (int j = 0; j < W; ++j)
+        if (bad >> j & 1u) rs[j] = Libm(xs[j]);
+      V::store(out + i, V::load(rs));
+    }
+    if (i < n) {
+      double xs[W] = {}, rs[W];
+      for (std::size_t j = 0; i + j < n; ++j) xs[j] = x[i + j];
+      map<F, Libm>(xs, W, rs, limit);
+      for (std::size_t j = 0; i + j < n; ++j) out[i + j] = rs[j];
+    }
+  }
+
+  static void cis_array(const double *x, std::size_t n, std::complex<double> *out) {
+    double *o = reinterpret_cast<double *>(out);
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) {
+      const D v = V::load(x + i);
+      D s, c;
+      sincos(v, s, c);
+      const unsigned bad = V::bits(V::not_le(V::abs(v), k(kTrigLimit)));
+      if (bad) {
+        double xs[W], ss[W], cs[W];
+        V::store(xs, v);
+        V::store(ss, s);
+        V::store(cs, c);
+        for (int j = 0; j < W; ++j)
+          if (bad >> j & 1u) {
+            ss[j] = ::sin(xs[j]);
+            cs[j] = ::cos(xs[j]);
+          }
+        s = V::load(ss);
+        c = V::load(cs);
+      }
+      V::store_interleaved(o + 2 * i, c, s);
+    }
+    if (i < n) {
+      double xs[W] = {};
+      std::complex<double> rs[W];
+      for (std::size_t j = 0; i + j < n; ++j) xs[j] = x[i + j];
+      cis_array(xs, W, rs);
+      for (std::size_t j = 0; i + j < n; ++j) out[i + j] = rs[j];
+    }
+  }
+
+  static void sin_array(const double *x, std::size_t n, double *out) {
+    map<sin, ::sin>(x, n, out, kTrigLimit);
+  }
+  static void cos_array(const double *x, std::size_t n, double *out) {
+    map<cos, ::cos>(x, n, out, kTrigLimit);
+  }
+  static void exp_array(const double *x, std::size_t n, double *out) {
+    map<exp, ::exp>(x, n, out, kExpLimit);
+  }
+  static void cosh_array(const double *x, std::size_t n, double *out) {
+    map<cosh, ::cosh>(x, n, out, kExpLimit);
+  }
+  static void tanh_array(const double *x, std::size_t n, double *out) {
+    map<tanh, ::tanh>(x, n, out, DBL_MAX);
+  }
+
+  static constexpr Functions table{sin_array, cos_array, cis_array, exp_array, cosh_array,
+                                   tanh_array};
+};
+
+}  // namespace
+}  // namespace halvane::kernels::vmath
