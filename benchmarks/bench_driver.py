@@ -138,7 +138,7 @@ def compare(name, pds, li, repeat):
     print(f"({name}) numpy {a * 1e3:8.1f} ms   halvane {b * 1e3:7.2f} ms   ratio {a / b:6.1f}x")
 
 
-def threads(pds, li, lines=64, nthreads=2):
+def threads(pds, li, repeat, lines=64, nthreads=2):
     def run(count):
         for _ in range(count):
             wh.pdc2pulse(pds, li)
@@ -150,8 +150,11 @@ def threads(pds, li, lines=64, nthreads=2):
         for t in ts:
             t.join()
 
-    one = median_time(lambda: run(lines), 3)
-    two = median_time(parallel, 3)
+    ones, twos = [], []
+    for _ in range(repeat):  # interleaved
+        ones.append(median_time(lambda: run(lines), 1))
+        twos.append(median_time(parallel, 1))
+    one, two = statistics.median(ones), statistics.median(twos)
     print(f"(c) {lines} lines: 1 thread {one * 1e3:7.1f} ms   {nthreads} threads {two * 1e3:7.1f} ms"
           f"   speed-up {one / two:4.2f}x")
 
@@ -174,7 +177,7 @@ def main():
     a, b = workload(False), workload(True)
     compare("a", *a, args.repeat)
     compare("b", *b, args.repeat)
-    threads(*a)
+    threads(*a, args.repeat)
     peak_memory(*b)
 
 

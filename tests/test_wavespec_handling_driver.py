@@ -111,7 +111,7 @@ def test_clipped_pulse_equals_its_samples_in_a_wider_window():
 def test_empty_collection_rests_at_offset_global(extra):
     li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
     X, W, S = wh.pdc2pulse([], li)
-    np.testing.assert_array_equal(X, np.arange(50) / 1e9)
+    np.testing.assert_array_equal(X, np.linspace(0, 50 / 1e9, 50, endpoint=False))
     np.testing.assert_array_equal(S, np.full(50, 0.25 + 0j))
     np.testing.assert_allclose(W, 0.25, rtol=0, atol=1e-15)
 
@@ -181,7 +181,7 @@ def test_callable_shape_is_called_with_the_slice_the_description_and_a_new_dict(
     li = dict(N=100, srate=2e9, offset_global=0)
     got = wh.pdc2pulse([pd, pd], li)
     assert_line(got, ref_pdc2pulse([pd, pd], li))
-    (x1, pd1, cp1), (x2, pd2, cp2) = seen
+    (x1, pd1, cp1), (x2, pd2, cp2) = seen[:2]  # the driver's two calls, before the reference's
     st, ed = wh.rng(pd, 0, 2e9, 100)
     np.testing.assert_array_equal(x1, got[0][st:ed])
     assert pd1 is pd and cp1 is not cp2
@@ -221,7 +221,7 @@ def test_skipped_pulse_and_level_step_read_no_more_keys():
 
 
 @pytest.mark.parametrize("N, exc, msg", [(-1, ValueError, "Number of samples, -1, must be non-negative."),
-                                         (10 ** 13, MemoryError, ""), (2.5, TypeError, "cannot be interpreted")])
+                                         (10 ** 13, MemoryError, "Unable to allocate"), (2.5, TypeError, "cannot be interpreted")])
 def test_bad_sample_counts(N, exc, msg):
     with pytest.raises(exc, match=msg.replace(".", r"\.")):
         wh.pdc2pulse([], dict(N=N, srate=1e9, offset_global=0))

@@ -33,20 +33,42 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
+/// W[lo:hi] = S[lo:hi] = v, skipping what already holds it.
+void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v) {
+  if (line.zeroed && !std::signbit(v.real()) && !std::signbit(v.imag()) && v == cdouble{}) return;
+  std::fill(line.W + lo, line.W + hi, v);
+  std::fill(line.S + lo, line.S + hi, v);
+}
+
 void write_base(const Line &line, const Segment &s, cdouble *scratch) {
-  if (!s.step) {
-    std::fill(line.W + s.begin, line.W + s.end, line.rest);
-    std::fill(line.S + s.begin, line.S + s.end, line.rest);
-    return;
-  }
+  if (!s.step) return fill_base(line, s.begin, s.end, line.rest);
   const LevelStep &st = *s.step;
   if (st.values) {
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.S + s.begin);
     return;
   }
-  for (std::size_t b = s.begin; b < s.end; b += chunk) {
-    const std::size_t m = std::min(chunk, s.end - b);
+  // Before its window the edge is exactly 0 and after it exactly 1 when the
+  // window and the levels are finite, so on an increasing grid only the
+  // window's samples (found by the edge's own comparisons) need the kernel.
+  std::size_t lo = s.begin, hi = s.end;
+  const bool finite = std::isfinite(st.x0) && std::isfinite(st.w) && std::isfinite(st.A.real()) &&
+                      std::isfinite(st.A.imag()) && std::isfinite(st.B.real()) &&
+                      std::isfinite(st.B.imag());
+  if (finite && line.t1 > line.t0) {
+    const double w = st.w > 1e-10 ? st.w : 1e-10;
+    const double left = st.x0 - w / 2, right = st.x0 + w / 2;
+    const double *X = line.X;
+    lo = static_cast<std::size_t>(
+        std::partition_point(X + s.begin, X + s.end, [&](double x) { return !(x >= left); }) - X);
+    hi = static_cast<std::size_t>(
+        std::partition_point(X + lo, X + s.end, [&](double x) { return !(x >= right); }) - X);
+    const cdouble before = cmul(st.A, cdouble{0, 0}) + st.B, after = cmul(st.A, cdouble{1, 0}) + st.B;
+    fill_base(line, s.begin, lo, before);
+    fill_base(line, hi, s.end, after);
+  }
+  for (std::size_t b = lo; b < hi; b += chunk) {
+    const std::size_t m = std::min(chunk, hi - b);
     sine_edge(line.X + b, m, st.x0, st.w, 0, 1, scratch);
     for (std::size_t k = 0; k < m; ++k) {
       const cdouble v = cmul(st.A, scratch[k]) + st.B;

@@ -57,11 +57,15 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
   nb::object X = hp::empty(count, hp::Dtype::float64);  // numpy's MemoryError when too large
   const Py_ssize_t n = PyLong_AsSsize_t(count.ptr());
-  nb::object W = hp::empty(n, hp::Dtype::complex128);
-  nb::object S = hp::empty(n, hp::Dtype::complex128);
+  // Zeroed by the allocator (often by the kernel, lazily), so a line resting
+  // at 0 writes only the samples that its entries touch.
+  static nb::handle zeros = nb::object(hp::numpy().attr("zeros")).release();
+  static nb::handle c128 = nb::object(hp::numpy().attr("complex128")).release();
+  nb::object W = zeros(n, c128);
+  nb::object S = zeros(n, c128);
 
   hk::Line line{static_cast<std::size_t>(n), hp::view(X, true)->real(), hp::view(W, true)->cplx(),
-                hp::view(S, true)->cplx(), false, hp::to_double(tx_st), hp::to_double(tx_ed),
+                hp::view(S, true)->cplx(), false, true, hp::to_double(tx_st), hp::to_double(tx_ed),
                 0, fill_value(gof)};
   LineParser parser(line, X, N, srate, tx_st, gof);
   if (PyFloat_Check(srate.ptr()) || PyLong_Check(srate.ptr())) line.srate = hp::to_double(srate);
@@ -93,7 +97,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
 
   if (python_fix) {
     nb::object fix = nb::borrow(driver_names.fix.current());
-    nb::object dev = hp::sub(hp::numpy().attr("copy")(W), gof);
+    nb::object dev = hp::subtract(hp::numpy().attr("copy")(W), gof);
     nb::object filtered = hp::add(fix(X, dev, *iirs, nb::none()), gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
     if (PyObject_SetItem(W.ptr(), all.ptr(), filtered.ptr()) < 0) hp::rethrow();

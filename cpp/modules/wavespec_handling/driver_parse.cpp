@@ -15,7 +15,8 @@ namespace halvane::wavespec_handling {
 namespace hp = halvane::py;
 namespace hk = halvane::kernels;
 using hk::cdouble;
-using hp::add, hp::sub, hp::mul, hp::truediv;
+using hp::add, hp::mul, hp::truediv;
+constexpr auto sub = hp::subtract;
 
 DriverNames driver_names;
 
@@ -173,10 +174,21 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
   }
   envelope(s, pd);
   drag(s, pd, nb::handle());
-  nb::object drags = hp::get(pd, HV_KEY("drag_list"), nb::list());
-  nb::object it = hp::steal_or_throw(PyObject_GetIter(drags.ptr()));
-  while (PyObject *d = PyIter_Next(it.ptr())) drag(s, pd, nb::steal(d));
-  if (PyErr_Occurred()) hp::rethrow();
+  // pd.get('drag_list', []): a dict without the key needs no empty list.
+  nb::object drags;
+  if (PyDict_CheckExact(pd.ptr())) {
+    if (PyObject *v = PyDict_GetItemWithError(pd.ptr(), HV_KEY("drag_list").ptr()))
+      drags = nb::borrow(v);
+    else if (PyErr_Occurred())
+      hp::rethrow();
+  } else {
+    drags = hp::get(pd, HV_KEY("drag_list"), nb::list());
+  }
+  if (drags) {
+    nb::object it = hp::steal_or_throw(PyObject_GetIter(drags.ptr()));
+    while (PyObject *d = PyIter_Next(it.ptr())) drag(s, pd, nb::steal(d));
+    if (PyErr_Occurred()) hp::rethrow();
+  }
   rotation(s, pd);
   carrier_and_sum(s, pd);
 }
@@ -243,7 +255,7 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   static nb::handle j = PyComplex_FromDoubles(0, 1);
   nb::object term = mul(mul(j, grad(s.sh)), srate_);
   if (!d) d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
-  s.sh = hp::iadd(s.sh, mul(term, d));
+  s.sh = hp::inplace_add(s.sh, mul(term, d));
 }
 
 void LineParser::rotation(PulseState &s, nb::handle pd) {
@@ -293,9 +305,9 @@ void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
   // casting, into zeros that the renderer adds where the pulse survives.
   const std::size_t n = s.p.end - s.p.first;
   static nb::handle zeros = np_attr("zeros"), c128 = np_attr("complex128");
-  nb::object add_W = hp::iadd(zeros(n, c128), prod);
+  nb::object add_W = hp::inplace_add(zeros(n, c128), prod);
   s.p.add_W = keep_array(add_W, n);
-  nb::object add_S = hp::iadd(zeros(n, c128), s.sh);
+  nb::object add_S = hp::inplace_add(zeros(n, c128), s.sh);
   s.p.add_S = keep_array(add_S, n);
   plan.pulses.push_back(s.p);
 }

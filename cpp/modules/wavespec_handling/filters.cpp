@@ -26,7 +26,8 @@ namespace {
 
 hp::Rebindable lfilter_binding, iir_binding, fir_binding;
 
-using hp::add, hp::sub, hp::mul, hp::item;
+using hp::add, hp::mul, hp::item;
+constexpr auto sub = hp::subtract;
 nb::object num(PyObject *o) { return hp::steal_or_throw(o); }
 nb::object np_copy(nb::handle a) { return hp::numpy().attr("copy")(a); }
 template <typename... T>
@@ -274,8 +275,6 @@ void export_filters(nb::module_ &m) {
         "fir : sequence or None\n"
         "    ``(b, start_time, adjust)`` for the module's ``FIR_filtering``.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new array: ``Y`` after the chain.");
-  if (!PyObject_HasAttrString(m.ptr(), "lfilter"))  // TEMP until carrier.cpp binds it
-    m.attr("lfilter") = nb::module_::import_("scipy.signal").attr("lfilter");
   lfilter_binding.bind(m, "lfilter");
   iir_binding.bind(m, "IIR_filtering");
   fir_binding.bind(m, "FIR_filtering");
