@@ -14,24 +14,22 @@ from halvane import wavespec_handling as wh
 SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
 
 
-def np_sine_edge(X, x0, w):
-    w = w if w > 1e-10 else 1e-10
-    inside = (X >= x0 - w / 2) & (X < x0 + w / 2)
-    return inside * (np.sin(np.pi * (X - x0) / w) + 1) / 2 + (X >= x0 + w / 2)
-
-
-def ref_pdc2pulse(pds, li):
-    """The driver's steps in numpy; envelopes come from the shape table."""
+def ref_pdc2pulse(pds, li, rng=None):
+    """The driver's steps in numpy; envelopes and edges come from the shape table."""
     N, srate, gof, tx_st = li["N"], li["srate"], li["offset_global"], li.get("st", 0)
     X = np.linspace(tx_st, tx_st + N / srate, N, endpoint=False)
     W = np.zeros(N, complex)
     W.fill(gof)
     S, bias = W.copy(), gof
     for pd in pds:
-        a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
-        st, ed = max(a - 5, 0), min(a + b + 5, N)
+        if rng:
+            st, ed = rng(pd, tx_st, srate, N)
+        else:
+            a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
+            st, ed = max(a - 5, 0), min(a + b + 5, N)
         if "edge_shape" in pd:
-            edge = (pd["amp"] - bias) * np_sine_edge(X[st + 5:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
+            edge_fn = wh.shapeTable[pd["edge_shape"]]
+            edge = (pd["amp"] - bias) * edge_fn(X[st + 5:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
             W[st + 5:] = S[st + 5:] = edge
             bias = pd["amp"]
             continue
@@ -166,6 +164,39 @@ def test_rebound_shape_table_entry(monkeypatch):
     monkeypatch.setitem(wh.shapeTable, "new", lambda X, pd, cp: np.full(len(X), 3.0 + 0j))
     pds = [pulse(10e-9), pulse(80e-9, shape="new")]
     li = dict(N=200, srate=2e9, offset_global=0)
+    assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))
+
+
+def test_rebound_edge_entry(monkeypatch):
+    monkeypatch.setitem(wh.shapeTable, "sine_edge", lambda X, x0, w: np.clip((X - x0) / w + 0.5, 0, 1))
+    pds = [step(10e-9, 0.5, width=20e-9), pulse(30e-9), step(60e-9, 1j)]
+    assert_line(wh.pdc2pulse(pds, LI), ref_pdc2pulse(pds, LI))
+
+
+@pytest.mark.parametrize("bounds", [lambda a, b: (np.int64(a), np.int64(b)), lambda a, b: (a - 400, b - 400),
+                                    lambda a, b: (a, a + 1), lambda a, b: (b, a + 2), lambda a, b: (a - 3, a - 1)])
+def test_rebound_rng_bounds_slice_as_python_does(monkeypatch, bounds):
+    orig = wh.rng
+    pds = [pulse(10e-9, drag_scale=1e-10), step(40e-9, 0.2), pulse(80e-9, shape="hyper", epsilon=3)]
+    monkeypatch.setattr(wh, "rng", lambda pd, st, sr, N: bounds(*orig(pd, st, sr, N)))
+    with np.errstate(all="ignore"):
+        want = ref_pdc2pulse(pds, LI, rng=wh.rng)
+    assert_line(wh.pdc2pulse(pds, LI), want)
+
+
+class Mapping(dict):
+    """A dict subclass: read through the mapping protocol, never natively."""
+
+
+@pytest.mark.parametrize("convert", [
+    Mapping,
+    lambda d: {k: np.float64(v) if isinstance(v, float) else v for k, v in d.items()},
+    lambda d: {k: np.complex64(v) if k == "amp" else v for k, v in d.items()},
+    lambda d: dict(d, drag_list=np.array([1e-10, 2e-11]), drag_scale=np.float64(1e-10)),
+])
+def test_other_value_types_take_the_interpreter_path(convert):
+    pds = [convert(step(-50e-9, 0.3)), convert(pulse(5e-9, drag_detuning=3e6)), convert(pulse(60e-9, shape="sine"))]
+    li = Mapping(N=np.int64(300), srate=2e9, offset_global=np.float32(0.1), st=0, extra=IIR)
     assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))
 
 

@@ -64,6 +64,12 @@ std::optional<ArrayView> view(nb::handle obj, bool writable) {
   return v;
 }
 
+ArrayView own_view(nb::handle obj) {
+  auto v = view(obj, true);
+  if (!v) raise(PyExc_SystemError, "a new numpy array is not a writable 1-D float64/complex128 array");
+  return *v;
+}
+
 NumKind num_kind(nb::handle v) {
   PyObject *o = v.ptr();
   if (PyFloat_Check(o) || PyLong_Check(o)) return NumKind::real;

@@ -37,6 +37,9 @@ struct ArrayView {
 /// alive while it uses the view.
 std::optional<ArrayView> view(nb::handle obj, bool writable = false);
 
+/// view() of an array made by empty() or numpy.zeros; SystemError if it is not viewable.
+ArrayView own_view(nb::handle obj);
+
 /// How a Python number would combine with arrays.
 enum class NumKind { real, complex, other };
 

@@ -26,7 +26,7 @@ hk::cdouble fill_value(nb::handle gof) {
   if (hp::num_kind(gof) != hp::NumKind::other) return hp::to_complex(gof);
   nb::object one = hp::empty(1, hp::Dtype::complex128);
   one.attr("fill")(gof);
-  return hp::view(one)->cplx()[0];
+  return hp::own_view(one).cplx()[0];
 }
 
 /// The IIR stages of li['extra']: cal_iir_coef of every value, in order.
@@ -64,8 +64,8 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   nb::object W = zeros(n, c128);
   nb::object S = zeros(n, c128);
 
-  hk::Line line{static_cast<std::size_t>(n), hp::view(X, true)->real(), hp::view(W, true)->cplx(),
-                hp::view(S, true)->cplx(), false, true, hp::to_double(tx_st), hp::to_double(tx_ed),
+  hk::Line line{static_cast<std::size_t>(n), hp::own_view(X).real(), hp::own_view(W).cplx(),
+                hp::own_view(S).cplx(), false, true, hp::to_double(tx_st), hp::to_double(tx_ed),
                 0, fill_value(gof)};
   LineParser parser(line, X, N, srate, tx_st, gof);
   if (PyFloat_Check(srate.ptr()) || PyLong_Check(srate.ptr())) line.srate = hp::to_double(srate);

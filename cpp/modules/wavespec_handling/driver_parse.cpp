@@ -225,7 +225,7 @@ void LineParser::to_python(PulseState &s) {
   ensure_grid();
   const std::size_t n = s.p.end - s.p.first;
   nb::object arr = hp::empty(static_cast<Py_ssize_t>(n), hp::Dtype::complex128);
-  cdouble *out = hp::view(arr, true)->cplx();
+  cdouble *out = hp::own_view(arr).cplx();
   std::vector<cdouble> scratch(2 * n);
   const double *X = line_.X + s.p.first;
   hk::envelope(s.p.shape, s.p.params, X, n, out);

@@ -59,12 +59,12 @@ nb::object iir_filtering(nb::handle b0, nb::handle b1, nb::handle a1, nb::handle
     auto v = hp::view(x);
     if (stage && v && (v->dtype == hp::Dtype::complex128 || real)) {
       nb::object y = hp::empty(v->size, v->dtype);
-      auto out = hp::view(y, true);
+      hp::ArrayView out = hp::own_view(y);
       auto n = static_cast<std::size_t>(v->size);
       if (v->dtype == hp::Dtype::float64)
-        hk::iir_filter(*stage, v->real(), v->stride, n, out->real());
+        hk::iir_filter(*stage, v->real(), v->stride, n, out.real());
       else
-        hk::iir_filter(*stage, v->cplx(), v->stride, n, out->cplx());
+        hk::iir_filter(*stage, v->cplx(), v->stride, n, out.cplx());
       return y;
     }
   }
