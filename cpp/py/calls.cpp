@@ -1,5 +1,6 @@
 // Calls with `**kw`.
 #include "py/calls.hpp"
+#include <iterator>
 #include <vector>
 
 namespace halvane::py {
@@ -33,6 +34,30 @@ nb::object unpack_keywords(nb::handle f, nb::handle kw) {
   return d;
 }
 
+/// The argument vector of a vectorcall, on the stack when it is short. Slot 0
+/// is left free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET).
+class Stack {
+ public:
+  explicit Stack(std::size_t n) : n_(n + 1) {
+    if (n_ > std::size(small_)) {
+      large_.resize(n_);
+      data_ = large_.data();
+    }
+  }
+  void push(nb::handle h) { data_[++top_] = h.ptr(); }
+  /// args[0].<name>(*args[1:nargs], **dict(zip(names, args[nargs:])))
+  nb::object call_method(nb::handle name, std::size_t nargs, nb::handle names) {
+    return steal_or_throw(PyObject_VectorcallMethod(name.ptr(), data_ + 1,
+                                                    nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, names.ptr()));
+  }
+
+ private:
+  PyObject *small_[8] = {};
+  std::vector<PyObject *> large_;
+  PyObject **data_ = small_;
+  std::size_t n_, top_ = 0;
+};
+
 }  // namespace
 
 nb::object call_kw(nb::handle f, nb::handle args, nb::handle kw) {
@@ -49,40 +74,31 @@ nb::object call_method_kw(nb::handle obj, nb::handle name, std::initializer_list
     for (nb::handle a : args) PyTuple_SET_ITEM(t.ptr(), i++, nb::borrow(a).release().ptr());
     return call_kw(f, t, kw);
   }
-  // Slot 0 is free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET), slot 1 is self.
   // The keywords are read from a copy, which holds their values for the call
   // even if the callee changes the caller's dict.
   nb::object copy = PyDict_GET_SIZE(kw.ptr()) ? steal_or_throw(PyDict_Copy(kw.ptr())) : nb::object();
-  Py_ssize_t nkw = copy.is_valid() ? PyDict_GET_SIZE(copy.ptr()) : 0;
-  std::vector<PyObject *> stack;
-  stack.reserve(2 + args.size() + static_cast<std::size_t>(nkw));
-  stack.push_back(nullptr);
-  stack.push_back(obj.ptr());
-  for (nb::handle a : args) stack.push_back(a.ptr());
+  std::size_t nkw = copy.is_valid() ? static_cast<std::size_t>(PyDict_GET_SIZE(copy.ptr())) : 0;
+  Stack stack(1 + args.size() + nkw);
+  stack.push(obj);
+  for (nb::handle a : args) stack.push(a);
   nb::object names;
   if (nkw) {
-    names = steal_or_throw(PyTuple_New(nkw));
+    names = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(nkw)));
     Py_ssize_t pos = 0, i = 0;
     PyObject *k, *v;
     while (PyDict_Next(copy.ptr(), &pos, &k, &v)) {
       PyTuple_SET_ITEM(names.ptr(), i++, Py_NewRef(k));
-      stack.push_back(v);
+      stack.push(v);
     }
   }
-  return steal_or_throw(PyObject_VectorcallMethod(name.ptr(), stack.data() + 1,
-                                                  (1 + args.size()) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                  names.ptr()));
+  return stack.call_method(name, 1 + args.size(), names);
 }
 
 nb::object call_method(nb::handle obj, nb::handle name, std::initializer_list<nb::handle> args) {
-  std::vector<PyObject *> stack;
-  stack.reserve(2 + args.size());
-  stack.push_back(nullptr);
-  stack.push_back(obj.ptr());
-  for (nb::handle a : args) stack.push_back(a.ptr());
-  return steal_or_throw(PyObject_VectorcallMethod(name.ptr(), stack.data() + 1,
-                                                  (1 + args.size()) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                  nullptr));
+  Stack stack(1 + args.size());
+  stack.push(obj);
+  for (nb::handle a : args) stack.push(a);
+  return stack.call_method(name, 1 + args.size(), nb::handle());
 }
 
 }  // namespace halvane::py

@@ -28,4 +28,52 @@ nb::object Member::current() const {
   return steal_or_throw(PyObject_GetAttr(owner.ptr(), attr_));
 }
 
+bool Member::holds_original() const {
+  try {
+    return is_original(current());
+  } catch (nb::python_error &) {
+    return false;  // the caller's own lookup reports the error, if it needs the name
+  }
+}
+
+void Originals::watch(nb::handle module) {
+  PyObject *d = PyModule_GetDict(module.ptr());
+  if (!d) rethrow();
+  Py_INCREF(d);  // module dicts live as long as the interpreter
+  dicts_.push_back(d);
+}
+
+static std::uint64_t version(PyObject *d) {
+#if PY_VERSION_HEX < 0x030C0000
+  return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
+#else
+  (void)d;
+  return 0;  // no version tag to rely on: every call checks the bindings
+#endif
+}
+
+bool Originals::hold() const {
+#if PY_VERSION_HEX < 0x030C0000
+  if (confirmed_) {
+    bool same = true;
+    for (std::size_t i = 0; i < dicts_.size(); ++i) same &= version(dicts_[i]) == tags_[i];
+    if (same) return true;
+  }
+#endif
+  confirmed_ = false;
+  for (const Rebindable *r : globals_) {
+    try {
+      if (!r->is_original(r->current())) return false;
+    } catch (nb::python_error &) {
+      return false;
+    }
+  }
+  for (const Member *m : members_)
+    if (!m->holds_original()) return false;
+  tags_.clear();
+  for (PyObject *d : dicts_) tags_.push_back(version(d));
+  confirmed_ = PY_VERSION_HEX < 0x030C0000;
+  return true;
+}
+
 }  // namespace halvane::py

@@ -10,9 +10,19 @@ namespace {
 /// Integers up to 2**53 convert to double exactly, as both int and numpy do.
 constexpr long long exact_int = 1LL << 53;
 
+/// numpy's float64 and int64 scalars are a PyObject header followed by the
+/// value (a float64 is laid out as the float it derives from). numpy makes
+/// them that way itself: allocate, then store the value. The layout is
+/// checked once against scalars numpy made; if it differs, values are read
+/// and made through numpy's own protocols instead.
 struct NumpyScalars {
-  PyTypeObject *f64, *i64;
+  PyTypeObject *f64 = nullptr, *i64 = nullptr;
+  bool direct = false;
 };
+
+long long &int64_slot(PyObject *o) {
+  return *reinterpret_cast<long long *>(reinterpret_cast<char *>(o) + sizeof(PyObject));
+}
 
 const NumpyScalars &scalars() {
   static NumpyScalars s = [] {
@@ -21,9 +31,36 @@ const NumpyScalars &scalars() {
     // Kept for the life of the interpreter, like the numpy module.
     r.f64 = reinterpret_cast<PyTypeObject *>(nb::object(np.attr("float64")).release().ptr());
     r.i64 = reinterpret_cast<PyTypeObject *>(nb::object(np.attr("int64")).release().ptr());
+    nb::object i = nb::handle(reinterpret_cast<PyObject *>(r.i64))(nb::int_(-1234567890123LL));
+    r.direct = r.i64->tp_basicsize == static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(long long)) &&
+               r.f64->tp_basicsize == PyFloat_Type.tp_basicsize && int64_slot(i.ptr()) == -1234567890123LL;
     return r;
   }();
   return s;
+}
+
+nb::object make_f64(double v) {
+  const NumpyScalars &s = scalars();
+  if (s.direct) {
+    PyObject *o = s.f64->tp_alloc(s.f64, 0);
+    if (!o) rethrow();
+    reinterpret_cast<PyFloatObject *>(o)->ob_fval = v;
+    return nb::steal(o);
+  }
+  nb::object f = steal_or_throw(PyFloat_FromDouble(v));
+  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(s.f64), f.ptr()));
+}
+
+nb::object make_i64(long long v) {
+  const NumpyScalars &s = scalars();
+  if (s.direct) {
+    PyObject *o = s.i64->tp_alloc(s.i64, 0);
+    if (!o) rethrow();
+    int64_slot(o) = v;
+    return nb::steal(o);
+  }
+  nb::object i = steal_or_throw(PyLong_FromLongLong(v));
+  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(s.i64), i.ptr()));
 }
 
 /// A time seen from C++: its value, whether it is a float (or an int), and
@@ -37,39 +74,43 @@ struct Real {
 bool classify(nb::handle o, Real &r) {
   PyObject *p = o.ptr();
   PyTypeObject *t = Py_TYPE(p);
-  const NumpyScalars &s = scalars();
-  if (t == &PyFloat_Type || t == s.f64) {
-    // numpy's float64 derives from float and keeps its value where float does.
-    r = {PyFloat_AS_DOUBLE(p), true, t == s.f64};
+  if (t == &PyFloat_Type) {
+    r = {PyFloat_AS_DOUBLE(p), true, false};
     return true;
   }
-  if (t == &PyLong_Type || t == s.i64) {
-    long long v;
-    if (t == &PyLong_Type) {
-      int overflow = 0;
-      v = PyLong_AsLongLongAndOverflow(p, &overflow);
-      if (overflow || (v == -1 && PyErr_Occurred())) {
-        PyErr_Clear();
-        return false;
-      }
-    } else {
-      v = PyLong_AsLongLong(p);  // numpy's integers implement __index__
-      if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-      }
+  long long v;
+  if (t == &PyLong_Type) {
+    int overflow = 0;
+    v = PyLong_AsLongLongAndOverflow(p, &overflow);
+    if (overflow || (v == -1 && PyErr_Occurred())) {
+      PyErr_Clear();
+      return false;
     }
     if (v > exact_int || v < -exact_int) return false;
-    r = {static_cast<double>(v), false, t == s.i64};
+    r = {static_cast<double>(v), false, false};
+    return true;
+  }
+  const NumpyScalars &s = scalars();
+  if (t == s.f64) {
+    r = {PyFloat_AS_DOUBLE(p), true, true};
+    return true;
+  }
+  if (t == s.i64) {
+    if (s.direct) {
+      v = int64_slot(p);
+    } else if ((v = PyLong_AsLongLong(p)) == -1 && PyErr_Occurred()) {
+      PyErr_Clear();
+      return false;
+    }
+    if (v > exact_int || v < -exact_int) return false;
+    r = {static_cast<double>(v), false, true};
     return true;
   }
   return false;
 }
 
 nb::object make(double v, bool numpy_scalar) {
-  nb::object f = steal_or_throw(PyFloat_FromDouble(v));
-  if (!numpy_scalar) return f;
-  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(scalars().f64), f.ptr()));
+  return numpy_scalar ? make_f64(v) : steal_or_throw(PyFloat_FromDouble(v));
 }
 
 /// a (op) b for the cases computed here; an empty object otherwise.
@@ -139,8 +180,7 @@ nb::object reduce_extreme(std::span<const nb::handle> values, bool maximum, nb::
   if (nan) return make(NAN, true);
   if (any_float) return make(best.value, true);
   // All integers: numpy makes an int64 array and returns an int64 scalar.
-  nb::object v = steal_or_throw(PyLong_FromLongLong(static_cast<long long>(best.value)));
-  return steal_or_throw(PyObject_CallOneArg(reinterpret_cast<PyObject *>(scalars().i64), v.ptr()));
+  return make_i64(static_cast<long long>(best.value));
 }
 
 }  // namespace halvane::py

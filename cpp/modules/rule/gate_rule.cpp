@@ -67,7 +67,8 @@ nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle
   Py_ssize_t j = 0;
   hp::for_each(track, [&](nb::handle recipe) {
     nb::object pulse_kwds = catch_index(track_kwds, j++);
-    nb::object pd = hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, pulse_kwds);
+    nb::object pd = pulse_kwds.is_valid() ? hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, pulse_kwds)
+                                          : hp::call_method(recipe, HV_KEY("get_pd"), {pdt, cp});
     nb::object pulse_duration_ = pulse_duration(pd);
     hp::setitem(pd, HV_KEY("pos"), duration);
     ret_track.append(pd);
@@ -98,9 +99,13 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
   nb::dict line_tracks, line_tracks_duration;
   nb::object max_duration = nb::int_(0);
   hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
-    nb::object line_name = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("nm"));
-    nb::object pdt = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("pdt"));
-    nb::object cp = hp::getitem(hp::getitem(its_qubit_info, line), HV_KEY("cp"));
+    // its_qubit_info[line] is read once per key; for a dict that is the same
+    // entry each time, so it is looked up once.
+    nb::object entry = hp::getitem(its_qubit_info, line);
+    auto line_info = [&] { return PyDict_CheckExact(its_qubit_info.ptr()) ? entry : hp::getitem(its_qubit_info, line); };
+    nb::object line_name = hp::getitem(entry, HV_KEY("nm"));
+    nb::object pdt = hp::getitem(line_info(), HV_KEY("pdt"));
+    nb::object cp = hp::getitem(line_info(), HV_KEY("cp"));
     nb::object line_kwds = catch_kw(targeted_kwds, line);
     nb::list ret_tracks, tracks_duration;
     Py_ssize_t i = 0;

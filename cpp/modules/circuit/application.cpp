@@ -1,0 +1,118 @@
+// Rule application: every instruction gets its duration and line tracks from
+// the rule of its gate for its qubits. semi_apply also knows three names of
+// its own: "B" (a barrier: no qubit information; without qubits it is widened
+// to every qubit of the circuit), "PIN" (the same, and it requests the start
+// time `tm`) and "M" (a measurement, listed in MGates).
+#include "modules/circuit/attrs.hpp"
+#include "modules/circuit/collaborators.hpp"
+#include "modules/circuit/exports.hpp"
+#include "py/args.hpp"
+#include "py/calls.hpp"
+#include "py/iterate.hpp"
+
+namespace halvane::circuit {
+namespace hp = halvane::py;
+
+namespace {
+
+/// rule.get_rule(r_, xqb), which must find a rule.
+nb::object select(nb::handle r_, nb::handle xqb) {
+  nb::object r = get_rule(r_, xqb);
+  if (r.is_none()) hp::raise(PyExc_AssertionError, "The rule is None");
+  return r;
+}
+
+/// ins.dur, ins.lts = r.semi_apply(its_qubits_info, **ins.kwds)
+void apply(nb::handle ins, nb::handle r, nb::handle its_qubits_info) {
+  nb::object result =
+      hp::call_method_kw(r, HV_KEY("semi_apply"), {its_qubits_info}, get_attr(ins, HV_KEY("kwds")));
+  // A rule's own result is a pair; anything else is unpacked as the interpreter would.
+  if (PyTuple_CheckExact(result.ptr()) && PyTuple_GET_SIZE(result.ptr()) == 2) {
+    set_attr(ins, HV_KEY("dur"), PyTuple_GET_ITEM(result.ptr(), 0));
+    set_attr(ins, HV_KEY("lts"), PyTuple_GET_ITEM(result.ptr(), 1));
+    return;
+  }
+  auto [max_dur, line_tracks] = hp::unpack<2>(result);
+  set_attr(ins, HV_KEY("dur"), max_dur);
+  set_attr(ins, HV_KEY("lts"), line_tracks);
+}
+
+nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubits_info) {
+  hp::for_each(inss, [&](nb::handle ins) {
+    nb::object nm = get_attr(ins, HV_KEY("nm"));
+    nb::object r_ = hp::getitem(rules, nm);
+    nb::object xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
+    nb::object r = select(r_, xqb);
+    nb::object info = equals(nm, HV_KEY("B")) ? nb::dict() : hp::getitem(qubits_info, xqb);
+    apply(ins, r, info);
+  });
+  return nb::borrow(inss);
+}
+
+nb::object semi_apply(nb::handle circ, nb::handle rules, nb::handle qubits_info) {
+  nb::list block_all_gates, measurement_gates;
+  nb::object all_qubits = hp::steal_or_throw(PySet_New(nullptr));
+  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    nb::object nm = get_attr(ins, HV_KEY("nm"));
+    nb::object r_ = hp::getitem(rules, nm);  // an unknown gate fails first
+    nb::object qubits = get_attr(ins, HV_KEY("qubits"));
+    hp::for_each(qubits, [&](nb::handle q) {
+      if (PySet_Add(all_qubits.ptr(), q.ptr()) < 0) hp::rethrow();
+    });
+    nb::object xqb = to_xqubits(qubits);
+    nb::object r = select(r_, xqb);
+    nb::object info;
+    if (equals(nm, HV_KEY("B"))) {
+      if (equals(xqb, HV_KEY(""))) block_all_gates.append(ins);
+      info = nb::dict();
+    } else if (equals(nm, HV_KEY("PIN"))) {
+      set_attr(circ, HV_KEY("pin_pos"), hp::getitem(get_attr(ins, HV_KEY("kwds")), HV_KEY("tm")));
+      set_attr(circ, HV_KEY("pin_gate"), ins);
+      if (equals(xqb, HV_KEY(""))) block_all_gates.append(ins);
+      info = nb::dict();
+    } else {
+      info = hp::getitem(qubits_info, xqb);
+    }
+    if (equals(nm, HV_KEY("M"))) measurement_gates.append(ins);
+    apply(ins, r, info);
+  });
+  set_attr(circ, HV_KEY("MGates"), measurement_gates);
+  set_attr(circ, HV_KEY("all_qubits"), all_qubits);
+  // Barriers and pins without qubits occupy every qubit of the circuit.
+  hp::for_each(block_all_gates, [&](nb::handle ins) {
+    nb::object every = hp::steal_or_throw(PySequence_Tuple(get_attr(circ, HV_KEY("all_qubits")).ptr()));
+    set_attr(ins, HV_KEY("qubits"), every);
+  });
+  return nb::borrow(circ);
+}
+
+}  // namespace
+
+void export_application(nb::module_ &m) {
+  m.def("semi_apply", &semi_apply, hp::arg("circ"), hp::arg("rules"), hp::arg("qubits_info"),
+        nb::sig("def semi_apply(circ: Circuit, rules: typing.Mapping[typing.Any, typing.Any], "
+                "qubits_info: typing.Mapping[str, typing.Any]) -> Circuit"),
+        "Apply the rules to every instruction of a circuit, in program order.\n\n"
+        "Each instruction gets ``dur`` and ``lts`` from\n"
+        "``rule.get_rule(rules[ins.nm], key).semi_apply(qubits_info[key], **ins.kwds)``\n"
+        "with ``key = brick.to_xqubits(ins.qubits)``. A \"B\" (barrier) or\n"
+        "\"PIN\" gets empty qubit information, and when it names no qubits it is\n"
+        "widened to all qubits of the circuit afterwards; a \"PIN\" sets\n"
+        "``circ.pin_pos`` to its keyword ``tm`` and ``circ.pin_gate`` to itself;\n"
+        "\"M\" instructions are listed in ``circ.MGates``. ``circ.all_qubits`` is\n"
+        "the set of all qubits named.\n\n"
+        "Parameters\n----------\n"
+        "circ : Circuit\n"
+        "rules : mapping\n    Gate name -> RULE or RULE_COMP (anything ``get_rule`` accepts).\n"
+        "qubits_info : mapping\n    Qubit key -> the qubit information a rule takes.\n\n"
+        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+  m.def("semi_apply_simple", &semi_apply_simple, hp::arg("inss"), hp::arg("rules"), hp::arg("qubits_info"),
+        nb::sig("def semi_apply_simple(inss: typing.Iterable[INSTRUCTION], "
+                "rules: typing.Mapping[typing.Any, typing.Any], "
+                "qubits_info: typing.Mapping[str, typing.Any]) -> typing.Iterable[INSTRUCTION]"),
+        "Apply the rules to a sequence of instructions, without barrier widening, pins or measurements.\n\n"
+        "A \"B\" gets empty qubit information; every other name is an ordinary gate.\n\n"
+        "Returns\n-------\niterable\n    ``inss`` itself.");
+}
+
+}  // namespace halvane::circuit

@@ -1,0 +1,143 @@
+// INSTRUCTION, GATE, Circuit and instructification.
+//
+// Instructions are plain records: every attribute lives in the instance
+// __dict__, so those added later (pos, pre_ins, nxt_ins) are absent until
+// set, and instructions hash and compare by identity.
+#include <string>
+#include "modules/circuit/attrs.hpp"
+#include "modules/circuit/collaborators.hpp"
+#include "modules/circuit/exports.hpp"
+#include "py/args.hpp"
+#include "py/calls.hpp"
+#include "py/classes.hpp"
+#include "py/iterate.hpp"
+
+namespace halvane::circuit {
+namespace hp = halvane::py;
+
+namespace {
+
+nb::object concat(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyNumber_Add(a.ptr(), b.ptr())); }
+
+void init_instruction(nb::handle self, nb::handle name, nb::args qubits, nb::kwargs kwds) {
+  set_attr(self, HV_KEY("nm"), name);
+  set_attr(self, HV_KEY("dur"), nb::int_(0));
+  set_attr(self, HV_KEY("qubits"), qubits);
+  set_attr(self, HV_KEY("kwds"), kwds);
+  set_attr(self, HV_KEY("lts"), Py_None);
+}
+
+/// name(q0,q1,k=v): qubits by str(), keywords as f"{k}={v}", in order.
+nb::object text(nb::handle self) {
+  nb::list parts;
+  hp::for_each(get_attr(self, HV_KEY("qubits")), [&](nb::handle q) {
+    parts.append(hp::steal_or_throw(PyObject_Str(q.ptr())));
+  });
+  hp::for_items(get_attr(self, HV_KEY("kwds")), [&](nb::handle k, nb::handle v) {
+    nb::object key = hp::steal_or_throw(PyObject_Format(k.ptr(), nullptr));
+    nb::object value = hp::steal_or_throw(PyObject_Format(v.ptr(), nullptr));
+    parts.append(concat(concat(key, HV_KEY("=")), value));
+  });
+  nb::object joined = hp::steal_or_throw(PyUnicode_Join(HV_KEY(",").ptr(), parts.ptr()));
+  nb::object head = concat(get_attr(self, HV_KEY("nm")), HV_KEY("("));
+  return concat(concat(head, joined), HV_KEY(")"));
+}
+
+nb::object repr(nb::handle self) { return hp::call_method(self, HV_KEY("__str__")); }
+
+/// The text followed by <hex(id(self))[6:]>.
+nb::object strid(nb::handle self) {
+  nb::object id = hp::steal_or_throw(PyLong_FromVoidPtr(self.ptr()));
+  nb::object hex = hp::steal_or_throw(PyNumber_ToBase(id.ptr(), 16));
+  nb::object tag = hp::steal_or_throw(PyUnicode_Substring(hex.ptr(), 6, PY_SSIZE_T_MAX));
+  nb::object s = hp::call_method(self, HV_KEY("__str__"));
+  return concat(concat(concat(s, HV_KEY("<")), tag), HV_KEY(">"));
+}
+
+void init_circuit(nb::handle self, nb::handle ins) { set_attr(self, HV_KEY("ins"), ins); }
+
+nb::object get_measurement_info(nb::handle self) {
+  nb::list info;
+  set_attr(self, HV_KEY("measure_info"), info);
+  hp::for_each(get_attr(self, HV_KEY("MGates")), [&](nb::handle mg) {
+    nb::object pos = get_attr(mg, HV_KEY("pos"));
+    nb::object first = hp::steal_or_throw(PySequence_GetItem(get_attr(mg, HV_KEY("qubits")).ptr(), 0));
+    nb::object qubit = hp::steal_or_throw(PyNumber_Long(first.ptr()));
+    nb::object entry = hp::steal_or_throw(PyList_New(2));
+    PyList_SET_ITEM(entry.ptr(), 0, pos.release().ptr());
+    PyList_SET_ITEM(entry.ptr(), 1, qubit.release().ptr());
+    hp::call_method(get_attr(self, HV_KEY("measure_info")), HV_KEY("append"), {entry});
+  });
+  return nb::borrow(self);
+}
+
+void instructification(nb::handle instructions, nb::handle glob) {
+  hp::for_each(instructions, [&](nb::handle name) {
+    nb::object gate = nb::borrow(name);
+    std::string fn_name = nb::str(gate).c_str();
+    nb::object ctor = nb::cpp_function(
+        [gate](nb::args args, nb::kwargs kwargs) {
+          nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
+          return hp::call_kw(instruction_class(), all, kwargs);
+        },
+        nb::name(fn_name.c_str()), hp::arg("args"), hp::arg("kwargs"),
+        "Build an INSTRUCTION of this gate name on the given qubits and keywords.");
+    hp::setitem(glob, name, ctor);
+  });
+}
+
+const char *instruction_doc =
+    "One gate application: a gate name, its qubits and its targeted keywords.\n\n"
+    "``INSTRUCTION('CZ', 0, 1, q0__amp=0.5)`` has ``nm`` 'CZ', ``qubits``\n"
+    "(0, 1), ``kwds`` {'q0__amp': 0.5}, ``dur`` 0 and ``lts`` None. Rule\n"
+    "application sets ``dur`` and ``lts``, scheduling ``pos``, linking\n"
+    "``pre_ins`` and ``nxt_ins``. Instructions compare and hash by identity\n"
+    "and print as ``CZ(0,1,q0__amp=0.5)``.";
+
+}  // namespace
+
+void export_instructions(nb::module_ &m) {
+  nb::handle object = reinterpret_cast<PyObject *>(&PyBaseObject_Type);
+  nb::object ins = hp::make_class(m, "INSTRUCTION", nb::make_tuple(object), instruction_doc);
+  ins.attr("__maj_type__") = "INSTRUCTION";
+  ins.attr("__mnr_type__") = "INSTRUCTION";
+  hp::def_method(ins, "__init__", &init_instruction, hp::arg("name"), hp::arg("qubits"), hp::arg("kwds"),
+                 nb::sig("def __init__(self, name: str, *qubits: typing.Any, **kwds: typing.Any) -> None"),
+                 "Record the gate name, the qubits (a tuple) and the keywords (a dict).");
+  hp::def_method(ins, "__str__", &text, nb::sig("def __str__(self) -> str"),
+                 "``name(q0,q1,k=v)``: the qubits, then the keywords in order.");
+  hp::def_method(ins, "__repr__", &repr, nb::sig("def __repr__(self) -> str"),
+                 "The same text as ``__str__``.");
+  hp::def_method(ins, "strid", &strid, nb::sig("def strid(self) -> str"),
+                 "The text followed by a tag of the object's identity, ``X_p(0)<2c1b5e90>``.");
+
+  nb::object gate = hp::make_class(m, "GATE", nb::make_tuple(ins),
+                                   "An INSTRUCTION whose minor type tag is 'GATE'.");
+  gate.attr("__mnr_type__") = "GATE";
+
+  nb::object circ = hp::make_class(
+      m, "Circuit", nb::make_tuple(object),
+      "An ordered list of instructions.\n\n"
+      "``Circuit(ins)`` keeps the list itself as ``ins``. Rule application adds\n"
+      "``MGates``, ``all_qubits`` and, with a PIN, ``pin_pos`` and ``pin_gate``.");
+  hp::def_method(circ, "__init__", &init_circuit, hp::arg("ins"),
+                 nb::sig("def __init__(self, ins: list[INSTRUCTION]) -> None"),
+                 "Keep the list of instructions (not copied).");
+  hp::def_method(circ, "get_measurement_info", &get_measurement_info,
+                 nb::sig("def get_measurement_info(self) -> Circuit"),
+                 "Set ``measure_info`` to ``[pos, int(first qubit)]`` per measurement.\n\n"
+                 "Returns\n-------\nCircuit\n    The circuit itself.");
+
+  m.def("instructification", &instructification, hp::arg("instructions"), hp::arg("glob"),
+        nb::sig("def instructification(instructions: typing.Iterable[str], "
+                "glob: typing.MutableMapping[str, typing.Any]) -> None"),
+        "Store a constructor of instructions under each gate name in ``glob``.\n\n"
+        "After ``instructification(['X_p', 'CZ'], globals())``, ``CZ(0, 1)``\n"
+        "builds ``INSTRUCTION('CZ', 0, 1)``; the class is looked up in this\n"
+        "module at each call.\n\n"
+        "Parameters\n----------\n"
+        "instructions : iterable of str\n    The gate names.\n"
+        "glob : mutable mapping\n    Where to store them, typically ``globals()``.");
+}
+
+}  // namespace halvane::circuit

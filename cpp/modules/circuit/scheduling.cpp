@@ -1,0 +1,154 @@
+// Scheduling: as soon as possible (times grow from 0) or as late as possible
+// (times count down to 0), from the qubits each instruction names; then a
+// shift to a requested start, end or pin time, and the move of every pulse
+// description by its instruction's start.
+//
+// The per-qubit times start as the int 0 and become numpy scalars once
+// np.max or np.min has reduced them, exactly as in interpreted code; the
+// arithmetic helpers of py/reals.hpp keep those types without calling numpy
+// for each sum.
+#include <vector>
+#include "modules/circuit/attrs.hpp"
+#include "modules/circuit/collaborators.hpp"
+#include "modules/circuit/exports.hpp"
+#include "py/args.hpp"
+#include "py/classes.hpp"
+#include "py/iterate.hpp"
+#include "py/reals.hpp"
+
+namespace halvane::circuit {
+namespace hp = halvane::py;
+
+namespace {
+
+/// [times.get(q, 0) for q in qubits], held in `out`.
+void qubit_times(nb::handle times, nb::handle qubits, std::vector<nb::object> &out) {
+  out.clear();
+  nb::object zero = nb::int_(0);
+  hp::for_each(qubits, [&](nb::handle q) { out.push_back(hp::get(times, q, zero)); });
+}
+
+nb::object reduce(const std::vector<nb::object> &values, bool maximum) {
+  std::vector<nb::handle> handles(values.begin(), values.end());
+  return maximum ? np_max(handles) : np_min(handles);
+}
+
+bool differs_from_none(nb::handle v) {
+  int r = PyObject_RichCompareBool(v.ptr(), Py_None, Py_NE);
+  if (r < 0) hp::rethrow();
+  return r == 1;
+}
+
+nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
+  nb::object mx_pos = asap_core(circ);
+  if (differs_from_none(st_pos)) {
+    shift_circ(circ, st_pos);
+  } else if (differs_from_none(ed_pos)) {
+    shift_circ(circ, hp::subtract(ed_pos, mx_pos));
+  } else if (hp::getattr_or_null(circ, HV_KEY("pin_pos")).is_valid()) {
+    nb::object pin_pos = get_attr(circ, HV_KEY("pin_pos"));
+    nb::object pin_gate_pos = get_attr(get_attr(circ, HV_KEY("pin_gate")), HV_KEY("pos"));
+    shift_circ(circ, hp::subtract(pin_pos, pin_gate_pos));
+  }
+  flush_gate_pos_to_pds(circ);
+  return nb::borrow(circ);
+}
+
+nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
+  nb::object mn_pos = alap_core(circ);
+  if (differs_from_none(st_pos)) {
+    shift_circ(circ, hp::subtract(st_pos, mn_pos));
+  } else if (differs_from_none(ed_pos)) {
+    shift_circ(circ, ed_pos);
+  }
+  flush_gate_pos_to_pds(circ);
+  return nb::borrow(circ);
+}
+
+}  // namespace
+
+namespace native {
+
+nb::object asap_core(nb::handle circ) {
+  nb::dict qubit_times_l;
+  nb::object mx_pos = nb::int_(0);
+  std::vector<nb::object> times;
+  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    nb::object qubits = get_attr(ins, HV_KEY("qubits"));
+    qubit_times(qubit_times_l, qubits, times);
+    set_attr(ins, HV_KEY("pos"), reduce(times, true));
+    nb::object nxt_pos = hp::add(get_attr(ins, HV_KEY("dur")), get_attr(ins, HV_KEY("pos")));
+    if (hp::greater(nxt_pos, mx_pos)) mx_pos = nxt_pos;
+    hp::for_each(qubits, [&](nb::handle q) { hp::setitem(qubit_times_l, q, nxt_pos); });
+  });
+  return mx_pos;
+}
+
+nb::object alap_core(nb::handle circ) {
+  nb::dict qubit_times_r;
+  nb::object mn_pos = nb::int_(0);
+  std::vector<nb::object> times;
+  nb::object reversed_ins = hp::steal_or_throw(
+      PyObject_GetItem(get_attr(circ, HV_KEY("ins")).ptr(), nb::slice(Py_None, Py_None, nb::int_(-1)).ptr()));
+  hp::for_each(reversed_ins, [&](nb::handle ins) {
+    nb::object qubits = get_attr(ins, HV_KEY("qubits"));
+    qubit_times(qubit_times_r, qubits, times);
+    nb::object mn_time = reduce(times, false);
+    set_attr(ins, HV_KEY("pos"), hp::subtract(mn_time, get_attr(ins, HV_KEY("dur"))));
+    nb::object nxt_pos = get_attr(ins, HV_KEY("pos"));
+    if (hp::less(nxt_pos, mn_pos)) mn_pos = nxt_pos;
+    hp::for_each(qubits, [&](nb::handle q) { hp::setitem(qubit_times_r, q, nxt_pos); });
+  });
+  return mn_pos;
+}
+
+void shift_circ(nb::handle circ, nb::handle t) {
+  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    set_attr(ins, HV_KEY("pos"), hp::inplace_add(get_attr(ins, HV_KEY("pos")), t));
+  });
+}
+
+void flush_gate_pos_to_pds(nb::handle circ) {
+  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    hp::for_values(get_attr(ins, HV_KEY("lts")), [&](nb::handle tracks) {
+      hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
+    });
+  });
+}
+
+}  // namespace native
+
+void export_scheduling(nb::module_ &m) {
+  m.def("_ASAP", &native::asap_core, hp::arg("circ"), nb::sig("def _ASAP(circ: Circuit) -> typing.Any"),
+        "Give every instruction the earliest start its qubits allow, from 0.\n\n"
+        "Returns\n-------\nobject\n    The latest end time (0 for an empty circuit).");
+  m.def("_ALAP", &native::alap_core, hp::arg("circ"), nb::sig("def _ALAP(circ: Circuit) -> typing.Any"),
+        "Give every instruction the latest start its qubits allow, ending by 0.\n\n"
+        "Returns\n-------\nobject\n    The earliest start time, zero or negative.");
+  m.def("shift_circ", &native::shift_circ, hp::arg("circ"), hp::arg("t"),
+        nb::sig("def shift_circ(circ: Circuit, t: typing.Any) -> None"),
+        "Add ``t`` to the ``pos`` of every instruction.");
+  m.def("flush_gate_pos_to_pds", &native::flush_gate_pos_to_pds, hp::arg("circ"),
+        nb::sig("def flush_gate_pos_to_pds(circ: Circuit) -> None"),
+        "Move every pulse description by its instruction's ``pos`` (``rule.move_track``).");
+  m.def("ASAP", &asap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
+        nb::sig("def ASAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
+        "Schedule as soon as possible and give every pulse description its absolute time.\n\n"
+        "Parameters\n----------\n"
+        "circ : Circuit\n    With rules applied.\n"
+        "st_pos : optional\n    Start of the circuit.\n"
+        "ed_pos : optional\n"
+        "    End of the latest instruction, when ``st_pos`` is None. Without\n"
+        "    either, a circuit with a PIN puts the pin instruction at ``pin_pos``.\n\n"
+        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+  m.def("ALAP", &alap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
+        nb::sig("def ALAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
+        "Schedule as late as possible and give every pulse description its absolute time.\n\n"
+        "Parameters\n----------\n"
+        "circ : Circuit\n    With rules applied.\n"
+        "st_pos : optional\n    Start of the earliest instruction.\n"
+        "ed_pos : optional\n    End of the circuit, when ``st_pos`` is None. Pins are ignored.\n\n"
+        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+}
+
+}  // namespace halvane::circuit
