@@ -1,0 +1,242 @@
+"""Gate rules: keyword routing, tracks laid end to end, alignment, options."""
+
+import copy
+import pickle
+import types
+from collections.abc import Mapping
+
+import pytest
+
+from halvane import brick
+from halvane import rule as hr
+from halvane import waveintent_enumeration as we
+from halvane.waveintent import WaveIntent
+
+# Durations in integer units keep every sum exact.
+T = {"amp": 0, "width": 10, "plateau": 0, "vz": 0}
+CP = {"pi": {"amp": 0.5, "width": 20, "plateau": 0, "phase_offs": 0}, "vz": 0.3}
+
+
+def info(**lines):
+    """Qubit information: marker -> line name, all on T and CP."""
+    return {marker: {"nm": name, "pdt": T, "cp": CP} for marker, name in lines.items()}
+
+
+def routing_rule():
+    return hr.RULE(d0=[[WaveIntent(), WaveIntent()], [WaveIntent()]], z=[[WaveIntent()]])
+
+
+def amps(lts):
+    """The amps of the routing rule's pulses: d0 track 0 (two), d0 track 1, z."""
+    (p00, p01), (p10,) = lts["L0"]
+    ((z00,),) = lts["Lz"]
+    return [p["amp"] for p in (p00, p01, p10, z00)]
+
+
+@pytest.mark.parametrize(
+    "kwds, expected",
+    [
+        ({}, [0, 0, 0, 0]),
+        ({"amp": 1}, [1, 1, 1, 1]),
+        ({"d0__amp": 1}, [1, 1, 1, 0]),
+        ({"d0__1__amp": 1}, [0, 0, 1, 0]),
+        ({"d0__0__1__amp": 1}, [0, 1, 0, 0]),
+        ({"X__0__amp": 1}, [1, 1, 0, 1]),
+        ({"X__X__0__amp": 1}, [1, 0, 1, 1]),
+        ({"z__X__X__amp": 1}, [0, 0, 0, 1]),
+        ({"q9__amp": 1, "d0__7__amp": 1}, [0, 0, 0, 0]),
+        # Later keywords win, whatever level they were aimed at.
+        ({"amp": 1, "d0__amp": 2}, [2, 2, 2, 1]),
+        ({"d0__amp": 2, "amp": 1}, [1, 1, 1, 1]),
+        ({"d0__0__amp": 3, "X__amp": 4}, [4, 4, 4, 4]),
+        ({"X__amp": 4, "d0__0__amp": 3}, [3, 3, 4, 4]),
+    ],
+)
+def test_keywords_are_routed_to_lines_tracks_and_pulses(kwds, expected):
+    _, lts = routing_rule().semi_apply(info(d0="L0", z="Lz"), **kwds)
+    assert amps(lts) == expected
+
+
+def test_deeper_parts_reach_the_recipe_joined():
+    _, lts = routing_rule().semi_apply(info(d0="L0", z="Lz"), d0__1__0__drag__scale=5)
+    assert lts["L0"][1][0]["drag__scale"] == 5
+    assert "drag__scale" not in lts["L0"][0][0] and "drag__scale" not in lts["Lz"][0][0]
+
+
+def test_catch_is_called_line_then_track_then_pulse(monkeypatch):
+    calls = []
+    original = brick.catch
+
+    def spy(kwds, w):
+        calls.append((dict(kwds), w))
+        return original(kwds, w)
+
+    monkeypatch.setattr(brick, "catch", spy)
+    routing_rule().semi_apply(info(d0="L0", z="Lz"), d0__1__amp=1)
+    assert calls == [
+        ({"d0__1__amp": 1}, "d0"),
+        ({"1__amp": 1}, "0"), ({}, "0"), ({}, "1"),
+        ({"1__amp": 1}, "1"), ({"amp": 1}, "0"),
+        ({"d0__1__amp": 1}, "z"), ({}, "0"), ({}, "0"),
+    ]
+
+
+def test_tracks_are_laid_end_to_end():
+    rule = hr.RULE(d0=[[we.X_p(), we.X_p(), we.I_p(plateau=5)]])
+    max_duration, lts = rule.semi_apply(info(d0="q0_xy"))
+    assert max_duration == 45
+    assert [p["pos"] for p in lts["q0_xy"][0]] == [0, 20, 40]
+    assert [p["amp"] for p in lts["q0_xy"][0]] == [0.5, 0.5, 0]
+
+
+@pytest.mark.parametrize("align, x_pos, i_pos", [("left", 0, 0), ("right", 40, 0), ("center", 20.0, 0.0)])
+def test_tracks_are_aligned_on_the_longest(align, x_pos, i_pos):
+    rule = hr.RULE(d0=[[we.X_p()], [we.I_p(plateau=60)]], _align=align)
+    max_duration, lts = rule.semi_apply(info(d0="q0_xy"))
+    (x,), (i,) = lts["q0_xy"]
+    assert max_duration == 60
+    assert (x["pos"], i["pos"]) == (x_pos, i_pos)
+    assert (type(x["pos"]), type(i["pos"])) == (type(x_pos), type(i_pos))
+
+
+def test_alignment_spans_all_lines_of_the_gate():
+    rule = hr.RULE(d0=[[we.X_p()]], z=[[we.I_p(plateau=60)]], _align="right")
+    max_duration, lts = rule.semi_apply(info(d0="q0_xy", z="q0_z"))
+    assert max_duration == 60
+    assert lts["q0_xy"][0][0]["pos"] == 40 and lts["q0_z"][0][0]["pos"] == 0
+
+
+def test_zero_length_tracks_and_empty_rules():
+    max_duration, lts = hr.RULE(d0=[[we.Vz_p(), we.I_p()], []]).semi_apply(info(d0="L"))
+    assert max_duration == 0 and type(max_duration) is int
+    assert [p["pos"] for p in lts["L"][0]] == [0, 0] and lts["L"][1] == []
+    assert hr.RULE().semi_apply({}) == (0, {})
+    assert hr.RULE(d0=[]).semi_apply(info(d0="L")) == (0, {"L": []})
+
+
+def test_markers_on_one_line_name_keep_the_later_tracks_but_all_count():
+    rule = hr.RULE(a=[[we.I_p(plateau=30)]], b=[[we.I_p(plateau=10)]], _align="right")
+    max_duration, lts = rule.semi_apply(info(a="L", b="L"))
+    assert max_duration == 30
+    assert lts == {"L": [[dict(T, width=0, plateau=10, pos=20)]]}
+
+
+def test_options_are_split_by_the_leading_underscore():
+    tracks = [[we.X_p()]]
+    rule = hr.RULE(d0=tracks, _note="n", z=[], _align="center")
+    assert rule.kwds == {"_note": "n", "_align": "center"}
+    assert list(rule.line_tracks) == ["d0", "z"] and rule.line_tracks["d0"] is tracks
+    assert rule._align == "center"
+    assert hr.RULE(d0=tracks, _note="n")._align == "left"
+    assert list(vars(rule)) == ["kwds", "line_tracks", "_align"]
+
+
+@pytest.mark.parametrize("value, text", [("top", "top"), ("middle", "middle"), (3, "3"), (None, "None")])
+def test_invalid_alignment(value, text):
+    with pytest.raises(AssertionError) as e:
+        hr.RULE(d0=[[we.X_p()]], _align=value)
+    assert str(e.value) == " Invalid alignment option " + text
+
+
+@pytest.mark.parametrize(
+    "make, args, kwds, error, match",
+    [
+        (lambda: routing_rule(), ({},), {}, KeyError, "d0"),
+        (lambda: routing_rule(), ({"d0": {"nm": "L", "cp": {}}, "z": {}},), {}, KeyError, "pdt"),
+        (lambda: routing_rule(), (info(d0="L0", z="Lz"),), {"d0__pdt": {}}, TypeError, "get_pd"),
+        (lambda: hr.RULE(d0=[[WaveIntent()]]), ({"d0": {"nm": "L", "pdt": {"plateau": 0}, "cp": {}}},), {},
+         KeyError, "width"),
+        (lambda: hr.RULE(d0=[[we.X_p()]]), ({"d0": {"nm": "L", "pdt": T, "cp": {}}},), {}, KeyError, "pi"),
+    ],
+)
+def test_failures_propagate(make, args, kwds, error, match):
+    with pytest.raises(error, match=match):
+        make().semi_apply(*args, **kwds)
+
+
+def test_constructor_argument_errors():
+    with pytest.raises(TypeError):
+        hr.RULE([[we.X_p()]])
+    with pytest.raises(IndexError, match="string index out of range"):
+        hr.RULE(**{"": []})
+
+
+def test_templates_and_calibration_are_only_read():
+    t, cp = copy.deepcopy(T), copy.deepcopy(CP)
+    rule = hr.RULE(d0=[[we.X_p(), we.Vz_p()]], z=[[we.I_p(plateau=60)]], _align="center")
+    _, lts = rule.semi_apply(info(d0="L0", z="Lz"), amp=0.1)
+    assert T == t and CP == cp
+    assert all(p is not T for tracks in lts.values() for track in tracks for p in track)
+
+
+class Mapping2(Mapping):
+    """A read-only mapping that is not a dict."""
+
+    def __init__(self, d):
+        self.d = d
+
+    def __getitem__(self, k):
+        return self.d[k]
+
+    def __iter__(self):
+        return iter(self.d)
+
+    def __len__(self):
+        return len(self.d)
+
+
+def test_recipes_qubit_information_and_rules_as_python_objects():
+    seen = []
+
+    class Own(WaveIntent):
+        def get_pd(self, pdt, cp={}, **kw):
+            seen.append((pdt, cp, kw))
+            return {"width": 3, "plateau": 4, "tag": "own"}
+
+    class Duck:
+        def get_pd(self, pdt, cp, **kw):
+            return {"width": 1, "plateau": 0}
+
+    qi = Mapping2({"d0": Mapping2({"nm": "L", "pdt": T, "cp": CP})})
+    max_duration, lts = hr.RULE(d0=[[Own(), Duck()]]).semi_apply(qi, d0__0__0__amp=2)
+    assert max_duration == 8
+    assert lts == {"L": [[{"width": 3, "plateau": 4, "tag": "own", "pos": 0}, {"width": 1, "plateau": 0, "pos": 7}]]}
+    assert seen[0][0] is T and seen[0][1] is CP and seen[0][2] == {"amp": 2}
+
+
+def test_rebound_brick_and_move_track_are_honoured(monkeypatch):
+    moves = []
+    fake = types.SimpleNamespace(catch=brick.catch, pulse_duration=lambda pd: 2 * brick.pulse_duration(pd))
+    monkeypatch.setattr(hr, "brick", fake)
+    monkeypatch.setattr(hr, "move_track", lambda track, w: moves.append((len(track), w)))
+    rule = hr.RULE(d0=[[WaveIntent()], [WaveIntent(), WaveIntent()]], _align="right")
+    max_duration, lts = rule.semi_apply(info(d0="L"))
+    assert max_duration == 40 and [p["pos"] for p in lts["L"][1]] == [0, 20]
+    assert moves == [(1, 20), (2, 0)]
+    monkeypatch.undo()
+    assert rule.semi_apply(info(d0="L"))[1]["L"][0][0]["pos"] == 10
+
+
+def test_move_track():
+    track = [{"pos": 1}, {"pos": 2.5}]
+    assert hr.move_track(track, 2) is None
+    assert track == [{"pos": 3}, {"pos": 4.5}]
+    with pytest.raises(KeyError, match="pos"):
+        hr.move_track([{}], 1)
+
+
+class Described:
+    def describe(self):
+        return "mixin"
+
+
+class MixedRule(Described, hr.RULE):
+    pass
+
+
+def test_rules_behave_like_python_classes():
+    rule = MixedRule(d0=[[we.X_p()]], _align="right")
+    assert rule.describe() == "mixin" and brick.isit(rule, "RULE") and brick.m_isit(rule, "RULE")
+    for clone in (pickle.loads(pickle.dumps(rule)), copy.copy(rule), copy.deepcopy(rule)):
+        assert type(clone) is MixedRule and clone._align == "right"
+        assert clone.semi_apply(info(d0="L"))[0] == 20
