@@ -258,6 +258,20 @@ def test_bad_sample_counts(N, exc, msg):
         wh.pdc2pulse([], dict(N=N, srate=1e9, offset_global=0))
 
 
+@pytest.mark.parametrize("gof", ["x", [1, 2], None, np.array(2.5j), -0.0, True])
+def test_resting_level_is_what_fill_stores(gof):
+    want = np.zeros(3, complex)
+    try:
+        want.fill(gof)
+    except Exception as e:
+        with pytest.raises(type(e)):
+            wh.pdc2pulse([], dict(N=3, srate=1e9, offset_global=gof))
+    else:
+        X, W, S = wh.pdc2pulse([], dict(N=3, srate=1e9, offset_global=gof))
+        np.testing.assert_array_equal(S, want)
+        assert np.signbit(S.real).tolist() == np.signbit(want.real).tolist()
+
+
 def test_inputs_are_not_modified():
     pds = [step(-50e-9, 0.3), pulse(5e-9, drag_list=[1e-10]), pulse(20e-9, shape="sine", scale_a=0.2)]
     li = dict(LI, extra=IIR)

@@ -1,99 +1,111 @@
 // First-order IIR stages.
 //
-// The recursion is latency-bound, so the stage states live in registers: the
-// chain is instantiated for one to four stages (more take a generic loop).
+// The recursion is latency-bound, so a pass runs up to four stages per
+// sample with their states in registers (more stages take further passes,
+// which gives the same numbers: each stage sees the same input sequence).
 // Stages with real coefficients on finite complex samples run as two real
 // recursions: the reference's complex products then only add exact zeros
-// (0 * finite), so the results are the same, at half the latency. The first
+// (0 * finite), so the results are the same, at less latency. The first
 // non-finite value hands the rest of the signal to the complex products,
 // which spread NaN and infinity as the reference does.
 #include "kernels/iir.hpp"
-#include <array>
+#include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace halvane::kernels {
 
 namespace {
 
-inline bool finite(cdouble v) { return std::isfinite(v.real()) && std::isfinite(v.imag()); }
+constexpr std::size_t max_pass = 4;
 
-/// Stage states: a fixed number in registers, or a vector.
+/// One pass: y[k] = stages(x[k] - in_off) + out_off for k in [k0, n), states z.
+struct Pass {
+  const IirStage *stages;
+  cdouble in_off, out_off;
+};
+
 template <std::size_t Count>
-struct States {
-  std::array<cdouble, Count> z{};
-  static constexpr std::size_t size(std::size_t) { return Count; }
-};
-template <>
-struct States<0> {
-  explicit States(std::size_t n = 0) : z(n) {}
-  std::vector<cdouble> z;
-  std::size_t size(std::size_t n) const { return n; }
-};
-
-/// Samples k0.. of the chain with complex products, from states `st`.
-template <std::size_t Count, typename S>
-void complex_chain(const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t k0,
-                   std::size_t n, cdouble offset, const IirStage *stages, std::size_t count,
-                   S &st) {
-  const std::size_t m = st.size(count);
+void complex_pass(const Pass &p, const cdouble *x, std::ptrdiff_t stride, cdouble *y,
+                  std::size_t k0, std::size_t n, cdouble *z) {
   for (std::size_t k = k0; k < n; ++k) {
-    cdouble v = x[static_cast<std::ptrdiff_t>(k) * stride] - offset;
-    for (std::size_t j = 0; j < m; ++j) {
-      const IirStage &s = stages[j];
-      const cdouble out = st.z[j] + cmul(s.b0, v);
-      st.z[j] = cmul(s.b1, v) + cmul(s.a1, out);
+    cdouble v = x[static_cast<std::ptrdiff_t>(k) * stride] - p.in_off;
+    for (std::size_t j = 0; j < Count; ++j) {
+      const IirStage &s = p.stages[j];
+      const cdouble out = z[j] + cmul(s.b0, v);
+      z[j] = cmul(s.b1, v) + cmul(s.a1, out);
       v = out;
     }
-    y[k] = v + offset;
+    y[k] = v + p.out_off;
   }
 }
 
-/// Samples from 0 on as two real recursions while every value is finite;
-/// returns the first sample it did not take.
-template <std::size_t Count, typename S>
-std::size_t real_chain(const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t n,
-                       cdouble offset, const IirStage *stages, std::size_t count, S &st) {
-  const std::size_t m = st.size(count);
-  for (std::size_t k = 0; k < n; ++k) {
-    const cdouble in = x[static_cast<std::ptrdiff_t>(k) * stride] - offset;
-    if (!finite(in)) return k;
+/// The pass as real recursions from sample 0 while every value is finite;
+/// returns the first sample it did not take, with z as before that sample.
+template <std::size_t Count>
+std::size_t real_pass(const Pass &p, const cdouble *x, std::ptrdiff_t stride, cdouble *y,
+                      std::size_t n, cdouble *z) {
+  double b0[Count], b1[Count], a1[Count], zr[Count], zi[Count];
+  for (std::size_t j = 0; j < Count; ++j) {
+    b0[j] = p.stages[j].b0.real();
+    b1[j] = p.stages[j].b1.real();
+    a1[j] = p.stages[j].a1.real();
+    zr[j] = z[j].real();
+    zi[j] = z[j].imag();
+  }
+  std::size_t k = 0;
+  for (; k < n; ++k) {
+    const cdouble in = x[static_cast<std::ptrdiff_t>(k) * stride] - p.in_off;
     double vr = in.real(), vi = in.imag();
-    S next = st;
-    for (std::size_t j = 0; j < m; ++j) {
-      const double b0 = stages[j].b0.real(), b1 = stages[j].b1.real(), a1 = stages[j].a1.real();
-      const double outr = next.z[j].real() + b0 * vr, outi = next.z[j].imag() + b0 * vi;
-      next.z[j] = {b1 * vr + a1 * outr, b1 * vi + a1 * outi};
+    bool ok = std::isfinite(vr) & std::isfinite(vi);
+    double nzr[Count], nzi[Count];
+    for (std::size_t j = 0; j < Count; ++j) {
+      const double outr = zr[j] + b0[j] * vr, outi = zi[j] + b0[j] * vi;
+      nzr[j] = b1[j] * vr + a1[j] * outr;
+      nzi[j] = b1[j] * vi + a1[j] * outi;
       vr = outr;
       vi = outi;
     }
-    if (!std::isfinite(vr) || !std::isfinite(vi)) return k;
-    st = next;
-    y[k] = cdouble{vr, vi} + offset;
+    ok &= std::isfinite(vr) & std::isfinite(vi);
+    if (!ok) break;
+    for (std::size_t j = 0; j < Count; ++j) {
+      zr[j] = nzr[j];
+      zi[j] = nzi[j];
+    }
+    y[k] = cdouble{vr, vi} + p.out_off;
   }
-  return n;
+  for (std::size_t j = 0; j < Count; ++j) z[j] = {zr[j], zi[j]};
+  return k;
 }
 
 template <std::size_t Count>
-void chain(const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t n, cdouble offset,
-           const IirStage *stages, std::size_t count) {
-  States<Count> st;
-  if constexpr (Count == 0) st = States<0>(count);
+void run_pass(const Pass &p, const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t n) {
+  cdouble z[Count] = {};
   bool real = true;
-  for (std::size_t j = 0; j < count; ++j)
-    real = real && stages[j].b0.imag() == 0 && stages[j].b1.imag() == 0 && stages[j].a1.imag() == 0;
-  std::size_t k = real ? real_chain<Count>(x, stride, y, n, offset, stages, count, st) : 0;
-  complex_chain<Count>(x, stride, y, k, n, offset, stages, count, st);
+  for (std::size_t j = 0; j < Count; ++j)
+    real = real && p.stages[j].b0.imag() == 0 && p.stages[j].b1.imag() == 0 &&
+           p.stages[j].a1.imag() == 0;
+  const std::size_t k = real ? real_pass<Count>(p, x, stride, y, n, z) : 0;
+  complex_pass<Count>(p, x, stride, y, k, n, z);
 }
 
-void run_chain(const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t n, cdouble offset,
-               const IirStage *stages, std::size_t count) {
-  switch (count) {
-    case 1: return chain<1>(x, stride, y, n, offset, stages, count);
-    case 2: return chain<2>(x, stride, y, n, offset, stages, count);
-    case 3: return chain<3>(x, stride, y, n, offset, stages, count);
-    case 4: return chain<4>(x, stride, y, n, offset, stages, count);
-    default: return chain<0>(x, stride, y, n, offset, stages, count);
+void chain(const cdouble *x, std::ptrdiff_t stride, cdouble *y, std::size_t n, cdouble offset,
+           const IirStage *stages, std::size_t count) {
+  if (count == 0) {  // still (w - offset) + offset, sample by sample
+    for (std::size_t k = 0; k < n; ++k) y[k] = (x[static_cast<std::ptrdiff_t>(k) * stride] - offset) + offset;
+    return;
+  }
+  for (std::size_t first = 0; first < count; first += max_pass) {
+    const std::size_t m = std::min(max_pass, count - first);
+    const Pass p{stages + first, first == 0 ? offset : cdouble{},
+                 first + m == count ? offset : cdouble{}};
+    switch (m) {
+      case 1: run_pass<1>(p, x, stride, y, n); break;
+      case 2: run_pass<2>(p, x, stride, y, n); break;
+      case 3: run_pass<3>(p, x, stride, y, n); break;
+      default: run_pass<4>(p, x, stride, y, n); break;
+    }
+    x = y;  // later passes work in place on the output
+    stride = 1;
   }
 }
 
@@ -113,12 +125,12 @@ void iir_filter(const IirStage &s, const double *x, std::ptrdiff_t stride, std::
 
 void iir_filter(const IirStage &s, const cdouble *x, std::ptrdiff_t stride, std::size_t n,
                 cdouble *y) {
-  run_chain(x, stride, y, n, cdouble{}, &s, 1);
+  chain(x, stride, y, n, cdouble{}, &s, 1);
 }
 
 void iir_chain_about(cdouble *w, std::size_t n, cdouble offset, const IirStage *stages,
                      std::size_t count) {
-  run_chain(w, 1, w, n, offset, stages, count);
+  chain(w, 1, w, n, offset, stages, count);
 }
 
 }  // namespace halvane::kernels

@@ -70,7 +70,6 @@ struct Line {
   double *X;
   cdouble *W, *S;
   bool grid_ready;       ///< X already holds the grid
-  bool zeroed;           ///< W and S hold zeros, so zero samples need no writing
   double t0, t1;         ///< X = linspace(t0, t1, n, endpoint=False)
   double srate;
   cdouble rest;          ///< the resting level offset_global

@@ -57,19 +57,18 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
   nb::object X = hp::empty(count, hp::Dtype::float64);  // numpy's MemoryError when too large
   const Py_ssize_t n = PyLong_AsSsize_t(count.ptr());
-  // Zeroed by the allocator (often by the kernel, lazily), so a line resting
-  // at 0 writes only the samples that its entries touch.
-  static nb::handle zeros = nb::object(hp::numpy().attr("zeros")).release();
-  static nb::handle c128 = nb::object(hp::numpy().attr("complex128")).release();
-  nb::object W = zeros(n, c128);
-  nb::object S = zeros(n, c128);
+  // Uninitialised: every sample is written once, while the GIL is released.
+  nb::object W = hp::empty(n, hp::Dtype::complex128);
+  nb::object S = hp::empty(n, hp::Dtype::complex128);
+  const hk::cdouble rest = fill_value(gof);
 
   hk::Line line{static_cast<std::size_t>(n), hp::own_view(X).real(), hp::own_view(W).cplx(),
-                hp::own_view(S).cplx(), false, true, hp::to_double(tx_st), hp::to_double(tx_ed),
-                0, fill_value(gof)};
+                hp::own_view(S).cplx(), false, hp::to_double(tx_st), hp::to_double(tx_ed),
+                0, rest};
   LineParser parser(line, X, N, srate, tx_st, gof);
-  if (PyFloat_Check(srate.ptr()) || PyLong_Check(srate.ptr())) line.srate = hp::to_double(srate);
 
+  if (PyList_CheckExact(pds.ptr()) || PyTuple_CheckExact(pds.ptr()))
+    parser.plan.pulses.reserve(static_cast<std::size_t>(Py_SIZE(pds.ptr())));
   nb::object it = hp::steal_or_throw(PyObject_GetIter(pds.ptr()));
   std::size_t order = 0;
   while (PyObject *pd = PyIter_Next(it.ptr())) parser.entry(nb::steal(pd), order++);

@@ -59,6 +59,7 @@ struct LineParser::Bounds {
   bool native;
   std::int64_t st = 0, ed = 0;  ///< when native
   nb::object st_obj, ed_obj;    ///< what a rebound (or non-native) rng returned
+  double center = 0;            ///< (width + plateau) / 2 + pos, when native
 };
 
 struct LineParser::PulseState {
@@ -66,15 +67,20 @@ struct LineParser::PulseState {
   bool native = true;   ///< p describes the envelope so far
   bool rotated = false; ///< p's phase and detuning are set
   nb::object sh;        ///< the envelope so far, once not native
-  nb::object lo, hi;    ///< the slice bounds as the interpreter sees them
-  nb::object wX;
+  nb::object lo, hi;    ///< the slice bounds as rng gave them, if not native
+  nb::object wX;        ///< X[st:ed], once needed
+  /// The pulse centre from the bounds' reads, while no code outside this
+  /// parser can have run since (and so changed the description).
+  std::optional<double> center;
 };
 
 LineParser::LineParser(hk::Line &line, nb::handle X, nb::handle N, nb::handle srate,
                        nb::handle tx_st, nb::handle gof)
     : line_(line), X_(X), N_(N), srate_(srate), tx_st_(tx_st),
       st_plain_(plain_real(tx_st)), srate_plain_(plain_real(srate)),
-      current_bias_(nb::borrow(gof)) {}
+      current_bias_(nb::borrow(gof)) {
+  line_.srate = srate_plain_.value_or(0);  // used only when srate_plain_ is set
+}
 
 void LineParser::ensure_grid() {
   if (line_.grid_ready) return;
@@ -107,12 +113,12 @@ LineParser::Bounds LineParser::bounds(nb::handle pd) {
     if (w && p && pos) {
       auto r = hk::sample_range(*pos, *w, *p, *st_plain_, *srate_plain_,
                                 static_cast<std::int64_t>(line_.n));
-      if (r.status == hk::SampleRange::ok) return {true, r.first, r.end, {}, {}};
+      if (r.status == hk::SampleRange::ok) return {true, r.first, r.end, {}, {}, (*w + *p) / 2 + *pos};
     }
   }
   // Anything else, errors included, is rng's own business.
   auto [st, ed] = hp::unpack<2>(rng(pd, tx_st_, srate_, N_));
-  return {false, 0, 0, st, ed};
+  return {false, 0, 0, st, ed, 0};
 }
 
 void LineParser::entry(nb::handle pd, std::size_t order) {
@@ -162,8 +168,7 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
     if (b.ed - b.st < 2) return;
     s.p.first = static_cast<std::size_t>(b.st);
     s.p.end = static_cast<std::size_t>(b.ed);
-    s.lo = nb::int_(b.st);
-    s.hi = nb::int_(b.ed);
+    s.center = b.center;
   } else {
     int skip = PyObject_RichCompareBool(sub(b.ed_obj, b.st_obj).ptr(), nb::int_(2).ptr(), Py_LT);
     if (skip < 0) hp::rethrow();
@@ -185,6 +190,7 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
     drags = hp::get(pd, HV_KEY("drag_list"), nb::list());
   }
   if (drags) {
+    if (!PyList_CheckExact(drags.ptr()) && !PyTuple_CheckExact(drags.ptr())) s.center.reset();
     nb::object it = hp::steal_or_throw(PyObject_GetIter(drags.ptr()));
     while (PyObject *d = PyIter_Next(it.ptr())) drag(s, pd, nb::steal(d));
     if (PyErr_Occurred()) hp::rethrow();
@@ -197,7 +203,9 @@ void LineParser::envelope(PulseState &s, nb::handle pd) {
   nb::object shape = hp::getitem(pd, HV_KEY("shape"));
   nb::object fn;
   if (Py_IS_TYPE(shape.ptr(), &PyUnicode_Type)) {
-    fn = hp::getitem(driver_names.shapeTable.current(), shape);
+    nb::handle table = driver_names.shapeTable.current();
+    if (!PyDict_CheckExact(table.ptr())) s.center.reset();
+    fn = hp::getitem(table, shape);
   } else if (PyCallable_Check(shape.ptr())) {
     fn = shape;
   } else {
@@ -215,9 +223,19 @@ void LineParser::envelope(PulseState &s, nb::handle pd) {
       if (!e.matches(PyExc_TypeError)) throw;
     }
   }
-  if (!s.wX) s.wX = grid_slice(s.lo, s.hi);
   s.native = false;
-  s.sh = fn(s.wX, pd, nb::dict());
+  s.sh = fn(pulse_times(s), pd, nb::dict());
+}
+
+nb::handle LineParser::pulse_times(PulseState &s) {
+  if (!s.wX) {
+    if (!s.lo) {
+      s.lo = nb::int_(s.p.first);
+      s.hi = nb::int_(s.p.end);
+    }
+    s.wX = grid_slice(s.lo, s.hi);
+  }
+  return s.wX;
 }
 
 void LineParser::to_python(PulseState &s) {
@@ -237,7 +255,6 @@ void LineParser::to_python(PulseState &s) {
   s.p.drag_count = 0;
   s.sh = arr;
   s.native = false;
-  if (!s.wX) s.wX = grid_slice(s.lo, s.hi);
 }
 
 void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
@@ -260,15 +277,17 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
 
 void LineParser::rotation(PulseState &s, nb::handle pd) {
   nb::object drag_t = hp::get(pd, HV_KEY("drag_detuning"), nb::int_(0));
-  nb::object center = add(truediv(add(hp::getitem(pd, HV_KEY("width")), hp::getitem(pd, HV_KEY("plateau"))),
-                                  nb::int_(2)),
-                          hp::getitem(pd, HV_KEY("pos")));
+  nb::object center;
+  if (!s.native || !s.center)
+    center = add(truediv(add(hp::getitem(pd, HV_KEY("width")), hp::getitem(pd, HV_KEY("plateau"))),
+                         nb::int_(2)),
+                 hp::getitem(pd, HV_KEY("pos")));
   nb::object amp_scale = hp::get(pd, HV_KEY("amp_scale"), nb::int_(1));
   nb::object phase = hp::getitem(pd, HV_KEY("phase"));
   nb::object phase1 = hp::getitem(pd, HV_KEY("phase1"));
   if (s.native) {
-    auto dt = plain_real(drag_t), c = plain_real(center), p0 = plain_real(phase),
-         p1 = plain_real(phase1);
+    auto dt = plain_real(drag_t), p0 = plain_real(phase), p1 = plain_real(phase1);
+    auto c = center ? plain_real(center) : s.center;
     auto k = plain_number(amp_scale);
     if (dt && c && p0 && p1 && k) {
       const double ph = *p0 + *p1;
@@ -281,11 +300,12 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
     }
     to_python(s);
   }
+  if (!center) center = nb::float_(*s.center);
   static nb::handle exp = np_attr("exp"), j = PyComplex_FromDoubles(0, 1),
                     j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
   nb::object K = mul(amp_scale, exp(mul(j, add(phase, phase1))));
   s.sh = mul(K, s.sh);
-  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), sub(s.wX, center))));
+  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
 }
 
 void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
@@ -299,7 +319,7 @@ void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
     }
     to_python(s);
   }
-  nb::object cr = carrier(s.wX, freq, nb::int_(0), nb::int_(0));
+  nb::object cr = carrier(pulse_times(s), freq, nb::int_(0), nb::int_(0));
   nb::object prod = mul(s.sh, cr);
   // W[st:ed] += sh * cr and S[st:ed] += sh, with numpy's broadcasting and
   // casting, into zeros that the renderer adds where the pulse survives.

@@ -46,6 +46,7 @@ class LineParser {
   void rotation(PulseState &s, nb::handle pd);
   void carrier_and_sum(PulseState &s, nb::handle pd);
   void to_python(PulseState &s);
+  nb::handle pulse_times(PulseState &s);
   nb::object grid_slice(nb::handle lo, nb::handle hi);
   void ensure_grid();
   const kernels::cdouble *keep_array(nb::handle arr, std::size_t n);
