@@ -17,19 +17,28 @@ inline cdouble cmul(cdouble a, cdouble b) {
   return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
-/// numpy's complex division (Smith's method, with numpy's zero-divisor case).
-inline cdouble cdiv(cdouble a, cdouble b) {
-  const double ar = a.real(), ai = a.imag(), br = b.real(), bi = b.imag();
-  const double abr = std::fabs(br), abi = std::fabs(bi);
-  if (abr >= abi) {
-    if (abr == 0 && abi == 0) return {ar / abr, ai / abr};
-    const double rat = bi / br;
-    const double scl = 1.0 / (br + bi * rat);
-    return {(ar + ai * rat) * scl, (ai - ar * rat) * scl};
+/// Division by b as numpy computes it (Smith's method, with numpy's case for
+/// a zero divisor); the work that depends on b alone is done once.
+struct CDivisor {
+  bool zero, real_major;  ///< b == 0; |b.real| >= |b.imag|
+  double rat, scl;        ///< for a zero divisor, scl is |b.real| (0)
+
+  explicit CDivisor(cdouble b) {
+    const double br = b.real(), bi = b.imag();
+    const double abr = std::fabs(br), abi = std::fabs(bi);
+    real_major = abr >= abi;
+    zero = real_major && abr == 0 && abi == 0;
+    rat = real_major ? bi / br : br / bi;
+    scl = zero ? abr : real_major ? 1.0 / (br + bi * rat) : 1.0 / (bi + br * rat);
   }
-  const double rat = br / bi;
-  const double scl = 1.0 / (bi + br * rat);
-  return {(ar * rat + ai) * scl, (ai * rat - ar) * scl};
-}
+  cdouble operator()(cdouble a) const {
+    const double ar = a.real(), ai = a.imag();
+    if (zero) return {ar / scl, ai / scl};
+    if (real_major) return {(ar + ai * rat) * scl, (ai - ar * rat) * scl};
+    return {(ar * rat + ai) * scl, (ai * rat - ar) * scl};
+  }
+};
+
+inline cdouble cdiv(cdouble a, cdouble b) { return CDivisor(b)(a); }
 
 }  // namespace halvane::kernels

@@ -1,9 +1,20 @@
-// envelope(): the shape table's kernels by shape id.
+// envelope(): the shape table's kernels by shape id, and the choice of the
+// loops for this CPU.
 #include <cmath>
 
 #include "kernels/shapes_internal.hpp"
+#include "kernels/vmath.hpp"
 
 namespace halvane::kernels {
+
+const detail::ShapeLoops &detail::loops() {
+  switch (vmath::active_isa()) {
+    case vmath::Isa::avx512: return avx512_loops;
+    case vmath::Isa::avx2: return avx2_loops;
+    case vmath::Isa::scalar: break;
+  }
+  return baseline_loops;
+}
 
 void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n, cdouble *out) {
   using namespace detail;

@@ -1,16 +1,62 @@
-// The envelope kernels behind envelope(), one family per file.
+// The pieces behind envelope() and the edges: per-call constants computed
+// once in plain code, and the per-sample loops compiled for each instruction
+// set (shape_loops.hpp), chosen at run time like vmath's.
 #pragma once
 #include "kernels/cplx.hpp"
 #include "kernels/shapes.hpp"
 
 namespace halvane::kernels::detail {
 
-/// Samples per block: transcendental arguments are gathered this many at a
-/// time and handed to vmath together.
-inline constexpr std::size_t kBlock = 256;
-
 /// np.pi.
 inline constexpr double kPi = 3.141592653589793;
+
+/// sine_edge(X, x0, w_, a_, b_) for one call: the window [lo, hi) of width
+/// w = max(w_, 1e-10), the phase map pi * ((x - x0) * bma / w + mid), the end
+/// values l and l + rl, and the value outside the window, 0.0 / rl. The
+/// loops multiply by the reciprocals inv_w and inv_rl (see shape_loops.hpp).
+struct SineEdgeConsts {
+  double x0, w, lo, hi, bma, mid, l, rl, outside, inv_w, inv_rl;
+};
+SineEdgeConsts sine_edge_consts(double x0, double w_, double a_, double b_);
+
+/// sine_edge_2pi(X, x0, w_) for one call: the window and the phase map
+/// 2 pi * ((x - x0) / w), with inv_w = 1 / w.
+struct FullPeriodConsts {
+  double x0, w, lo, hi, inv_w;
+};
+FullPeriodConsts full_period_consts(double x0, double w_);
+
+/// The loops over samples; n may be 0.
+struct ShapeLoops {
+  void (*square)(cdouble amp, double start, double end, const double *X, std::size_t n, cdouble *out);
+  /// amp * edge(rise, X) * edge(fall, -X)
+  void (*sine_family)(cdouble amp, const SineEdgeConsts &rise, const SineEdgeConsts &fall,
+                      const double *X, std::size_t n, cdouble *out);
+  void (*sine_edge)(const SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out);
+  /// amp * sine_edge_2pi(...)
+  void (*sine2pi)(cdouble amp, const FullPeriodConsts &e, const double *X, std::size_t n,
+                  cdouble *out);
+  void (*sine_edge_2pi)(const FullPeriodConsts &e, const double *X, std::size_t n, cdouble *out);
+  /// tanh with a real epsilon.
+  void (*tanh)(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out);
+  /// hyper with a real epsilon, before the normalisation; c0 = cosh(eps / 2).
+  /// Returns the largest real part, NaN when any sample has a NaN part (the
+  /// imaginary parts are all 0 otherwise, so this is numpy's max).
+  double (*hyper)(const ShapeParams &p, double eps, double c0, const double *X, std::size_t n,
+                  cdouble *out);
+  /// out = amp * (out / d), for the normalisation of hyper.
+  void (*scale)(cdouble amp, const CDivisor &d, std::size_t n, cdouble *out);
+  /// A cos(omega X) - 1j B cos(omega X + p2)
+  void (*carrier)(double omega, double p2, double A, double B, const double *X, std::size_t n,
+                  cdouble *out);
+};
+
+extern const ShapeLoops baseline_loops;  // simd_baseline.cpp
+extern const ShapeLoops avx2_loops;      // simd_avx2.cpp
+extern const ShapeLoops avx512_loops;    // simd_avx512.cpp
+
+/// The loops for this CPU (the same choice as vmath's).
+const ShapeLoops &loops();
 
 // sine_edges.cpp
 void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);

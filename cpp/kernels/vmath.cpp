@@ -3,6 +3,8 @@
 
 #include <math.h>
 
+#include <atomic>
+
 namespace halvane::kernels::vmath {
 namespace {
 
@@ -39,26 +41,30 @@ Isa detect() {
   return Isa::scalar;
 }
 
-const Functions &active() {
-  static const Functions &f = functions(active_isa());
-  return f;
+Isa widest() {
+  static const Isa isa = detect();
+  return isa;
 }
+
+// The path in use; use_isa() may change it.
+std::atomic<Isa> chosen{widest()};
+
+const Functions &active() { return functions(chosen.load(std::memory_order_relaxed)); }
 
 }  // namespace
 
 bool supported(Isa isa) {
   switch (isa) {
-    case Isa::avx512: return active_isa() == Isa::avx512;
-    case Isa::avx2: return active_isa() != Isa::scalar;
+    case Isa::avx512: return widest() == Isa::avx512;
+    case Isa::avx2: return widest() != Isa::scalar;
     case Isa::scalar: return true;
   }
   return false;
 }
 
-Isa active_isa() {
-  static const Isa isa = detect();
-  return isa;
-}
+Isa active_isa() { return chosen.load(std::memory_order_relaxed); }
+
+void use_isa(Isa isa) { chosen.store(isa, std::memory_order_relaxed); }
 
 const Functions &functions(Isa isa) {
   switch (isa) {

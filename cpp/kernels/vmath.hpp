@@ -27,7 +27,7 @@ void exp(const double *x, std::size_t n, double *out);
 void cosh(const double *x, std::size_t n, double *out);
 void tanh(const double *x, std::size_t n, double *out);
 
-/// The code paths, for tests and benchmarks that compare them.
+/// The code paths.
 enum class Isa { scalar, avx2, avx512 };
 
 struct Functions {
@@ -41,8 +41,12 @@ struct Functions {
 
 /// Whether this CPU can run `isa`.
 bool supported(Isa isa);
-/// The path the functions above use: the widest one supported.
+/// The path that the functions above and the shape loops take: the widest
+/// one supported, unless use_isa() chose another.
 Isa active_isa();
+/// For tests and benchmarks that hold the paths against each other: take
+/// `isa` (which must be supported) from now on, in the whole process.
+void use_isa(Isa isa);
 /// The table of one path (supported(isa) must hold).
 const Functions &functions(Isa isa);
 

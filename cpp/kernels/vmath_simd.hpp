@@ -1,18 +1,21 @@
-// The vector algorithms of vmath, written once over a lane type V and
-// compiled per instruction set by vmath_avx2.cpp and vmath_avx512.cpp.
+// The vector algorithms of vmath, written once over a lane type V
+// (lanes_avx2.hpp, lanes_avx512.hpp) and compiled per instruction set by
+// simd_avx2.cpp and simd_avx512.cpp.
 //
-// Include it only from those files, after defining V in an unnamed
-// namespace: every function here is then local to its file, so the linker
-// can never pick an AVX-512 copy of an inline function for code that runs on
-// a lesser CPU. For the same reason nothing here calls inline library
-// templates; libm is reached through its C functions.
+// Include it only from those files: everything here is in an unnamed
+// namespace or templated on a V of an unnamed namespace, so each file has
+// its own copy and the linker can never pick an AVX-512 copy of an inline
+// function for code that runs on a lesser CPU. For the same reason nothing
+// here calls inline library templates; libm is reached through its C
+// functions.
 //
 // V provides: D (lanes), M (lane mask), W (lane count), load/store/set,
-// add/sub/mul/div/neg/min/abs/sign/or_/xor_, fma(a,b,c) = a*b+c,
+// add/sub/mul/div/neg/min/max/abs/sign/or_/xor_, fma(a,b,c) = a*b+c,
 // fms(a,b,c) = a*b-c, fnma(a,b,c) = c-a*b (all fused, one rounding),
-// rint (to nearest even), lt/not_le -> M, select(m, a, b) = m ? b : a,
-// bits(M), and on integer-valued doubles plus kShifter: odd_select (bit 0),
-// bit1_sign (bit 1 as the sign bit), shl52; store_interleaved(out, re, im).
+// rint (to nearest even), lt/le/ge/not_le/isnan -> M, mand/mor,
+// select(m, a, b) = m ? b : a, bits(M), and on integer-valued doubles plus
+// kShifter: odd_select (bit 0), bit1_sign (bit 1 as the sign bit), shl52;
+// store_interleaved(out, re, im).
 #pragma once
 #include <math.h>
 
@@ -43,7 +46,7 @@ constexpr double kExpLimit = 708.0;
 // complement) in the low mantissa bits.
 constexpr double kShifter = 0x1.8p52;
 // tanh switches from expm1 to exp at this |x|.
-constexpr double kTanhSplit = 0.55;
+constexpr double kTanhSplit = 0.9;
 
 template <class V>
 struct Algorithms {
@@ -122,12 +125,12 @@ struct Algorithms {
     c = V::xor_(V::odd_select(qb, cr, sr), V::bit1_sign(V::add(qb, k(1.0))));
   }
 
-  static D sin(D x) {
+  static D sin_core(D x) {
     D s, c;
     sincos(x, s, c);
     return s;
   }
-  static D cos(D x) {
+  static D cos_core(D x) {
     D s, c;
     sincos(x, s, c);
     return c;
@@ -135,7 +138,10 @@ struct Algorithms {
 
   // e^r - 1 = r + r^2 P(r), Taylor series to r^13 (remainder below 5e-18 on
   // |r| <= ln2/2).
-  static D expm1_kernel(D r) {
+  static D expm1_kernel(D r) { return V::fma(V::mul(r, r), expm1_tail(r), r); }
+
+  // P(r) of e^r - 1 = r + r^2 P(r).
+  static D expm1_tail(D r) {
     D p = k(1.0 / 6227020800.0);
     p = V::fma(p, r, k(1.0 / 479001600.0));
     p = V::fma(p, r, k(1.0 / 39916800.0));
@@ -147,8 +153,7 @@ struct Algorithms {
     p = V::fma(p, r, k(1.0 / 120.0));
     p = V::fma(p, r, k(1.0 / 24.0));
     p = V::fma(p, r, k(1.0 / 6.0));
-    p = V::fma(p, r, k(0.5));
-    return V::fma(V::mul(r, r), p, r);
+    return V::fma(p, r, k(0.5));
   }
 
   // e^x = 2^n (1 + p) for |x| <= kExpLimit.
@@ -160,116 +165,148 @@ struct Algorithms {
 
   static D pow2(D n) { return V::shl52(V::add(n, k(kShifter + 1023.0))); }
 
-  static D exp(D x) {
+  static D exp_core(D x) {
     D n, p;
     exp_parts(x, n, p);
     return V::mul(V::add(k(1.0), p), pow2(n));
   }
 
-  static D cosh(D x) {
-    const D e = exp(V::abs(x));
-    return V::fma(k(0.5), e, V::div(k(0.5), e));
+  // cosh x = 2^(n-1) (E + 2^-2n / E) with e^|x| = 2^n E, E = 1 + p carried
+  // in two doubles and 1/E corrected once.
+  static D cosh_core(D x) {
+    D n, p;
+    exp_parts(V::abs(x), n, p);
+    const D e = V::add(k(1.0), p);
+    const D e_lo = V::sub(p, V::sub(e, k(1.0)));
+    const D inv = V::div(k(1.0), e);
+    const D inv_lo = V::mul(inv, V::fnma(inv, e_lo, V::fnma(inv, e, k(1.0))));
+    const D scale = pow2(V::max(V::mul(k(-2.0), n), k(-1022.0)));
+    const D small = V::fma(scale, V::add(inv, inv_lo), e_lo);
+    return V::mul(V::add(e, small), pow2(V::sub(n, k(1.0))));
   }
 
   // tanh |x| = 1 - 2 / (e^{2|x|} + 1) from kTanhSplit on (exactly 1 from
-  // |x| = 20 on), and h / (1 + h) with h = expm1(2|x|) / 2 below, which
-  // keeps full relative accuracy near 0.
-  static D tanh(D x) {
-    const D ax = V::abs(x);
+  // |x| = 20 on), and em / (em + 2) with em = expm1(2|x|) below, which keeps
+  // full relative accuracy near 0.
+  static D tanh_big(D ax) {
     const D big = V::min(ax, k(20.0));
-    const D e = exp(V::add(big, big));
-    const D t_big = V::sub(k(1.0), V::div(k(2.0), V::add(e, k(1.0))));
-    const D small = V::min(ax, k(kTanhSplit));
-    D n, p;
-    exp_parts(V::add(small, small), n, p);
-    const D s = pow2(n);
-    // h / (1 + h) with h = expm1(2|x|) / 2 <= 1; 1 + h is carried in two
-    // doubles and the quotient corrected once, which saves about an ulp.
-    const D h = V::mul(k(0.5), V::add(V::mul(p, s), V::sub(s, k(1.0))));
-    const D d = V::add(k(1.0), h);
-    const D derr = V::sub(h, V::sub(d, k(1.0)));
-    const D q = V::div(h, d);
-    const D t_small = V::add(q, V::div(V::fnma(q, derr, V::fnma(q, d, h)), d));
-    return V::or_(V::select(V::lt(ax, k(kTanhSplit)), t_big, t_small), V::sign(x));
+    const D e = exp_core(V::add(big, big));
+    return V::sub(k(1.0), V::div(k(2.0), V::add(e, k(1.0))));
   }
 
-  // out = F(x) lane-wise; lanes with |x| beyond `limit` (or NaN) go to libm.
+  static D tanh_small(D ax) {
+    const D y = V::add(V::min(ax, k(kTanhSplit)), V::min(ax, k(kTanhSplit)));
+    // expm1(y) = s (r + r^2 P(r)) + (s - 1), s = 2^n, with r and the sum
+    // carried in two doubles.
+    const D n = V::rint(V::mul(y, k(kInvLn2)));
+    const D hi = V::fnma(n, k(kLn2Hi), y);
+    const D rh = V::fnma(n, k(kLn2Lo), hi);
+    const D rl = V::fnma(n, k(kLn2Lo), V::sub(hi, rh));
+    const D s = pow2(n);
+    D sum, err;
+    two_sum(V::mul(s, rh), V::sub(s, k(1.0)), sum, err);
+    const D tail = V::fma(s, V::fma(V::mul(rh, rh), expm1_tail(rh), rl), err);
+    const D em = V::add(sum, tail);
+    const D em_lo = V::sub(tail, V::sub(em, sum));
+    // em / (em + 2) with both in two doubles, the quotient corrected once.
+    D d, d_err;
+    two_sum(em, k(2.0), d, d_err);
+    const D d_lo = V::add(d_err, em_lo);
+    const D q = V::div(em, d);
+    const D res = V::fnma(q, d_lo, V::add(V::fnma(q, d, em), em_lo));
+    return V::add(q, V::div(res, d));
+  }
+
+  // Neighbouring samples mostly fall on one side of the split, so each
+  // branch runs only when some lane needs it.
+  static D tanh_core(D x) {
+    const D ax = V::abs(x);
+    const auto small = V::lt(ax, k(kTanhSplit));
+    const unsigned lanes = V::bits(small);
+    D t;
+    if (lanes == 0)
+      t = tanh_big(ax);
+    else if (lanes == (1u << W) - 1)
+      t = tanh_small(ax);
+    else
+      t = V::select(small, tanh_big(ax), tanh_small(ax));
+    return V::or_(t, V::sign(x));
+  }
+
+  // F(x) lane-wise; lanes with |x| beyond `limit` (or NaN) go to libm.
   template <D (*F)(D), double (*Libm)(double)>
-  static void map(const double *x, std::size_t n, double *out, double limit) {
-    std::size_t i = 0;
-    for (; i + W <= n; i += W) {
-      const D v = V::load(x + i);
-      const D r = F(v);
-      const unsigned bad = V::bits(V::not_le(V::abs(v), k(limit)));
-      if (!bad) {
-        V::store(out + i, r);
-        continue;
-      }
+  static D checked(D x, double limit) {
+    D r = F(x);
+    const unsigned bad = V::bits(V::not_le(V::abs(x), k(limit)));
+    if (bad) {
       double xs[W], rs[W];
-      V::store(xs, v);
+      V::store(xs, x);
       V::store(rs, r);
       for (int j = 0; j < W; ++j)
         if (bad >> j & 1u) rs[j] = Libm(xs[j]);
-      V::store(out + i, V::load(rs));
+      r = V::load(rs);
     }
+    return r;
+  }
+
+  // For every argument.
+  static D sin(D x) { return checked<sin_core, ::sin>(x, kTrigLimit); }
+  static D cos(D x) { return checked<cos_core, ::cos>(x, kTrigLimit); }
+  static D exp(D x) { return checked<exp_core, ::exp>(x, kExpLimit); }
+  static D cosh(D x) { return checked<cosh_core, ::cosh>(x, kExpLimit); }
+  static D tanh(D x) { return checked<tanh_core, ::tanh>(x, DBL_MAX); }
+
+  // out = F(x) over an array; the last partial vector is padded with zeros.
+  template <D (*F)(D)>
+  static void map(const double *x, std::size_t n, double *out) {
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) V::store(out + i, F(V::load(x + i)));
     if (i < n) {
       double xs[W] = {}, rs[W];
       for (std::size_t j = 0; i + j < n; ++j) xs[j] = x[i + j];
-      map<F, Libm>(xs, W, rs, limit);
+      V::store(rs, F(V::load(xs)));
       for (std::size_t j = 0; i + j < n; ++j) out[i + j] = rs[j];
     }
+  }
+
+  // (cos x, sin x) interleaved into out[0 .. 2W); lanes beyond kTrigLimit
+  // (or NaN) go to libm.
+  static void cis(D x, double *out) {
+    D s, c;
+    sincos(x, s, c);
+    const unsigned bad = V::bits(V::not_le(V::abs(x), k(kTrigLimit)));
+    if (bad) {
+      double xs[W], ss[W], cs[W];
+      V::store(xs, x);
+      V::store(ss, s);
+      V::store(cs, c);
+      for (int j = 0; j < W; ++j)
+        if (bad >> j & 1u) {
+          ss[j] = ::sin(xs[j]);
+          cs[j] = ::cos(xs[j]);
+        }
+      s = V::load(ss);
+      c = V::load(cs);
+    }
+    V::store_interleaved(out, c, s);
   }
 
   static void cis_array(const double *x, std::size_t n, std::complex<double> *out) {
     double *o = reinterpret_cast<double *>(out);
     std::size_t i = 0;
-    for (; i + W <= n; i += W) {
-      const D v = V::load(x + i);
-      D s, c;
-      sincos(v, s, c);
-      const unsigned bad = V::bits(V::not_le(V::abs(v), k(kTrigLimit)));
-      if (bad) {
-        double xs[W], ss[W], cs[W];
-        V::store(xs, v);
-        V::store(ss, s);
-        V::store(cs, c);
-        for (int j = 0; j < W; ++j)
-          if (bad >> j & 1u) {
-            ss[j] = ::sin(xs[j]);
-            cs[j] = ::cos(xs[j]);
-          }
-        s = V::load(ss);
-        c = V::load(cs);
-      }
-      V::store_interleaved(o + 2 * i, c, s);
-    }
+    for (; i + W <= n; i += W) cis(V::load(x + i), o + 2 * i);
     if (i < n) {
-      double xs[W] = {};
-      std::complex<double> rs[W];
+      double xs[W] = {}, rs[2 * W];
       for (std::size_t j = 0; i + j < n; ++j) xs[j] = x[i + j];
-      cis_array(xs, W, rs);
-      for (std::size_t j = 0; i + j < n; ++j) out[i + j] = rs[j];
+      cis(V::load(xs), rs);
+      for (std::size_t j = 0; 2 * (i + j) < 2 * n; ++j) {
+        o[2 * (i + j)] = rs[2 * j];
+        o[2 * (i + j) + 1] = rs[2 * j + 1];
+      }
     }
   }
 
-  static void sin_array(const double *x, std::size_t n, double *out) {
-    map<sin, ::sin>(x, n, out, kTrigLimit);
-  }
-  static void cos_array(const double *x, std::size_t n, double *out) {
-    map<cos, ::cos>(x, n, out, kTrigLimit);
-  }
-  static void exp_array(const double *x, std::size_t n, double *out) {
-    map<exp, ::exp>(x, n, out, kExpLimit);
-  }
-  static void cosh_array(const double *x, std::size_t n, double *out) {
-    map<cosh, ::cosh>(x, n, out, kExpLimit);
-  }
-  static void tanh_array(const double *x, std::size_t n, double *out) {
-    map<tanh, ::tanh>(x, n, out, DBL_MAX);
-  }
-
-  static constexpr Functions table{sin_array, cos_array, cis_array, exp_array, cosh_array,
-                                   tanh_array};
+  static constexpr Functions table{map<sin>, map<cos>, cis_array, map<exp>, map<cosh>, map<tanh>};
 };
 
 }  // namespace

@@ -35,12 +35,12 @@ Reals reals(nb::handle x) {
                  a.attr("dtype").ptr());
     rethrow();
   }
-  a = np.attr("ascontiguousarray")(a, np.attr("float64"));
   nb::object shape;
   if (PyObject_Length(a.attr("shape").ptr()) != 1) {
     shape = a.attr("shape");
     a = a.attr("reshape")(-1);
   }
+  a = np.attr("ascontiguousarray")(a, np.attr("float64"));
   auto v = view(a);
   if (!v) raise(PyExc_TypeError, "numpy returned an array without a float64 buffer");
   return {a, v->real(), static_cast<std::size_t>(v->size), shape};

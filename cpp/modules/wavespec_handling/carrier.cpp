@@ -1,5 +1,5 @@
-// halvane.wavespec_handling: carrier, and a probe of the vectorised
-// transcendentals for tests.
+// halvane.wavespec_handling: carrier, and two testing aids for the
+// vectorised paths.
 #include "kernels/carrier.hpp"
 
 #include <cstring>
@@ -35,29 +35,33 @@ nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb)
   return y;
 }
 
-// One vmath function on one code path, for the tests that hold each path
-// against libm; "auto" is the path the kernels use.
-nb::object vmath_probe(const char *fn, nb::handle x, const char *isa) {
-  vm::Isa which = vm::active_isa();
-  if (std::strcmp(isa, "scalar") == 0) which = vm::Isa::scalar;
-  else if (std::strcmp(isa, "avx2") == 0) which = vm::Isa::avx2;
-  else if (std::strcmp(isa, "avx512") == 0) which = vm::Isa::avx512;
-  else if (std::strcmp(isa, "auto") != 0) hp::raise(PyExc_ValueError, "unknown instruction set");
-  if (!vm::supported(which)) hp::raise(PyExc_ValueError, "instruction set not supported here");
-  const vm::Functions &f = vm::functions(which);
+constexpr const char *kIsaNames[] = {"scalar", "avx2", "avx512"};
+
+// Testing aids: which vectorised path runs, and vmath's functions on it.
+nb::str use_isa(const char *name) {
+  const char *previous = kIsaNames[static_cast<int>(vm::active_isa())];
+  int k = 0;
+  while (k < 3 && std::strcmp(name, kIsaNames[k]) != 0) ++k;
+  if (k == 3) hp::raise(PyExc_ValueError, "unknown instruction set");
+  if (!vm::supported(static_cast<vm::Isa>(k))) hp::raise(PyExc_ValueError, "instruction set not supported here");
+  vm::use_isa(static_cast<vm::Isa>(k));
+  return nb::str(previous);
+}
+
+nb::object vmath_probe(const char *fn, nb::handle x) {
   hp::Reals xs = hp::sample_times(x);
   if (std::strcmp(fn, "cis") == 0) {
     std::complex<double> *out;
     nb::object y = hp::new_complex(xs.size, out);
-    f.cis(xs.data, xs.size, out);
+    vm::cis(xs.data, xs.size, out);
     return y;
   }
   void (*real)(const double *, std::size_t, double *) =
-      std::strcmp(fn, "sin") == 0    ? f.sin
-      : std::strcmp(fn, "cos") == 0  ? f.cos
-      : std::strcmp(fn, "exp") == 0  ? f.exp
-      : std::strcmp(fn, "cosh") == 0 ? f.cosh
-      : std::strcmp(fn, "tanh") == 0 ? f.tanh
+      std::strcmp(fn, "sin") == 0    ? vm::sin
+      : std::strcmp(fn, "cos") == 0  ? vm::cos
+      : std::strcmp(fn, "exp") == 0  ? vm::exp
+      : std::strcmp(fn, "cosh") == 0 ? vm::cosh
+      : std::strcmp(fn, "tanh") == 0 ? vm::tanh
                                      : nullptr;
   if (!real) hp::raise(PyExc_ValueError, "unknown function");
   double *out;
@@ -85,10 +89,12 @@ void export_carrier(nb::module_ &m) {
         "imb : float\n    Amplitude-imbalance angle (rad): A**2 + B**2 stays 2.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
   carrier_function = m.attr("carrier").ptr();
-  m.def("_vmath_probe", &vmath_probe, nb::arg("fn"), nb::arg("x"), nb::arg("isa") = "auto",
-        nb::sig("def _vmath_probe(fn: str, x: numpy.ndarray, isa: str = 'auto') -> numpy.ndarray"),
-        "Testing aid: the vectorised ``fn`` (sin, cos, cis, exp, cosh or tanh)\n"
-        "of ``x`` on the instruction set ``isa`` (scalar, avx2, avx512 or auto).");
+  m.def("_use_isa", &use_isa, nb::arg("isa"), nb::sig("def _use_isa(isa: str) -> str"),
+        "Testing aid: run the vectorised paths on ``isa`` (scalar, avx2 or avx512)\n"
+        "from now on, in the whole process; returns the previous choice.");
+  m.def("_vmath_probe", &vmath_probe, nb::arg("fn"), nb::arg("x"),
+        nb::sig("def _vmath_probe(fn: str, x: numpy.ndarray) -> numpy.ndarray"),
+        "Testing aid: the vectorised ``fn`` (sin, cos, cis, exp, cosh or tanh) of ``x``.");
 }
 
 bool is_native_carrier(nb::handle fn) { return fn.ptr() == carrier_function; }

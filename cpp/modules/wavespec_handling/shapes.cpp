@@ -379,8 +379,9 @@ void export_edges(nb::module_ &m) {
   m.def("sine_edge_2pi", &sine_edge_2pi, hp::arg("X"), hp::arg("x0"), hp::arg("w_") = 1e-10,
         nb::sig("def sine_edge_2pi(X: numpy.ndarray, x0: float, w_: float = 1e-10) "
                 "-> numpy.ndarray"),
-        "One full sine period over [x0 - w/2, x0 + w/2), ``w = max(w_, 1e-10)``;\n"
-        "0 outside and at the centre.\n\n"
+        "One full sine period over [x0 - w/2, x0 + w/2), ``w = max(w_, 1e-10)``:\n"
+        "``sin(seige2pi(X - x0, w))``, -1 a quarter window after the start, 0 at\n"
+        "the centre, +1 a quarter window before the end, 0 outside.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
 }
 
@@ -409,8 +410,9 @@ void export_envelopes(nb::module_ &m) {
             "``hcosine`` with edge windows of width/2 times ``left_scale`` and\n"
             "``right_scale`` (default 1 each) around the unchanged edge centres.");
   def_shape(m, Shape::sine2pi, "sine2pi", &sine2pi,
-            "One full sine period over [pos, pos + width + plateau): positive first,\n"
-            "then negative. A width below 1e-14 gives ``square(X, pd)``.");
+            "One full sine period over [pos, pos + width + plateau): its phase runs\n"
+            "from -pi, so the first half is negative and the second positive. A width\n"
+            "below 1e-14 gives ``square(X, pd)``.");
   def_shape(m, Shape::tanh, "tanh",
             [](nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::tanh, X, pd); },
             "Two hyperbolic-tangent ramps.\n\n"

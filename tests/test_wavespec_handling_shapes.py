@@ -1,0 +1,494 @@
+"""Envelope and edge shapes, the shape table and the module constants."""
+
+import math
+
+import numpy as np
+import pytest
+import scipy.signal
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from halvane import wavespec_handling as wh
+
+
+# The numpy formulas, written as the interpreter would run them.
+class Ref:
+    @staticmethod
+    def mn(A, B):
+        return (min(A, B), max(A, B))
+
+    @staticmethod
+    def seige(x, a, b, w):
+        return np.pi * (x * (b - a) / w + (b + a - 1) / 2)
+
+    @staticmethod
+    def seige2pi(x, w):
+        return 2.0 * np.pi * (x / w)
+
+    @staticmethod
+    def sine_edge(X, x0, w_=1e-10, a_=0, b_=1):
+        w = w_ if w_ > 1e-10 else 1e-10
+        a, b = Ref.mn(a_, b_)
+        l, r = Ref.mn(np.sin(Ref.seige(-w / 2, a, b, w)), np.sin(Ref.seige(w / 2, a, b, w)))
+        Y = np.zeros(len(X), dtype=np.complex128)
+        Y += ((X >= x0 - w / 2) & (X < x0 + w / 2)) * (np.sin(Ref.seige(X - x0, a, b, w)) - l) / (r - l)
+        Y += X >= x0 + w / 2
+        return Y
+
+    @staticmethod
+    def sine_edge_2pi(X, x0, w_=1e-10):
+        w = w_ if w_ > 1e-10 else 1e-10
+        Y = np.zeros(len(X), dtype=np.complex128)
+        Y += ((X >= x0 - w / 2) & (X < x0 + w / 2)) * np.sin(Ref.seige2pi(X - x0, w))
+        return Y
+
+    @staticmethod
+    def square(X, pd):
+        p = pd['pos']
+        w = pd['width'] + pd['plateau']
+        return pd['amp'] * (((X >= p) & (X < p + w)) + 0j)
+
+    @staticmethod
+    def _sine_like(X, pd, a, b, ls=1, rs=1):
+        if np.abs(pd['width']) < 1e-14:
+            return Ref.square(X, pd)
+        p = pd['pos'] + pd['width'] / 4
+        return (pd['amp'] * Ref.sine_edge(X, p, pd['width'] / 2 * ls, a, b)
+                * Ref.sine_edge(-X, -(p + pd['width'] / 2 + pd['plateau']), pd['width'] / 2 * rs, a, b))
+
+    @staticmethod
+    def sine(X, pd):
+        return Ref._sine_like(X, pd, pd.get('scale_a', 0), pd.get('scale_b', 1))
+
+    @staticmethod
+    def cosine(X, pd):
+        return Ref._sine_like(X, pd, 0, 1)
+
+    @staticmethod
+    def hcosine(X, pd):
+        return Ref._sine_like(X, pd, 0.5, 1)
+
+    @staticmethod
+    def hcosine_asys(X, pd):
+        return Ref._sine_like(X, pd, 0.5, 1, pd.get('left_scale', 1), pd.get('right_scale', 1))
+
+    @staticmethod
+    def sine2pi(X, pd):
+        if np.abs(pd['width']) < 1e-14:
+            return Ref.square(X, pd)
+        p = pd['pos'] + (pd['width'] + pd['plateau']) / 2
+        return pd['amp'] * Ref.sine_edge_2pi(X, p, pd['width'] + pd['plateau'])
+
+    @staticmethod
+    def tanh(X, pd):
+        p, w, amp, epsilon = pd['pos'], pd['width'], pd['amp'], pd['epsilon']
+        u = X - p
+        tau = w / 2
+        rise = amp * np.tanh(2 * epsilon * u / tau) * (((u >= 1e-10) & (u - w / 2 < 1e-10)) + 0j)
+        fall = amp * np.tanh(2 * epsilon * (2 * tau - u) / tau) * (((u - w / 2 >= 1e-10) & (u - w <= 1e-10)) + 0j)
+        return rise + fall
+
+    @staticmethod
+    def hyper(X, pd):
+        p, w, amp, _, epsilon = pd['pos'], pd['width'], pd['amp'], pd['plateau'], pd['epsilon']
+        u = X - p
+        h = np.cosh(epsilon / 2) - np.cosh(epsilon * (u / w - 0.5))
+        rising, falling = (u >= 1e-20) & (u - w / 2 < 1e-20), (u - w / 2 >= 1e-20) & (u - w <= 1e-20)
+        y = h * (rising + 0j) + h * (falling + 0j)
+        # Mended: outside both halves a sample is 0 even where cosh overflowed
+        # (-inf * 0 would make every sample NaN after the normalisation).
+        y[~rising & ~falling & ~np.isnan(h)] = 0
+        y /= np.max(y)
+        return amp * y
+
+
+def supported(isa):
+    try:
+        wh._use_isa(wh._use_isa(isa))
+        return True
+    except ValueError:
+        return False
+
+
+@pytest.fixture(autouse=True, params=[isa for isa in ("scalar", "avx2", "avx512") if supported(isa)])
+def isa(request):
+    """Every test runs on each vectorised path this CPU has."""
+    previous = wh._use_isa(request.param)
+    yield request.param
+    wh._use_isa(previous)
+
+
+SHAPES = ["square", "sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "tanh", "hyper"]
+GRID = 1e-7 + np.arange(80) * 1e-9
+
+
+def pulse(**kw):
+    pd = dict(pos=1.1e-7, width=4e-8, plateau=1.5e-8, amp=0.7, scale_a=0, scale_b=1,
+              left_scale=1, right_scale=1, epsilon=3.0)
+    pd.update(kw)
+    return pd
+
+
+def reference(name, *args):
+    with np.errstate(all="ignore"):
+        return getattr(Ref, name)(*args)
+
+
+def assert_matches(got, want, rel=1e-12):
+    """Same length and dtype; NaN where the formula has NaN; values to rel of the magnitude."""
+    assert isinstance(got, np.ndarray) and got.dtype == np.complex128 and got.shape == want.shape
+    for part in (np.real, np.imag):
+        g, w = part(got), part(want)
+        np.testing.assert_array_equal(np.isnan(g), np.isnan(w))
+        np.testing.assert_array_equal(np.isinf(g), np.isinf(w))
+        ok = np.isfinite(w)
+        scale = max(1.0, np.abs(want[np.isfinite(want)]).max(initial=0.0))
+        np.testing.assert_allclose(g[ok], w[ok], rtol=0, atol=rel * scale)
+
+
+# ---- module constants and table ----------------------------------------------
+
+def test_module_constants():
+    assert wh.np is np and wh.lfilter is scipy.signal.lfilter
+    assert wh.pi == np.pi and wh.pi4 == np.pi / 4 and wh.sq2 == np.sqrt(2)
+
+
+def test_shape_table_has_the_nine_entries_in_order():
+    assert list(wh.shapeTable.items()) == [
+        ("sinedpi", wh.sine2pi), ("sine", wh.sine), ("square", wh.square), ("cos", wh.cosine),
+        ("hcos_asys", wh.hcosine_asys), ("hcos", wh.hcosine), ("tanh", wh.tanh), ("hyper", wh.hyper),
+        ("sine_edge", wh.sine_edge)]
+
+
+def test_user_shape_in_the_table_is_sampled_by_name(monkeypatch):
+    seen = []
+
+    def mine(X, pd, cp):
+        seen.append((len(X), cp))
+        return np.full(len(X), 2.0 + 0j)
+
+    monkeypatch.setitem(wh.shapeTable, "mine", mine)
+    pd = dict(shape="mine", pos=1e-8, width=1e-8, plateau=0, amp=1, freq=0, phase=0, phase1=0)
+    _, _, S = wh.pdc2pulse([pd], dict(N=100, srate=1e9, offset_global=0))
+    assert seen == [(20, {})] and np.all(S[5:25] == 2)
+
+
+# ---- hand-worked values ------------------------------------------------------
+
+def test_sine_width_zero():
+    X = np.arange(100) * 1e-9
+    assert np.all(wh.sine(X, dict(pos=2e-8, width=0, plateau=0, amp=1)) == 0)
+    y = wh.sine(X, dict(pos=2e-8, width=0, plateau=5e-8, amp=0.5j))
+    np.testing.assert_array_equal(y, np.where((X >= 2e-8) & (X < 2e-8 + 5e-8), 0.5j, 0))
+
+
+def test_sine_raised_cosine_samples():
+    X = np.arange(0, 61) * 1e-9
+    y = wh.sine(X, dict(pos=0.0, width=4e-8, plateau=0, amp=1, scale_a=0, scale_b=1))
+    assert y[0] == 0 and y[10] == pytest.approx(0.5, abs=1e-15) and y[20] == pytest.approx(1, abs=1e-15)
+    np.testing.assert_allclose(y[:21], y[40:19:-1], rtol=0, atol=1e-15)
+    assert np.all(y[40:] == 0)
+
+
+def test_sine_orders_its_scale_values_and_cosine_ignores_them():
+    pd = pulse(scale_a=1, scale_b=0)
+    assert_matches(wh.sine(GRID, pd), wh.sine(GRID, pulse(scale_a=0, scale_b=1)), rel=0)
+    assert_matches(wh.cosine(GRID, pulse(scale_a=0.3, scale_b=0.9)), wh.sine(GRID, pulse()), rel=0)
+
+
+def test_hcosine_edge_is_a_quarter_sine():
+    X = np.arange(0, 41) * 1e-9
+    y = wh.hcosine(X, dict(pos=0.0, width=4e-8, plateau=0, amp=1))
+    assert y[10].real == pytest.approx(math.sin(math.pi / 4), abs=1e-15)
+
+
+def test_sine_edge_narrowest_edge():
+    x0 = 1e-6
+    X = np.array([x0 - 1e-10, x0 - 5e-11, x0, x0 + 5e-11, x0 + 1e-10])
+    np.testing.assert_allclose(wh.sine_edge(X, x0, 0), [0, 0, 0.5, 1, 1], rtol=0, atol=1e-12)
+
+
+def test_sine_edge_2pi_is_zero_outside_and_at_the_centre():
+    X = np.arange(-30, 31) * 1e-9
+    y = wh.sine_edge_2pi(X, 0.0, 4e-8)
+    assert np.all(y[np.abs(X) > 2e-8] == 0) and y[30] == 0
+    # The phase runs from -pi: the first half of the period is the negative one.
+    assert y[20].real == pytest.approx(-1) and y[40].real == pytest.approx(1)
+
+
+def test_tanh_samples_and_plateau_ignored():
+    X = np.arange(0, 40) * 1e-9
+    pd = dict(pos=0.0, width=2e-8, amp=1, epsilon=1, plateau=1e-6)
+    y = wh.tanh(X, pd)
+    assert y[10] == pytest.approx(math.tanh(2)) and y[5] == pytest.approx(math.tanh(1))
+    assert y[15] == pytest.approx(math.tanh(1)) and y[20] == 0 and np.all(y[21:] == 0)
+    assert_matches(y, wh.tanh(X, dict(pd, plateau=0)), rel=0)
+
+
+def test_hyper_peak_and_symmetry():
+    X = np.arange(0, 40) * 1e-9
+    y = wh.hyper(X, dict(pos=0.0, width=2e-8, amp=2, epsilon=4, plateau=0))
+    assert y[10] == 2 and y.real.max() == 2
+    np.testing.assert_allclose(y[:21], y[20::-1], rtol=0, atol=1e-15)
+    assert_matches(wh.hyper(X, dict(pos=0.0, width=2e-8, amp=2, epsilon=4, plateau=7)), y, rel=0)
+
+
+# ---- against the formulas ----------------------------------------------------
+
+@pytest.mark.parametrize("name", SHAPES)
+@pytest.mark.parametrize("pd", [pulse(), pulse(width=0), pulse(width=3e-15, plateau=2e-8), pulse(plateau=0),
+                                pulse(amp=0.3 - 0.8j), pulse(scale_a=0.2, scale_b=0.7),
+                                pulse(left_scale=2.5, right_scale=0.3), pulse(epsilon=0.7 + 0.4j),
+                                pulse(pos=np.float64(1.1e-7), width=np.float64(4e-8), amp=np.complex128(1j)),
+                                pulse(width=np.int64(0), plateau=0, amp=True)],
+                         ids=range(10))
+def test_shapes_match_their_formula(name, pd):
+    assert_matches(getattr(wh, name)(GRID, pd), reference(name, GRID, pd))
+
+
+@pytest.mark.parametrize("name", SHAPES)
+@pytest.mark.parametrize("X", [np.zeros(0), np.array([1.3e-7]), GRID[::3], np.tile(GRID, (2, 1)).T[:, 1],
+                               GRID.astype(np.float32).astype(np.float64), GRID.astype(">f8"), list(GRID)],
+                         ids=["empty", "one", "strided", "column", "float32-values", "big-endian", "list"])
+def test_shapes_take_any_real_sample_array(name, X):
+    X64 = np.asarray(X, dtype=np.float64)
+    if name == "hyper" and len(X64) == 0:
+        with pytest.raises(ValueError, match="zero-size array"):
+            wh.hyper(X, pulse())
+        return
+    assert_matches(getattr(wh, name)(X, pulse()), reference(name, X64, pulse()))
+
+
+@pytest.mark.parametrize("name", SHAPES)
+@pytest.mark.parametrize("X", [np.arange(12), np.arange(12, dtype=np.uint8), np.arange(12) % 2 == 1],
+                         ids=["int64", "uint8", "bool"])
+def test_shapes_take_integer_and_bool_times(name, X):
+    pd = dict(pos=1, width=4, plateau=2, amp=1, epsilon=2)
+    assert_matches(getattr(wh, name)(X, pd), reference(name, X.astype(np.float64), pd))
+
+
+def test_float64_samples_are_not_copied_and_results_are_fresh():
+    X = np.array(GRID)
+    y1, y2 = wh.sine(X, pulse()), wh.sine(X, pulse())
+    assert y1.flags.owndata and y1 is not y2 and not np.shares_memory(y1, X)
+
+
+@pytest.mark.parametrize("name", ["sine_edge", "sine_edge_2pi"])
+@pytest.mark.parametrize("args", [(1.3e-7,), (1.3e-7, 2e-8), (1.3e-7, 0), (1.3e-7, -1e-9), (1.3e-7, 3e-8)])
+def test_edges_match_their_formula(name, args):
+    assert_matches(getattr(wh, name)(GRID, *args), reference(name, GRID, *args))
+
+
+@pytest.mark.parametrize("a, b", [(0, 1), (0.5, 1), (1, 0.5), (-0.4, 2.3), (7, 9.5), (0.3, 0.3), (1, 1)])
+def test_sine_edge_scale_values(a, b):
+    assert_matches(wh.sine_edge(GRID, 1.3e-7, 2e-8, a, b), reference("sine_edge", GRID, 1.3e-7, 2e-8, a, b))
+
+
+@pytest.mark.parametrize("x", [0.37e-8, -2e-8, np.float64(1e-9), 3, GRID - 1.3e-7, [1e-9, 2e-9],
+                               np.arange(6.0).reshape(2, 3) * 1e-9])
+def test_phase_maps_match_their_formula_on_scalars_and_arrays(x):
+    for got, want in [(wh.seige(x, 0.5, 1, 2e-8), Ref.seige(np.asarray(x, dtype=float), 0.5, 1, 2e-8)),
+                      (wh.seige2pi(x, 2e-8), Ref.seige2pi(np.asarray(x, dtype=float), 2e-8)),
+                      (wh.square_edge(x, 1e-9), np.asarray(x, dtype=float) >= 1e-9)]:
+        assert np.shape(got) == np.shape(want)
+        np.testing.assert_allclose(got, want, rtol=1e-15, atol=0)
+    assert isinstance(wh.seige(0.5, 0, 1, 1), float) and isinstance(wh.square_edge(1.0, 2.0), bool)
+
+
+# Degenerate descriptions where the formula yields NaN or infinity.
+@pytest.mark.parametrize("name, pd", [
+    ("tanh", pulse(width=0)), ("hyper", pulse(width=0)), ("hyper", pulse(epsilon=0)),
+    ("hyper", pulse(pos=1e-3)), ("sine", pulse(scale_a=0.4, scale_b=0.4)), ("sine", pulse(scale_a=np.nan)),
+    ("sine", pulse(amp=np.inf)), ("square", pulse(amp=complex(np.inf, 1))), ("tanh", pulse(epsilon=np.nan)),
+    ("tanh", pulse(amp=np.nan)), ("hyper", pulse(epsilon=1500)), ("sine2pi", pulse(amp=-np.inf)),
+    ("hcosine_asys", pulse(left_scale=np.inf)), ("cosine", pulse(pos=np.nan))])
+def test_non_finite_where_the_formula_has_them(name, pd):
+    assert_matches(getattr(wh, name)(GRID, pd), reference(name, GRID, pd))
+
+
+def test_non_finite_sample_times_propagate_like_the_formula():
+    X = np.array(GRID)
+    X[[3, 40, 70]] = [np.nan, np.inf, -np.inf]
+    for name in SHAPES:
+        assert_matches(getattr(wh, name)(X, pulse()), reference(name, X, pulse()))
+
+
+def test_hyper_far_from_the_pulse_stays_finite():
+    # On a long grid the unmended formula's cosh overflows far outside the
+    # pulse, and -inf * 0 there makes every sample NaN after the normalisation.
+    X = np.arange(200000) * 1e-9
+    pd = pulse(pos=5e-5, width=4e-8, epsilon=6.0)
+    with np.errstate(all="ignore"):
+        u, w, eps = X - pd["pos"], pd["width"], pd["epsilon"]
+        h = np.cosh(eps / 2) - np.cosh(eps * (u / w - 0.5))
+        unmended = h * (((u >= 1e-20) & (u - w / 2 < 1e-20)) + 0j) + h * (((u - w / 2 >= 1e-20) & (u - w <= 1e-20)) + 0j)
+    assert np.isnan(np.max(unmended))
+    y = wh.hyper(X, pd)
+    inside = (X >= pd["pos"] - 1e-9) & (X <= pd["pos"] + pd["width"] + 1e-9)
+    assert np.all(y[~inside] == 0) and np.all(np.isfinite(y))
+    assert_matches(y[inside], reference("hyper", X[inside], pd))
+
+
+pulses = st.builds(
+    dict,
+    pos=st.floats(-5e-8, 1.5e-7), width=st.one_of(st.just(0.0), st.floats(1e-15, 1.2e-7)),
+    plateau=st.floats(0, 1e-7), amp=st.complex_numbers(max_magnitude=10, allow_nan=False, allow_infinity=False),
+    scale_a=st.floats(-1.5, 1.5), scale_b=st.floats(-1.5, 1.5), left_scale=st.floats(0.05, 3),
+    right_scale=st.floats(0.05, 3), epsilon=st.floats(0.2, 30))
+grids = st.builds(lambda t0, n, dt: t0 + np.arange(n) * dt,
+                  st.floats(-1e-7, 1e-7), st.integers(1, 300), st.floats(1e-10, 2e-9))
+
+
+@settings(max_examples=300, deadline=None)
+@given(name=st.sampled_from(SHAPES), pd=pulses, X=grids)
+def test_every_shape_matches_its_formula_on_random_pulses(name, pd, X):
+    if name == "sine" and abs(pd["scale_b"] - pd["scale_a"]) < 0.05:
+        # (sin - l) / (r - l) amplifies the rounding of the sine without bound.
+        pd["scale_b"] = pd["scale_a"] + 0.5
+    want = reference(name, X, pd)
+    assert_matches(getattr(wh, name)(X, pd), want, rel=1e-12 * (1 + 64 / pd["epsilon"] ** 2))
+
+
+# ---- bad input -----------------------------------------------------------------
+
+# The order in which each shape subscripts its pulse description.
+KEY_ORDER = {
+    "square": ["pos", "width", "plateau", "amp"],
+    "sine": ["width", "pos", "amp", "plateau"],
+    "cosine": ["width", "pos", "amp", "plateau"],
+    "hcosine": ["width", "pos", "amp", "plateau"],
+    "hcosine_asys": ["width", "pos", "amp", "plateau"],
+    "sine2pi": ["width", "pos", "plateau", "amp"],
+    "tanh": ["pos", "width", "amp", "epsilon"],
+    "hyper": ["pos", "width", "amp", "plateau", "epsilon"],
+}
+
+
+NARROW_ORDER = ["width", "pos", "plateau", "amp"]  # the width test, then square's order
+
+
+@pytest.mark.parametrize("name, width, order", [(n, 4e-8, KEY_ORDER[n]) for n in SHAPES] + [
+    (n, 0, NARROW_ORDER) for n in ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi"]])
+def test_missing_keys_raise_in_the_formula_order(name, width, order):
+    full = pulse(width=width)
+    for i, k in enumerate(order):
+        pd = {key: v for key, v in full.items() if key not in order[i:]}
+        with pytest.raises(KeyError) as e:
+            getattr(wh, name)(GRID, pd)
+        assert e.value.args == (k,)
+
+
+@pytest.mark.parametrize("name", SHAPES)
+@pytest.mark.parametrize("key", ["pos", "width", "amp", "epsilon", "plateau", "scale_a", "left_scale"])
+@pytest.mark.parametrize("bad", ["x", None, [1, 2]])
+def test_non_numeric_values_raise_type_error(name, key, bad):
+    reads = KEY_ORDER[name] + {"sine": ["scale_a"], "hcosine_asys": ["left_scale"]}.get(name, [])
+    if key not in reads or (name == "hyper" and key == "plateau"):
+        getattr(wh, name)(GRID, pulse(**{key: bad}))  # keys the shape never computes with
+        return
+    with pytest.raises(TypeError):
+        getattr(wh, name)(GRID, pulse(**{key: bad}))
+
+
+@pytest.mark.parametrize("call", [
+    lambda: wh.sine(GRID), lambda: wh.sine(GRID, pulse(), {}, 1), lambda: wh.sine_edge(GRID),
+    lambda: wh.seige(1, 2, 3), lambda: wh.tanh(X=GRID, pd=pulse(), cq={}), lambda: wh.square()])
+def test_wrong_argument_counts_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+@pytest.mark.parametrize("X, exc", [(GRID + 0j, TypeError), (["a", "b"], TypeError), (None, TypeError),
+                                    (np.zeros((3, 4)), ValueError), (np.float64(1.0), ValueError)])
+def test_bad_sample_times(X, exc):
+    with pytest.raises(exc):
+        wh.sine(X, pulse())
+
+
+def test_pulse_description_may_be_any_mapping():
+    class Record(dict):
+        def __missing__(self, key):
+            return {"amp": 0.25}.get(key) or super().__missing__(key)
+
+    pd = Record(pulse())
+    del pd["amp"]
+    assert_matches(wh.sine(GRID, pd), reference("sine", GRID, pulse(amp=0.25)))
+
+
+# ---- rebinding -------------------------------------------------------------------
+
+def recorder(monkeypatch, name, replacement=None):
+    original = getattr(wh, name)
+    calls = []
+
+    def stand_in(*args):
+        calls.append(args)
+        return (replacement or original)(*args)
+
+    monkeypatch.setattr(wh, name, stand_in)
+    return calls
+
+
+@pytest.mark.parametrize("name", ["sine", "cosine", "hcosine", "hcosine_asys"])
+def test_sine_family_calls_a_rebound_sine_edge_with_the_formulas_arguments(monkeypatch, name):
+    pd = pulse(scale_a=0.25, scale_b=0.75, left_scale=2, right_scale=0.5)
+    calls = recorder(monkeypatch, "sine_edge", lambda X, x0, w, a, b: np.full(len(X), x0 * 1e7 + 0j))
+    y = getattr(wh, name)(GRID, pd)
+    (X1, c1, w1, a1, b1), (X2, c2, w2, a2, b2) = calls
+    a, b = {"sine": (0.25, 0.75), "cosine": (0, 1)}.get(name, (0.5, 1))
+    ls, rs = (2, 0.5) if name == "hcosine_asys" else (1, 1)
+    p = pd["pos"] + pd["width"] / 4
+    assert X1 is GRID and np.array_equal(X2, -GRID)
+    assert (c1, w1, a1, b1) == (p, pd["width"] / 2 * ls, a, b)
+    assert (c2, w2, a2, b2) == (-(p + pd["width"] / 2 + pd["plateau"]), pd["width"] / 2 * rs, a, b)
+    assert_matches(y, np.full(len(GRID), pd["amp"] * (c1 * 1e7) * (c2 * 1e7) + 0j))
+
+
+@pytest.mark.parametrize("name", ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi"])
+def test_narrow_shapes_call_a_rebound_square(monkeypatch, name):
+    calls = recorder(monkeypatch, "square", lambda X, pd: np.ones(len(X), complex))
+    pd = pulse(width=0)
+    assert np.all(getattr(wh, name)(GRID, pd) == 1)
+    assert len(calls) == 1 and calls[0][0] is GRID and calls[0][1] is pd
+
+
+def test_sine2pi_calls_a_rebound_sine_edge_2pi(monkeypatch):
+    calls = recorder(monkeypatch, "sine_edge_2pi")
+    pd = pulse()
+    y = wh.sine2pi(GRID, pd)
+    (X, x0, w), = calls
+    assert X is GRID and x0 == pd["pos"] + (pd["width"] + pd["plateau"]) / 2 and w == pd["width"] + pd["plateau"]
+    assert_matches(y, reference("sine2pi", GRID, pd))
+
+
+@pytest.mark.parametrize("name, edge, calls_per_edge", [("seige", "sine_edge", 3), ("mn", "sine_edge", 2),
+                                                        ("seige2pi", "sine_edge_2pi", 1)])
+def test_edges_look_up_their_helpers_at_call_time(monkeypatch, name, edge, calls_per_edge):
+    calls = recorder(monkeypatch, name, getattr(Ref, name))
+    args = (GRID, 1.3e-7, 2e-8) + ((0.5, 1) if edge == "sine_edge" else ())
+    assert_matches(getattr(wh, edge)(*args), reference(edge, *args))
+    assert len(calls) == calls_per_edge
+    shape = "sine" if edge == "sine_edge" else "sine2pi"
+    calls.clear()
+    assert_matches(getattr(wh, shape)(GRID, pulse()), reference(shape, GRID, pulse()))
+    assert len(calls) == calls_per_edge * (2 if shape == "sine" else 1)
+
+
+def test_rebound_mn_result_is_used(monkeypatch):
+    # A pair in reverse order swaps the scale values and the end values.
+    def reversed_pair(A, B):
+        return (max(A, B), min(A, B))
+
+    monkeypatch.setattr(wh, "mn", reversed_pair)
+    monkeypatch.setattr(Ref, "mn", staticmethod(reversed_pair))
+    for a, b in [(0, 1), (0.5, 1)]:
+        assert_matches(wh.sine_edge(GRID, 1.3e-7, 2e-8, a, b), reference("sine_edge", GRID, 1.3e-7, 2e-8, a, b))
+    assert_matches(wh.hcosine(GRID, pulse()), reference("hcosine", GRID, pulse()))
+
+
+def test_restoring_the_originals_restores_the_native_path(monkeypatch):
+    calls = recorder(monkeypatch, "seige")
+    wh.sine(GRID, pulse())
+    monkeypatch.undo()
+    wh.sine(GRID, pulse())
+    assert len(calls) == 6
