@@ -218,6 +218,24 @@ def test_callable_shape_is_called_with_the_slice_the_description_and_a_new_dict(
     assert pd1 is pd and cp1 is not cp2
 
 
+def test_rebinding_by_a_callback_is_seen_by_the_next_pulse(monkeypatch):
+    monkeypatch.setattr(wh, "carrier", wh.carrier)
+    monkeypatch.setitem(wh.shapeTable, "cos", wh.shapeTable["cos"])
+
+    def shape(X, pd, cp):
+        wh.carrier = lambda X, f, ph, imb: np.ones(len(X))
+        wh.shapeTable["cos"] = lambda X, pd, cp: np.full(len(X), 0.25 + 0j)
+        return np.zeros(len(X), complex)
+
+    first, second = pulse(10e-9), pulse(80e-9)
+    X, W, S = wh.pdc2pulse([first, pulse(40e-9, shape=shape), second], dict(N=300, srate=2e9, offset_global=0))
+    a, b = wh.rng(first, 0, 2e9, 300)
+    c, d = wh.rng(second, 0, 2e9, 300)
+    assert not np.allclose(W[a:b], S[a:b])
+    np.testing.assert_allclose(S[c:d], 0.25 * np.exp(0.2j) * np.ones(d - c), rtol=1e-15)
+    np.testing.assert_array_equal(W[c:d], S[c:d])
+
+
 @pytest.mark.parametrize("shape", [42, None, b"cos"])
 def test_shape_neither_str_nor_callable(shape):
     with pytest.raises(TypeError, match=f"shape {shape!r}"):

@@ -135,6 +135,7 @@ void export_driver(nb::module_ &m) {
   driver_names.cal_iir_coef.bind(m, "cal_iir_coef");
   driver_names.fix.bind(m, "fix");
   driver_names.shapeTable.bind(m, "shapeTable");
+  driver_names.globals = PyModule_GetDict(m.ptr());
 }
 
 }  // namespace halvane::wavespec_handling

@@ -53,7 +53,61 @@ std::pair<std::size_t, std::size_t> slice_bounds(nb::handle start, nb::handle st
   return {static_cast<std::size_t>(lo), static_cast<std::size_t>(std::max(lo, hi))};
 }
 
+/// The dict's version tag: it changes whenever the dict does.
+std::uint64_t version(PyObject *dict) {
+  return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
+}
+
 }  // namespace
+
+void Bindings::check() {
+  const std::uint64_t v = version(driver_names.globals);
+  if (v == globals_seen_) return;
+  globals_seen_ = v;
+  rng_.reset();
+  grad_.reset();
+  carrier_.reset();
+  table_ = nullptr;
+}
+
+bool Bindings::rng_original() {
+  check();
+  if (!rng_) rng_ = driver_names.rng.is_original(driver_names.rng.current());
+  return *rng_;
+}
+
+bool Bindings::grad_original() {
+  check();
+  if (!grad_) grad_ = driver_names.grad.is_original(driver_names.grad.current());
+  return *grad_;
+}
+
+bool Bindings::carrier_native() {
+  check();
+  if (!carrier_) carrier_ = is_native_carrier(driver_names.carrier.current());
+  return *carrier_;
+}
+
+std::pair<nb::object, std::optional<kernels::Shape>> Bindings::table_shape(nb::handle name) {
+  check();
+  nb::handle table = driver_names.shapeTable.current();
+  if (!PyDict_CheckExact(table.ptr())) {
+    nb::object fn = hp::getitem(table, name);
+    return {fn, native_shape(fn)};
+  }
+  if (table.ptr() != table_ || version(table.ptr()) != table_seen_) {
+    table_ = table.ptr();
+    table_seen_ = version(table.ptr());
+    entries_ = {};
+  }
+  for (const Entry &e : entries_)
+    if (e.name.ptr() == name.ptr()) return {e.fn, e.shape};
+  nb::object fn = hp::getitem(table, name);
+  // A name is remembered by identity; the entry holds it.
+  Entry &e = entries_[next_++ % entries_.size()];
+  e = {nb::borrow(name), fn, native_shape(fn)};
+  return {e.fn, e.shape};
+}
 
 struct LineParser::Bounds {
   bool native;
@@ -104,9 +158,7 @@ const cdouble *LineParser::keep_array(nb::handle arr, std::size_t n) {
 }
 
 LineParser::Bounds LineParser::bounds(nb::handle pd) {
-  nb::handle rng = driver_names.rng.current();
-  if (driver_names.rng.is_original(rng) && PyDict_CheckExact(pd.ptr()) && st_plain_ &&
-      srate_plain_) {
+  if (bindings_.rng_original() && PyDict_CheckExact(pd.ptr()) && st_plain_ && srate_plain_) {
     auto w = plain_real(hp::getitem(pd, HV_KEY("width")));
     auto p = plain_real(hp::getitem(pd, HV_KEY("plateau")));
     auto pos = plain_real(hp::getitem(pd, HV_KEY("pos")));
@@ -117,6 +169,7 @@ LineParser::Bounds LineParser::bounds(nb::handle pd) {
     }
   }
   // Anything else, errors included, is rng's own business.
+  nb::handle rng = driver_names.rng.current();
   auto [st, ed] = hp::unpack<2>(rng(pd, tx_st_, srate_, N_));
   return {false, 0, 0, st, ed, 0};
 }
@@ -202,18 +255,19 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
 void LineParser::envelope(PulseState &s, nb::handle pd) {
   nb::object shape = hp::getitem(pd, HV_KEY("shape"));
   nb::object fn;
+  std::optional<hk::Shape> k;
   if (Py_IS_TYPE(shape.ptr(), &PyUnicode_Type)) {
-    nb::handle table = driver_names.shapeTable.current();
-    if (!PyDict_CheckExact(table.ptr())) s.center.reset();
-    fn = hp::getitem(table, shape);
+    if (!PyDict_CheckExact(driver_names.shapeTable.current().ptr())) s.center.reset();
+    std::tie(fn, k) = bindings_.table_shape(shape);
   } else if (PyCallable_Check(shape.ptr())) {
     fn = shape;
+    k = native_shape(fn);
   } else {
     PyErr_Format(PyExc_TypeError, "pulse shape %R is neither a str nor callable", shape.ptr());
     hp::rethrow();
   }
   s.p.drag_first = plan.drags.size();
-  if (auto k = native_shape(fn); k && PyDict_CheckExact(pd.ptr())) {
+  if (k && PyDict_CheckExact(pd.ptr())) {
     try {
       s.p.params = read_shape_params(*k, pd);
       s.p.shape = *k;
@@ -258,9 +312,8 @@ void LineParser::to_python(PulseState &s) {
 }
 
 void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
-  nb::handle grad = driver_names.grad.current();
   nb::object d;
-  if (s.native && srate_plain_ && driver_names.grad.is_original(grad)) {
+  if (s.native && srate_plain_ && bindings_.grad_original()) {
     d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
     if (auto dc = plain_number(d)) {
       plan.drags.push_back(*dc);
@@ -270,6 +323,7 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   }
   to_python(s);
   static nb::handle j = PyComplex_FromDoubles(0, 1);
+  nb::handle grad = driver_names.grad.current();
   nb::object term = mul(mul(j, grad(s.sh)), srate_);
   if (!d) d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
   s.sh = hp::inplace_add(s.sh, mul(term, d));
@@ -309,14 +363,19 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
 }
 
 void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
-  nb::handle carrier = driver_names.carrier.current();
+  // `carrier` is looked up before pd['freq'] is read. While the pulse is
+  // native, pd is an exact dict, whose reads run no code, so the lookup may
+  // come later; otherwise it comes first.
+  nb::object carrier;
+  if (!s.native) carrier = nb::borrow(driver_names.carrier.current());
   nb::object freq = hp::getitem(pd, HV_KEY("freq"));
   if (s.native) {
-    if (auto f = plain_real(freq); f && is_native_carrier(carrier)) {
+    if (auto f = plain_real(freq); f && bindings_.carrier_native()) {
       s.p.freq = *f;
       plan.pulses.push_back(s.p);
       return;
     }
+    carrier = nb::borrow(driver_names.carrier.current());
     to_python(s);
   }
   nb::object cr = carrier(pulse_times(s), freq, nb::int_(0), nb::int_(0));
