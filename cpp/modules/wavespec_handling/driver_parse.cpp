@@ -1,7 +1,9 @@
 // The parse phase of pdc2pulse.
 #include "modules/wavespec_handling/driver_parse.hpp"
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <tuple>
 #include "kernels/grid.hpp"
 #include "py/arith.hpp"
@@ -41,6 +43,7 @@ std::optional<cdouble> plain_number(nb::handle v) {
   return hp::to_complex(v);
 }
 
+/// numpy.<name>, kept for the life of the interpreter.
 nb::handle np_attr(const char *name) { return nb::object(hp::numpy().attr(name)).release(); }
 
 /// The sample bounds [lo, hi) of seq[start:stop] over n samples.
