@@ -254,6 +254,8 @@ def test_shape_neither_str_nor_callable(shape):
     ({k: v for k, v in pulse(0).items() if k != "shape"}, LI, "shape"),
     ({k: v for k, v in pulse(0).items() if k != "phase1"}, LI, "phase1"),
     ({k: v for k, v in pulse(0).items() if k != "freq"}, LI, "freq"),
+    ({k: v for k, v in pulse(0).items() if k not in ("phase", "freq")}, LI, "phase"),
+    ({"shape": "cos"}, LI, "width"),
     (pulse(0, shape="cosine"), LI, "cosine"),
     (pulse(0, shape="tanh"), LI, "epsilon"),
 ])
@@ -344,3 +346,24 @@ def test_property_matches_numpy(pds, st_, gof, iir):
     with np.errstate(all="ignore"):
         want = ref_pdc2pulse(pds, li)
     assert_line(wh.pdc2pulse(pds, li), want)
+
+
+ANY = st.one_of(st.none(), st.text(max_size=3), st.floats(), st.integers(-10 ** 20, 10 ** 20),
+                st.complex_numbers(), st.lists(st.floats(-1, 1), max_size=3), st.sampled_from(SHAPES))
+
+
+@settings(max_examples=300, deadline=None)
+@given(pds=st.lists(st.dictionaries(st.sampled_from(
+    ["shape", "edge_shape", "pos", "width", "plateau", "amp", "freq", "phase", "phase1", "drag_scale", "drag_list",
+     "drag_detuning", "amp_scale", "epsilon"]), st.one_of(st.floats(-1e-7, 1e-7), ANY)), max_size=4),
+    N=st.integers(-2, 300), srate=st.one_of(st.just(2e9), ANY), gof=st.one_of(st.just(0.5), ANY),
+    st_=st.one_of(st.just(0.0), ANY))
+def test_garbage_raises_or_returns(pds, N, srate, gof, st_):
+    """Whatever the values, a call returns arrays or raises; it never crashes."""
+    li = dict(N=N, srate=srate, offset_global=gof, st=st_)
+    try:
+        with np.errstate(all="ignore"):
+            X, W, S = wh.pdc2pulse(pds, li)
+    except Exception:
+        return
+    assert len(X) == len(W) == len(S) == N
