@@ -6,6 +6,11 @@ interleaved (baseline, halvane, baseline, ...). Both results must agree.
 Then the fixed cost of one call on a 40-sample slice, the size the sampling
 driver hands to a shape. Prints medians and ratios.
 
+The column "alone" times halvane back to back: there the allocator hands
+the result the memory of the previous one, while after the baseline, which
+frees tens of megabytes, a fresh 16 MB result costs its page faults (about
+2 ms per 10^6 complex samples on a machine without transparent huge pages).
+
     PYTHONPATH=build/a/pkg python benchmarks/bench_shapes.py [--repeat N]
 """
 
@@ -146,13 +151,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=0, help="timings per case (default: by size)")
     args = parser.parse_args()
-    print(f"{'workload':<14}{'samples':>9}{'numpy':>12}{'halvane':>12}{'ratio':>8}")
+    print(f"{'workload':<14}{'samples':>9}{'numpy':>12}{'halvane':>12}{'ratio':>8}{'alone':>12}")
     for n in (10**4, 10**6):
         repeat = args.repeat or (200 if n <= 10**4 else 15)
         for name, fa, fb in workloads(n):
             check(fa, fb)
             ta, tb = interleaved(fa, fb, repeat)
-            print(f"{name:<14}{n:>9}{ta * 1e3:>10.3f}ms{tb * 1e3:>10.3f}ms{ta / tb:>7.1f}x")
+            _, alone = interleaved(lambda: None, fb, repeat)
+            print(f"{name:<14}{n:>9}{ta * 1e3:>10.3f}ms{tb * 1e3:>10.3f}ms{ta / tb:>7.1f}x"
+                  f"{alone * 1e3:>10.3f}ms")
     print(f"\nfixed cost of one call on 40 samples (median of {args.repeat or 20000})")
     print(f"{'workload':<14}{'numpy':>12}{'halvane':>12}{'ratio':>8}")
     for name, fa, fb in workloads(40):

@@ -1,6 +1,7 @@
 """Envelope and edge shapes, the shape table and the module constants."""
 
 import math
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -293,6 +294,17 @@ def test_phase_maps_match_their_formula_on_scalars_and_arrays(x):
         assert np.shape(got) == np.shape(want)
         np.testing.assert_allclose(got, want, rtol=1e-15, atol=0)
     assert isinstance(wh.seige(0.5, 0, 1, 1), float) and isinstance(wh.square_edge(1.0, 2.0), bool)
+
+
+def test_shapes_from_threads_agree_with_one_thread():
+    # Long grids run without the GIL.
+    X = 1e-4 + np.arange(100000) * 1e-9
+    pd = pulse(pos=X[1000], width=4e-5, plateau=3e-5)
+    want = {name: getattr(wh, name)(X, pd) for name in SHAPES}
+    with ThreadPoolExecutor(4) as pool:
+        got = list(pool.map(lambda name: getattr(wh, name)(X, pd), SHAPES * 3))
+    for name, y in zip(SHAPES * 3, got):
+        np.testing.assert_array_equal(y, want[name])
 
 
 # Degenerate descriptions where the formula yields NaN or infinity.

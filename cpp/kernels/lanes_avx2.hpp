@@ -41,10 +41,9 @@ struct Avx2 {
   static D select(M m, D a, D b) { return _mm256_blendv_pd(a, b, m); }
   static unsigned bits(M m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
 
-  static D odd_select(D q, D even, D odd) {
-    const __m256i bit0 = _mm256_slli_epi64(_mm256_castpd_si256(q), 63);
-    return _mm256_blendv_pd(even, odd, _mm256_castsi256_pd(bit0));
-  }
+  // Lanes whose integer q (plus kShifter) is odd: bit 0 moved to the sign,
+  // which is what blendv and movemask read.
+  static M odd(D q) { return _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(q), 63)); }
   static D bit1_sign(D q) {
     const __m256i bit1 = _mm256_and_si256(_mm256_castpd_si256(q), _mm256_set1_epi64x(2));
     return _mm256_castsi256_pd(_mm256_slli_epi64(bit1, 62));

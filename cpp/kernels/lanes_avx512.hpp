@@ -45,10 +45,7 @@ struct Avx512 {
   static D select(M m, D a, D b) { return _mm512_mask_blend_pd(m, a, b); }
   static unsigned bits(M m) { return static_cast<unsigned>(m); }
 
-  static D odd_select(D q, D even, D odd) {
-    const M bit0 = _mm512_test_epi64_mask(_mm512_castpd_si512(q), _mm512_set1_epi64(1));
-    return _mm512_mask_blend_pd(bit0, even, odd);
-  }
+  static M odd(D q) { return _mm512_test_epi64_mask(_mm512_castpd_si512(q), _mm512_set1_epi64(1)); }
   static D bit1_sign(D q) {
     const __m512i bit1 = _mm512_and_si512(_mm512_castpd_si512(q), _mm512_set1_epi64(2));
     return _mm512_castsi512_pd(_mm512_slli_epi64(bit1, 62));

@@ -1,7 +1,7 @@
 // The per-sample loops of the shapes and the carrier, written once over a
 // lane type V and a Math (sin, cos, tanh, cosh of every argument) and
 // compiled per instruction set by simd_baseline.cpp, simd_avx2.cpp and
-// simd_avx512.cpp, which instantiate table().
+// simd_avx512.cpp, which instantiate Loops<...>::table.
 //
 // Each loop is one pass: the transcendental stays in registers between the
 // arithmetic that makes its argument and the arithmetic that uses it.
@@ -55,17 +55,23 @@ struct Loops {
     i = V::add(V::mul(ar, bi), V::mul(ai, br));
   }
 
-  // body(x, o) turns W sample times into W complex values at o[0 .. 2W).
-  // The last partial vector reads a copy padded with its last time.
+  // body(x, r, i) turns W sample times into W complex values. The last
+  // partial vector reads a copy padded with its last time.
   template <class Body>
   static void each(const double *X, std::size_t n, cdouble *out, Body body) {
     double *o = reinterpret_cast<double *>(out);
     std::size_t i = 0;
-    for (; i + W <= n; i += W) body(V::load(X + i), o + 2 * i);
+    for (; i + W <= n; i += W) {
+      D r, im_;
+      body(V::load(X + i), r, im_);
+      V::store_interleaved(o + 2 * i, r, im_);
+    }
     if (i < n) {
       double xs[W], os[2 * W];
       for (std::size_t j = 0; j < W; ++j) xs[j] = X[i + j < n ? i + j : n - 1];
-      body(V::load(xs), os);
+      D r, im_;
+      body(V::load(xs), r, im_);
+      V::store_interleaved(os, r, im_);
       for (std::size_t j = 0; i + j < n; ++j) {
         o[2 * (i + j)] = os[2 * j];
         o[2 * (i + j) + 1] = os[2 * j + 1];
@@ -95,12 +101,18 @@ struct Loops {
   }
 
   static void sine_edge(const detail::SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out) {
-    each(X, n, out, [&](D x, double *o) { V::store_interleaved(o, sine_edge_at(e, x), k(0.0)); });
+    each(X, n, out, [&](D x, D &r, D &i) {
+      r = sine_edge_at(e, x);
+      i = k(0.0);
+    });
   }
 
   static void sine_edge_2pi(const detail::FullPeriodConsts &e, const double *X, std::size_t n,
                             cdouble *out) {
-    each(X, n, out, [&](D x, double *o) { V::store_interleaved(o, full_period_at(e, x), k(0.0)); });
+    each(X, n, out, [&](D x, D &r, D &i) {
+      r = full_period_at(e, x);
+      i = k(0.0);
+    });
   }
 
   // ---- envelopes ----
@@ -109,32 +121,25 @@ struct Loops {
   static void square(cdouble amp, double start, double end, const double *X, std::size_t n,
                      cdouble *out) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, double *o) {
-      D r, i;
+    each(X, n, out, [&](D x, D &r, D &i) {
       cmul(ar, ai, ones(V::mand(V::ge(x, k(start)), V::lt(x, k(end)))), k(0.0), r, i);
-      V::store_interleaved(o, r, i);
     });
   }
 
   static void sine_family(cdouble amp, const detail::SineEdgeConsts &rise, const detail::SineEdgeConsts &fall,
                           const double *X, std::size_t n, cdouble *out) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, double *o) {
-      D pr, pi, r, i;
+    each(X, n, out, [&](D x, D &r, D &i) {
+      D pr, pi;
       cmul(ar, ai, sine_edge_at(rise, x), k(0.0), pr, pi);
       cmul(pr, pi, sine_edge_at(fall, V::neg(x)), k(0.0), r, i);
-      V::store_interleaved(o, r, i);
     });
   }
 
   static void sine2pi(cdouble amp, const detail::FullPeriodConsts &e, const double *X, std::size_t n,
                       cdouble *out) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, double *o) {
-      D r, i;
-      cmul(ar, ai, full_period_at(e, x), k(0.0), r, i);
-      V::store_interleaved(o, r, i);
-    });
+    each(X, n, out, [&](D x, D &r, D &i) { cmul(ar, ai, full_period_at(e, x), k(0.0), r, i); });
   }
 
   // (amp * t) * (mask + 0j), one half of tanh.
@@ -148,7 +153,7 @@ struct Loops {
     const D ar = k(re(p.amp)), ai = k(im(p.amp));
     const double tau = p.width / 2, w2 = p.width / 2, inv_tau = 1.0 / tau;
     const D tol = k(1e-10);
-    each(X, n, out, [&](D x, double *o) {
+    each(X, n, out, [&](D x, D &r, D &i) {
       const D u = V::sub(x, k(p.pos));
       const D um = V::sub(u, k(w2));
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));
@@ -162,7 +167,8 @@ struct Loops {
       D r1, i1, r2, i2;
       tanh_half(ar, ai, t1, rising, r1, i1);
       tanh_half(ar, ai, t2, falling, r2, i2);
-      V::store_interleaved(o, V::add(r1, r2), V::add(i1, i2));
+      r = V::add(r1, r2);
+      i = V::add(i1, i2);
     });
   }
 
@@ -177,7 +183,7 @@ struct Loops {
     const double h_out = c0 - c0 == 0 ? 0.0 : kNaN;
     D peak = k(-__builtin_inf());
     M nan = V::isnan(k(0.0));
-    each(X, n, out, [&](D x, double *o) {
+    each(X, n, out, [&](D x, D &r, D &i) {
       const D u = V::sub(x, k(p.pos));
       const D um = V::sub(u, k(w2));
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));
@@ -189,11 +195,11 @@ struct Loops {
       D r1, i1, r2, i2;
       cmul(h, k(0.0), ones(rising), k(0.0), r1, i1);
       cmul(h, k(0.0), ones(falling), k(0.0), r2, i2);
-      const D r = V::add(r1, r2), i = V::add(i1, i2);
+      r = V::add(r1, r2);
+      i = V::add(i1, i2);
       // The padded lanes of a last partial vector repeat the last sample.
       peak = V::max(peak, r);
       nan = V::mor(nan, V::mor(V::isnan(r), V::isnan(i)));
-      V::store_interleaved(o, r, i);
     });
     double lanes[W];
     V::store(lanes, peak);
@@ -241,11 +247,11 @@ struct Loops {
   // A * cos(th) - (1j * B) * cos(th + p2), the real cosines made complex.
   static void carrier(double omega, double p2, double A, double B, const double *X, std::size_t n,
                       cdouble *out) {
-    each(X, n, out, [&](D x, double *o) {
+    each(X, n, out, [&](D x, D &r, D &i) {
       const D th = V::mul(k(omega), x);
       const D c1 = Math::cos(th), c2 = Math::cos(V::add(th, k(p2)));
-      const D r = V::sub(V::mul(k(A), c1), V::sub(V::mul(k(0.0), c2), k(B * 0.0)));
-      V::store_interleaved(o, r, V::sub(k(0.0), V::mul(k(B), c2)));
+      r = V::sub(V::mul(k(A), c1), V::sub(V::mul(k(0.0), c2), k(B * 0.0)));
+      i = V::sub(k(0.0), V::mul(k(B), c2));
     });
   }
 

@@ -2,15 +2,17 @@
 //
 // Scalar libm costs 20-26 ns per sin/cos, so a shape that called it per
 // sample would be slower than the numpy formula it replaces. These run
-// 4 or 8 lanes at a time (AVX2+FMA or AVX-512), chosen once at run time by
-// the CPU; a baseline x86-64 CPU gets plain libm loops.
+// 4 or 8 lanes at a time (AVX2+FMA or AVX-512), chosen at run time by the
+// CPU; a baseline x86-64 CPU gets plain libm loops. The shape loops
+// (shape_loops.hpp) use the same algorithms lane by lane and follow the
+// same choice.
 //
-// Accuracy: within about 1 ulp (1.2e-16 absolute on results of magnitude 1)
-// for every finite argument. sin/cos reduce their argument by pi/2 carried
-// in three doubles with fused multiply-adds, exact up to |x| = 2^40 (carrier
-// phases 2*pi*f*t reach 1e8 rad and more); beyond that, and for infinities
-// and NaN, the lane is handed to libm. Likewise exp beyond |x| = 708 and
-// cosh beyond |x| = 708.
+// Accuracy: within an ulp (1.2e-16 absolute on results of magnitude 1) for
+// every finite argument. sin and cos reduce their argument by pi/2 carried
+// in three doubles with fused multiply-adds, which stays good to far below
+// an ulp up to |x| = 2^40 (carrier phases 2*pi*f*t reach 1e8 rad and more);
+// beyond that, and for infinities and NaN, the lane is handed to libm.
+// Likewise exp and cosh beyond |x| = 708.
 //
 // All functions accept n = 0 and may work in place (out == x).
 #pragma once

@@ -14,8 +14,8 @@
 // fms(a,b,c) = a*b-c, fnma(a,b,c) = c-a*b (all fused, one rounding),
 // rint (to nearest even), lt/le/ge/not_le/isnan -> M, mand/mor,
 // select(m, a, b) = m ? b : a, bits(M), and on integer-valued doubles plus
-// kShifter: odd_select (bit 0), bit1_sign (bit 1 as the sign bit), shl52;
-// store_interleaved(out, re, im).
+// kShifter: odd (bit 0 set -> M), bit1_sign (bit 1 as the sign bit), shl52;
+// store_interleaved / load_interleaved (complex values as re, im pairs).
 #pragma once
 #include <math.h>
 
@@ -29,7 +29,7 @@ namespace halvane::kernels::vmath {
 namespace {
 
 // pi/2 = kPio2Hi + kPio2Mid + kPio2Lo to about 160 bits, which keeps the
-// reduction exact for every |x| <= kTrigLimit.
+// reduced argument good to some 2^-100 for every |x| <= kTrigLimit.
 constexpr double kPio2Hi = 0x1.921fb54442d18p+0;
 constexpr double kPio2Mid = 0x1.1a62633145c07p-54;
 constexpr double kPio2Lo = -0x1.f1976b7ed8fbcp-110;
@@ -113,27 +113,42 @@ struct Algorithms {
     return V::add(w, tail);
   }
 
+  // sin x = (sr, cr, -sr, -cr)[q mod 4], cos x = (cr, -sr, -cr, sr)[q mod 4],
+  // with sr, cr the sine and cosine of the reduced argument.
   static void sincos(D x, D &s, D &c) {
     D q, rh, rl;
     reduce_pio2(x, q, rh, rl);
     const D z = V::mul(rh, rh);
     const D sr = sin_kernel(rh, rl, z);
     const D cr = cos_kernel(rh, rl, z);
-    // sin x = (sr, cr, -sr, -cr)[q mod 4], cos x = (cr, -sr, -cr, sr)[q mod 4].
     const D qb = V::add(q, k(kShifter));
-    s = V::xor_(V::odd_select(qb, sr, cr), V::bit1_sign(qb));
-    c = V::xor_(V::odd_select(qb, cr, sr), V::bit1_sign(V::add(qb, k(1.0))));
+    const auto odd = V::odd(qb);
+    s = V::xor_(V::select(odd, sr, cr), V::bit1_sign(qb));
+    c = V::xor_(V::select(odd, cr, sr), V::bit1_sign(V::add(qb, k(1.0))));
+  }
+
+  // One of sin_kernel and cos_kernel per lane: when the lanes agree on it (a
+  // slowly varying phase), only that one runs.
+  static D one_kernel(D rh, D rl, D z, decltype(V::odd(z)) use_cos) {
+    const unsigned lanes = V::bits(use_cos);
+    if (lanes == 0) return sin_kernel(rh, rl, z);
+    if (lanes == (1u << W) - 1) return cos_kernel(rh, rl, z);
+    return V::select(use_cos, sin_kernel(rh, rl, z), cos_kernel(rh, rl, z));
   }
 
   static D sin_core(D x) {
-    D s, c;
-    sincos(x, s, c);
-    return s;
+    D q, rh, rl;
+    reduce_pio2(x, q, rh, rl);
+    const D qb = V::add(q, k(kShifter));
+    return V::xor_(one_kernel(rh, rl, V::mul(rh, rh), V::odd(qb)), V::bit1_sign(qb));
   }
+
   static D cos_core(D x) {
-    D s, c;
-    sincos(x, s, c);
-    return c;
+    D q, rh, rl;
+    reduce_pio2(x, q, rh, rl);
+    const D qb = V::add(q, k(kShifter));
+    const D qb1 = V::add(qb, k(1.0));
+    return V::xor_(one_kernel(rh, rl, V::mul(rh, rh), V::odd(qb1)), V::bit1_sign(qb1));
   }
 
   // e^r - 1 = r + r^2 P(r), Taylor series to r^13 (remainder below 5e-18 on

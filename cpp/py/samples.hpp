@@ -27,6 +27,19 @@ Reals reals(nb::handle x);
 /// Sample times: reals(X), which must be one-dimensional (ValueError else).
 Reals sample_times(nb::handle X);
 
+/// Run `kernel` on n samples, without the GIL when there are enough of them
+/// to pay for the switch. The kernel must touch no Python object; the
+/// arrays it reads and writes are kept alive by their owners.
+template <typename F>
+void run_kernel(std::size_t n, F &&kernel) {
+  if (n >= 4096) {
+    nb::gil_scoped_release nogil;
+    kernel();
+  } else {
+    kernel();
+  }
+}
+
 /// A new complex128 array of n elements; `data` gets its buffer.
 nb::object new_complex(std::size_t n, std::complex<double> *&data);
 

@@ -25,13 +25,7 @@ nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb)
   hp::Reals xs = hp::sample_times(X);
   std::complex<double> *out;
   nb::object y = hp::new_complex(xs.size, out);
-  if (xs.size >= 4096) {
-    // The kernel touches only these two buffers, which X and y keep alive.
-    nb::gil_scoped_release nogil;
-    hk::carrier(xs.data, xs.size, f, p, i, out);
-  } else {
-    hk::carrier(xs.data, xs.size, f, p, i, out);
-  }
+  hp::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out); });
   return y;
 }
 
@@ -88,7 +82,9 @@ void export_carrier(nb::module_ &m) {
         "ph : float\n    Phase skew of the quadrature part (rad).\n"
         "imb : float\n    Amplitude-imbalance angle (rad): A**2 + B**2 stays 2.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
-  carrier_function = m.attr("carrier").ptr();
+  // Kept for the life of the process, so that no other object can take the
+  // address after a user rebinds the name.
+  carrier_function = nb::object(m.attr("carrier")).release().ptr();
   m.def("_use_isa", &use_isa, nb::arg("isa"), nb::sig("def _use_isa(isa: str) -> str"),
         "Testing aid: run the vectorised paths on ``isa`` (scalar, avx2 or avx512)\n"
         "from now on, in the whole process; returns the previous choice.");

@@ -37,9 +37,6 @@ namespace hk = halvane::kernels;
 using hk::Shape;
 using hk::ShapeParams;
 
-// Above this many samples the kernels run without the GIL.
-constexpr std::size_t kReleaseGil = 4096;
-
 struct Collaborators {
   hp::Rebindable square, sine_edge, sine_edge_2pi, seige, seige2pi, mn;
 } names;
@@ -128,13 +125,7 @@ nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
   nb::object y = hp::new_complex(xs.size, out);
-  if (xs.size >= kReleaseGil) {
-    // The kernel touches only these two buffers, which X and y keep alive.
-    nb::gil_scoped_release nogil;
-    hk::envelope(s, p, xs.data, xs.size, out);
-  } else {
-    hk::envelope(s, p, xs.data, xs.size, out);
-  }
+  hp::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out); });
   return y;
 }
 
@@ -259,7 +250,7 @@ nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, 
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   nb::object y = hp::new_complex(xs.size, out);
-  hk::sine_edge(xs.data, xs.size, c, w, a, b, out);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out); });
   return y;
 }
 
@@ -270,7 +261,7 @@ nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   nb::object y = hp::new_complex(xs.size, out);
-  hk::sine_edge_2pi(xs.data, xs.size, c, w, out);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out); });
   return y;
 }
 
@@ -335,7 +326,9 @@ void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string
   const std::string text = doc + "\n\n" + kShapeParams;
   m.def(name, f, hp::arg("X"), hp::arg("pd"), hp::arg("cp") = nb::dict(), nb::sig(sig.c_str()),
         text.c_str());
-  shape_functions[static_cast<int>(s)] = m.attr(name).ptr();
+  // Kept for the life of the process, so that no other object can take the
+  // address after a user rebinds the name.
+  shape_functions[static_cast<int>(s)] = nb::object(m.attr(name)).release().ptr();
 }
 
 void export_edges(nb::module_ &m) {
