@@ -9,10 +9,17 @@ selection, instructions, scheduling, collection); both run in one process,
 interleaved, and must produce equal pulse descriptions. Then the cost per
 instruction at 10^3, 10^4 and 10^5 instructions.
 
-    PYTHONPATH=build/c/pkg python benchmarks/bench_compile.py [--repeat N]
+Each run also reports the figures with the cyclic garbage collector paused:
+its full collections traverse the whole live circuit, cost both
+implementations the same, and at 10^5 instructions are a large part of the
+time. numpy's BLAS threads, which this workload never uses, are kept to one
+so that they do not spin on a shared machine.
+
+    OPENBLAS_NUM_THREADS=1 PYTHONPATH=build/c/pkg python benchmarks/bench_compile.py [--repeat N]
 """
 
 import argparse
+import gc
 import random
 import statistics
 import time
@@ -398,8 +405,10 @@ def compile_circuit(api, circ, rules, info, schedule):
 
 # ---- measurement ----------------------------------------------------------
 
-def compare(prog, schedule, repeat):
-    """Median seconds of compile_circuit on a freshly built circuit, per implementation."""
+def compare(prog, schedule, repeat, collector=True):
+    """Median seconds of compile_circuit on a freshly built circuit, per
+    implementation; with collector=False the cyclic garbage collector is
+    paused while the compile runs."""
     apis = {"halvane": HALVANE, "baseline": BASELINE}
     inputs = {name: setup(api) for name, api in apis.items()}
     results = {name: compile_circuit(api, build(api, prog), *inputs[name], schedule) for name, api in apis.items()}
@@ -408,9 +417,12 @@ def compare(prog, schedule, repeat):
     for _ in range(repeat):
         for name, api in apis.items():
             circ = build(api, prog)
+            if not collector:
+                gc.disable()
             t0 = time.perf_counter()
             compile_circuit(api, circ, *inputs[name], schedule)
             times[name].append(time.perf_counter() - t0)
+            gc.enable()
             del circ
     return {k: statistics.median(v) for k, v in times.items()}
 
@@ -423,15 +435,19 @@ def main():
     prog = program(n_layers=500)
     print(f"{N_QUBITS} qubits x 500 layers ({len(prog)} instructions): semi_apply, schedule, collect_pdc; "
           f"median of {args.repeat}")
-    for schedule in ("ASAP", "ALAP"):
-        m = compare(prog, schedule, args.repeat)
-        print(f"  {schedule}  halvane {m['halvane'] * 1e3:7.1f} ms  baseline {m['baseline'] * 1e3:7.1f} ms"
-              f"  ratio {m['baseline'] / m['halvane']:5.1f}x")
+    for schedule, collector in (("ASAP", True), ("ALAP", True), ("ASAP", False)):
+        m = compare(prog, schedule, args.repeat, collector)
+        label = schedule + ("" if collector else ", collector paused")
+        print(f"  {label:24s} halvane {m['halvane'] * 1e3:7.1f} ms  baseline {m['baseline'] * 1e3:7.1f} ms"
+              f"  ratio {m['baseline'] / m['halvane']:4.1f}x")
     print("cost per instruction (ASAP):")
-    for n in (10**3, 10**4, 10**5):
-        m = compare(program(n_instructions=n), "ASAP", args.repeat if n < 10**5 else max(1, args.repeat // 3))
-        print(f"  {n:>6} instructions  halvane {m['halvane'] / n * 1e6:6.2f} us  "
-              f"baseline {m['baseline'] / n * 1e6:6.2f} us  ratio {m['baseline'] / m['halvane']:5.1f}x")
+    for collector in (True, False):
+        for n in (10**3, 10**4, 10**5):
+            m = compare(program(n_instructions=n), "ASAP", args.repeat if n < 10**5 else max(1, args.repeat // 3),
+                        collector)
+            label = f"{n} instructions" + ("" if collector else ", collector paused")
+            print(f"  {label:36s} halvane {m['halvane'] / n * 1e6:6.2f} us  baseline {m['baseline'] / n * 1e6:6.2f} us"
+                  f"  ratio {m['baseline'] / m['halvane']:4.1f}x")
 
 
 if __name__ == "__main__":

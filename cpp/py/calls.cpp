@@ -38,9 +38,9 @@ nb::object unpack_keywords(nb::handle f, nb::handle kw) {
 /// is left free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET).
 class Stack {
  public:
-  explicit Stack(std::size_t n) : n_(n + 1) {
-    if (n_ > std::size(small_)) {
-      large_.resize(n_);
+  explicit Stack(std::size_t n) {
+    if (n + 1 > std::size(small_)) {
+      large_.resize(n + 1);
       data_ = large_.data();
     }
   }
@@ -55,7 +55,7 @@ class Stack {
   PyObject *small_[8] = {};
   std::vector<PyObject *> large_;
   PyObject **data_ = small_;
-  std::size_t n_, top_ = 0;
+  std::size_t top_ = 0;
 };
 
 }  // namespace

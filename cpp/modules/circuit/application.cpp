@@ -3,15 +3,16 @@
 // its own: "B" (a barrier: no qubit information; without qubits it is widened
 // to every qubit of the circuit), "PIN" (the same, and it requests the start
 // time `tm`) and "M" (a measurement, listed in MGates).
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 

@@ -1,12 +1,13 @@
 // Collection: the pulse descriptions of all instructions, per line name, in
 // program order, then track order, then order within the track.
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 

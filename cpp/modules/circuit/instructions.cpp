@@ -4,20 +4,19 @@
 // __dict__, so those added later (pos, pre_ins, nxt_ins) are absent until
 // set, and instructions hash and compare by identity.
 #include <string>
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::concat, hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
-
-nb::object concat(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyNumber_Add(a.ptr(), b.ptr())); }
 
 void init_instruction(nb::handle self, nb::handle name, nb::args qubits, nb::kwargs kwds) {
   set_attr(self, HV_KEY("nm"), name);
@@ -28,7 +27,7 @@ void init_instruction(nb::handle self, nb::handle name, nb::args qubits, nb::kwa
 }
 
 /// name(q0,q1,k=v): qubits by str(), keywords as f"{k}={v}", in order.
-nb::object text(nb::handle self) {
+nb::object instruction_text(nb::handle self) {
   nb::list parts;
   hp::for_each(get_attr(self, HV_KEY("qubits")), [&](nb::handle q) {
     parts.append(hp::steal_or_throw(PyObject_Str(q.ptr())));
@@ -61,7 +60,8 @@ nb::object get_measurement_info(nb::handle self) {
   set_attr(self, HV_KEY("measure_info"), info);
   hp::for_each(get_attr(self, HV_KEY("MGates")), [&](nb::handle mg) {
     nb::object pos = get_attr(mg, HV_KEY("pos"));
-    nb::object first = hp::steal_or_throw(PySequence_GetItem(get_attr(mg, HV_KEY("qubits")).ptr(), 0));
+    nb::object first =
+        hp::steal_or_throw(PyObject_GetItem(get_attr(mg, HV_KEY("qubits")).ptr(), nb::int_(0).ptr()));
     nb::object qubit = hp::steal_or_throw(PyNumber_Long(first.ptr()));
     nb::object entry = hp::steal_or_throw(PyList_New(2));
     PyList_SET_ITEM(entry.ptr(), 0, pos.release().ptr());
@@ -104,7 +104,7 @@ void export_instructions(nb::module_ &m) {
   hp::def_method(ins, "__init__", &init_instruction, hp::arg("name"), hp::arg("qubits"), hp::arg("kwds"),
                  nb::sig("def __init__(self, name: str, *qubits: typing.Any, **kwds: typing.Any) -> None"),
                  "Record the gate name, the qubits (a tuple) and the keywords (a dict).");
-  hp::def_method(ins, "__str__", &text, nb::sig("def __str__(self) -> str"),
+  hp::def_method(ins, "__str__", &instruction_text, nb::sig("def __str__(self) -> str"),
                  "``name(q0,q1,k=v)``: the qubits, then the keywords in order.");
   hp::def_method(ins, "__repr__", &repr, nb::sig("def __repr__(self) -> str"),
                  "The same text as ``__str__``.");

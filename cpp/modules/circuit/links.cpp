@@ -1,15 +1,16 @@
 // Instruction links: the instructions directly before and after each one on
 // any of its qubits, kept as sets on the instructions (pre_ins, nxt_ins).
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 

@@ -1,25 +1,22 @@
 // Circuit printing: the instruction list on one line, and the links of every
 // instruction one per line, with plain or identity-tagged texts.
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 #include "py/output.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::concat, hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
 nb::object join(nb::handle parts) {
   return hp::steal_or_throw(PyUnicode_Join(HV_KEY(",").ptr(), parts.ptr()));
 }
-
-nb::object concat(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyNumber_Add(a.ptr(), b.ptr())); }
-
-nb::object text(nb::handle v) { return hp::steal_or_throw(PyObject_Str(v.ptr())); }
 
 void print_circuit(nb::handle circ) {
   nb::list texts;
@@ -44,7 +41,7 @@ void print_dag(nb::handle circ, Text ins_text, Links links_text) {
 }
 
 void print_circuit_dag(nb::handle circ) {
-  print_dag(circ, [](nb::handle ins) { return hp::call_method(ins, HV_KEY("__str__")); }, text);
+  print_dag(circ, [](nb::handle ins) { return hp::call_method(ins, HV_KEY("__str__")); }, hp::text);
 }
 
 void print_circuit_dag_strid(nb::handle circ) {

@@ -8,29 +8,30 @@
 // arithmetic helpers of py/reals.hpp keep those types without calling numpy
 // for each sum.
 #include <vector>
-#include "modules/circuit/attrs.hpp"
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 #include "py/reals.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
-/// [times.get(q, 0) for q in qubits], held in `out`.
-void qubit_times(nb::handle times, nb::handle qubits, std::vector<nb::object> &out) {
-  out.clear();
+/// np.max or np.min of [times.get(q, 0) for q in qubits]; `held` and
+/// `values` are scratch space reused from one instruction to the next.
+nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vector<nb::object> &held,
+                   std::vector<nb::handle> &values) {
+  held.clear();
+  values.clear();
   nb::object zero = nb::int_(0);
-  hp::for_each(qubits, [&](nb::handle q) { out.push_back(hp::get(times, q, zero)); });
-}
-
-nb::object reduce(const std::vector<nb::object> &values, bool maximum) {
-  std::vector<nb::handle> handles(values.begin(), values.end());
-  return maximum ? np_max(handles) : np_min(handles);
+  hp::for_each(qubits, [&](nb::handle q) { held.push_back(hp::get(times, q, zero)); });
+  values.assign(held.begin(), held.end());
+  return maximum ? np_max(values) : np_min(values);
 }
 
 bool differs_from_none(nb::handle v) {
@@ -72,11 +73,11 @@ namespace native {
 nb::object asap_core(nb::handle circ) {
   nb::dict qubit_times_l;
   nb::object mx_pos = nb::int_(0);
-  std::vector<nb::object> times;
+  std::vector<nb::object> held;
+  std::vector<nb::handle> values;
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));
-    qubit_times(qubit_times_l, qubits, times);
-    set_attr(ins, HV_KEY("pos"), reduce(times, true));
+    set_attr(ins, HV_KEY("pos"), extreme(qubit_times_l, qubits, true, held, values));
     nb::object nxt_pos = hp::add(get_attr(ins, HV_KEY("dur")), get_attr(ins, HV_KEY("pos")));
     if (hp::greater(nxt_pos, mx_pos)) mx_pos = nxt_pos;
     hp::for_each(qubits, [&](nb::handle q) { hp::setitem(qubit_times_l, q, nxt_pos); });
@@ -87,13 +88,13 @@ nb::object asap_core(nb::handle circ) {
 nb::object alap_core(nb::handle circ) {
   nb::dict qubit_times_r;
   nb::object mn_pos = nb::int_(0);
-  std::vector<nb::object> times;
+  std::vector<nb::object> held;
+  std::vector<nb::handle> values;
   nb::object reversed_ins = hp::steal_or_throw(
       PyObject_GetItem(get_attr(circ, HV_KEY("ins")).ptr(), nb::slice(Py_None, Py_None, nb::int_(-1)).ptr()));
   hp::for_each(reversed_ins, [&](nb::handle ins) {
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));
-    qubit_times(qubit_times_r, qubits, times);
-    nb::object mn_time = reduce(times, false);
+    nb::object mn_time = extreme(qubit_times_r, qubits, false, held, values);
     set_attr(ins, HV_KEY("pos"), hp::subtract(mn_time, get_attr(ins, HV_KEY("dur"))));
     nb::object nxt_pos = get_attr(ins, HV_KEY("pos"));
     if (hp::less(nxt_pos, mn_pos)) mn_pos = nxt_pos;

@@ -2,6 +2,7 @@
 #include "modules/rule/collaborators.hpp"
 #include <array>
 #include "py/members.hpp"
+#include "py/objects.hpp"
 #include "py/pulses.hpp"
 #include "py/qubits.hpp"
 #include "py/routing.hpp"
@@ -16,12 +17,6 @@ hp::Rebindable brick, move_track_global;
 hp::Member catch_fn, pulse_duration_fn, check_iterable_fn, from_xqubits_fn, to_xqubits_fn, isit_fn;
 /// All of the above but check_iterable, which is always called through Python.
 hp::Originals originals;
-
-bool truth(nb::handle v) {
-  int r = PyObject_IsTrue(v.ptr());
-  if (r < 0) hp::rethrow();
-  return r == 1;
-}
 
 /// str(index), shared for the small indices every track and pulse uses.
 nb::object index_text(Py_ssize_t i) {
@@ -79,7 +74,7 @@ nb::object pulse_duration(nb::handle pd) {
   return f(pd);
 }
 
-bool check_iterable(nb::handle w) { return truth(check_iterable_fn.current()(w)); }
+bool check_iterable(nb::handle w) { return hp::truth(check_iterable_fn.current()(w)); }
 
 nb::object from_xqubits(nb::handle text) {
   if (originals.hold()) return hp::from_xqubits(text);
@@ -99,7 +94,7 @@ bool isit(nb::handle w, nb::handle t) {
   if (originals.hold()) return hp::tag_is(w, HV_KEY("__maj_type__"), t);
   nb::object f = isit_fn.current();
   if (isit_fn.is_original(f)) return hp::tag_is(w, HV_KEY("__maj_type__"), t);
-  return truth(f(w, t));
+  return hp::truth(f(w, t));
 }
 
 void move_track(nb::handle track, nb::handle w) {

@@ -11,27 +11,15 @@
 #include "py/classes.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 #include "py/pulses.hpp"
 #include "modules/rule/collaborators.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
-
-void set_attr(nb::handle obj, nb::handle name, nb::handle v) {
-  if (PyObject_SetAttr(obj.ptr(), name.ptr(), v.ptr()) < 0) hp::rethrow();
-}
-
-nb::object get_attr(nb::handle obj, nb::handle name) {
-  return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
-}
-
-bool equals(nb::handle a, nb::handle b) {
-  int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-  if (r < 0) hp::rethrow();
-  return r == 1;
-}
 
 void init(nb::handle self, nb::kwargs line_tracks) {
   nb::dict kwds, tracks;

@@ -10,29 +10,15 @@
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
+#include "py/objects.hpp"
 #include "py/output.hpp"
 #include "modules/rule/collaborators.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
-
-void set_attr(nb::handle obj, nb::handle name, nb::handle v) {
-  if (PyObject_SetAttr(obj.ptr(), name.ptr(), v.ptr()) < 0) hp::rethrow();
-}
-
-nb::object get_attr(nb::handle obj, nb::handle name) {
-  return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
-}
-
-bool equals(nb::handle a, nb::handle b) {
-  int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-  if (r < 0) hp::rethrow();
-  return r == 1;
-}
-
-nb::object text(nb::handle v) { return hp::steal_or_throw(PyObject_Str(v.ptr())); }
 
 void init(nb::handle self, nb::handle complex_list) {
   set_attr(self, HV_KEY("complex_list"), complex_list);
@@ -86,8 +72,8 @@ void n_sanity_check(nb::handle self, nb::handle n) {
     return;
   }
   if (equals(recorded, n)) return;
-  nb::object msg = nb::str("sanity check the qubits number are not same!, it should be ") + text(recorded) +
-                nb::str(", but given ") + text(n);
+  nb::object msg = nb::str("sanity check the qubits number are not same!, it should be ") + hp::text(recorded) +
+                nb::str(", but given ") + hp::text(n);
   PyErr_SetObject(PyExc_AssertionError, msg.ptr());
   hp::rethrow();
 }
