@@ -7,13 +7,17 @@ Workloads:
       pulses of 20-40 ns with detuning on a 5 GHz carrier;
   (b) (a) plus 10 level steps and two IIR stages in `extra`;
   (c) 64 lines of (a) sampled from 2 threads against 1 thread;
-  (d) the peak memory of one call of (b) against its three result arrays.
+  (d) the peak memory of one call of (b) against its three result arrays:
+      numpy's allocations as traced, and the growth of the resident set of
+      a fresh process (which counts everything, native scratch included).
 The baseline is the driver's algorithm written directly in numpy and SciPy,
 as a user would; both run interleaved in one process and must agree.
 """
 
 import argparse
 import statistics
+import subprocess
+import sys
 import threading
 import time
 import tracemalloc
@@ -160,6 +164,7 @@ def threads(pds, li, repeat, lines=64, nthreads=2):
 
 
 def peak_memory(pds, li):
+    """numpy's allocations traced in this process; all memory in a fresh one."""
     wh.pdc2pulse(pds, li)
     tracemalloc.start()
     base = tracemalloc.get_traced_memory()[0]
@@ -167,13 +172,33 @@ def peak_memory(pds, li):
     peak = tracemalloc.get_traced_memory()[1] - base
     tracemalloc.stop()
     results = X.nbytes + W.nbytes + S.nbytes
-    print(f"(d) peak {peak / 2**20:6.1f} MiB for results of {results / 2**20:6.1f} MiB: {peak / results:4.2f}x")
+    rss = int(subprocess.run([sys.executable, __file__, "--rss-child"], check=True, capture_output=True,
+                             text=True).stdout)
+    print(f"(d) results {results / 2**20:5.1f} MiB; traced peak {peak / 2**20:5.1f} MiB ({peak / results:4.2f}x);"
+          f" resident peak growth of a first call {rss / 2**20:5.1f} MiB ({rss / results:4.2f}x)")
+
+
+def status(field):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) * 1024 for line in f if line.startswith(field + ":"))
+
+
+def rss_child():
+    pds, li = workload(True)
+    with open("/proc/self/clear_refs", "w") as f:  # restart the resident high-water mark (Linux)
+        f.write("5")
+    before = status("VmRSS")
+    wh.pdc2pulse(pds, li)
+    print(status("VmHWM") - before)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--repeat", type=int, default=5)
+    ap.add_argument("--rss-child", action="store_true", help=argparse.SUPPRESS)
     args = ap.parse_args()
+    if args.rss_child:
+        return rss_child()
     a, b = workload(False), workload(True)
     compare("a", *a, args.repeat)
     compare("b", *b, args.repeat)
