@@ -8,12 +8,12 @@
 namespace halvane::wavespec_handling {
 namespace nb = nanobind;
 
-void export_constants(nb::module_ &m);  // np, lfilter, pi, pi4, sq2 (shapes.cpp)
-void export_grid(nb::module_ &m);      // rng, grad, fr, nr, mn, mpdc
-void export_shapes(nb::module_ &m);    // edges, envelopes and shapeTable
-void export_carrier(nb::module_ &m);   // carrier
-void export_filters(nb::module_ &m);   // IIR_filtering, FIR_filtering, cal_iir_coef, fix
-void export_driver(nb::module_ &m);    // pdc2pulse
+void export_constants(nb::module_ &m);  // np, lfilter, pi, pi4, sq2 (in shapes.cpp)
+void export_grid(nb::module_ &m);       // rng, grad, fr, nr, mn, mpdc
+void export_shapes(nb::module_ &m);     // edges, envelopes and shapeTable
+void export_carrier(nb::module_ &m);    // carrier
+void export_filters(nb::module_ &m);    // IIR_filtering, FIR_filtering, cal_iir_coef, fix
+void export_driver(nb::module_ &m);     // pdc2pulse
 
 // For the sampling driver, which renders natively what it can (shapes.cpp,
 // carrier.cpp; valid once export_shapes / export_carrier have run).

@@ -147,8 +147,14 @@ void export_grid(nb::module_ &m) {
         "    the sample rate it is the derivative per second.");
   m.def("fr", &fr, hp::arg("w"), hp::arg("max_"), hp::arg("min_"),
         nb::sig("def fr(w: typing.Any, max_: typing.Any, min_: typing.Any) -> typing.Any"),
-        "Clamp: ``max(min(w, max_), min_)``, returning one of the arguments.\n\n"
-        "When the bounds cross (``min_ > max_``) the result is ``min_``.");
+        "Clamp a value between two bounds.\n\n"
+        "Parameters\n----------\n"
+        "w : object\n    The value.\n"
+        "max_, min_ : object\n    Upper and lower bound.\n\n"
+        "Returns\n-------\nobject\n"
+        "    ``max(min(w, max_), min_)``: one of the arguments itself, by the\n"
+        "    built-ins' comparisons. When the bounds cross (``min_ > max_``) the\n"
+        "    result is ``min_``.");
   m.def("nr", &nr, hp::arg("w"),
         nb::sig("def nr(w: typing.Any) -> typing.Any"),
         "Rescale to the range 0 to 1.\n\n"
@@ -159,8 +165,12 @@ void export_grid(nb::module_ &m) {
         "    elements are equal.");
   m.def("mn", &mn, hp::arg("A"), hp::arg("B"),
         nb::sig("def mn(A: typing.Any, B: typing.Any) -> tuple[typing.Any, typing.Any]"),
-        "The pair ``(min(A, B), max(A, B))`` of the arguments themselves.\n\n"
-        "Ties give ``(A, A)``, as the built-in ``min`` and ``max`` do.");
+        "Order two values.\n\n"
+        "Parameters\n----------\n"
+        "A, B : object\n\n"
+        "Returns\n-------\ntuple\n"
+        "    ``(min(A, B), max(A, B))``, the arguments themselves; ties (and\n"
+        "    NaN) give ``(A, A)``, as the built-in ``min`` and ``max`` do.");
   m.def("mpdc", &mpdc, nb::sig("def mpdc(*pdcs: typing.Mapping[str, list]) -> dict[str, list]"),
         "Merge per-line pulse description collections.\n\n"
         "Parameters\n----------\n"

@@ -351,7 +351,11 @@ void export_edges(nb::module_ &m) {
         "Returns\n-------\nfloat or numpy.ndarray\n    Phase (rad), of the shape of ``x``.");
   m.def("square_edge", &square_edge, hp::arg("X"), hp::arg("x0"),
         nb::sig("def square_edge(X: typing.Any, x0: float) -> typing.Any"),
-        "A step: ``X >= x0``, as bool.");
+        "A step.\n\n"
+        "Parameters\n----------\n"
+        "X : float or array_like\n    Sample times (s).\n"
+        "x0 : float\n    Time of the step (s).\n\n"
+        "Returns\n-------\nbool or numpy.ndarray\n    ``X >= x0``, of the shape of ``X``.");
   m.def("sine_edge", &sine_edge, hp::arg("X"), hp::arg("x0"), hp::arg("w_") = 1e-10,
         hp::arg("a_") = 0, hp::arg("b_") = 1,
         nb::sig("def sine_edge(X: numpy.ndarray, x0: float, w_: float = 1e-10, a_: float = 0, "
@@ -375,6 +379,10 @@ void export_edges(nb::module_ &m) {
         "One full sine period over [x0 - w/2, x0 + w/2), ``w = max(w_, 1e-10)``:\n"
         "``sin(seige2pi(X - x0, w))``, -1 a quarter window after the start, 0 at\n"
         "the centre, +1 a quarter window before the end, 0 outside.\n\n"
+        "Parameters\n----------\n"
+        "X : numpy.ndarray\n    Sample times (s).\n"
+        "x0 : float\n    Centre of the period (s).\n"
+        "w_ : float\n    Length of the period (s); at least 1e-10 is used.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
 }
 
