@@ -80,7 +80,8 @@ void instructification(nb::handle instructions, nb::handle glob) {
           nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
           return hp::call_kw(instruction_class(), all, kwargs);
         },
-        nb::name(fn_name.c_str()), hp::arg("args"), hp::arg("kwargs"),
+        nb::name(fn_name.c_str()), nb::arg("args"), nb::arg("kwargs"),
+        nb::sig(("def " + fn_name + "(*args: typing.Any, **kwargs: typing.Any) -> INSTRUCTION").c_str()),
         "Build an INSTRUCTION of this gate name on the given qubits and keywords.");
     hp::setitem(glob, name, ctor);
   });
