@@ -47,7 +47,7 @@ void bind_collaborators(nb::handle module) {
     originals.require(*f);
 }
 
-nb::object catch_kw(nb::handle kwds, nb::handle w) {
+nb::object route(nb::handle kwds, nb::handle w) {
   if (originals.hold()) {
     bool nothing = PyDict_CheckExact(kwds.ptr()) && PyDict_GET_SIZE(kwds.ptr()) == 0;
     return nothing && PyUnicode_Check(w.ptr()) ? nb::object() : hp::catch_kw(kwds, w);
@@ -57,7 +57,7 @@ nb::object catch_kw(nb::handle kwds, nb::handle w) {
   return f(kwds, w);
 }
 
-nb::object catch_index(nb::handle kwds, Py_ssize_t index) {
+nb::object route_index(nb::handle kwds, Py_ssize_t index) {
   if (!originals.hold()) {
     nb::object f = catch_fn.current();
     if (!catch_fn.is_original(f)) return f(kwds.is_valid() ? nb::borrow(kwds) : nb::dict(), index_text(index));

@@ -12,13 +12,13 @@ namespace nb = nanobind;
 void bind_collaborators(nb::handle module);
 
 /// brick.catch(kwds, w); an empty object when there is nothing to route
-/// (see catch_index).
-nb::object catch_kw(nb::handle kwds, nb::handle w);
+/// (see route_index).
+nb::object route(nb::handle kwds, nb::handle w);
 
 /// brick.catch(kwds, str(index)). An empty object stands for an empty dict
 /// that nobody else sees: it is returned when there is nothing to route, and
 /// accepted as `kwds`.
-nb::object catch_index(nb::handle kwds, Py_ssize_t index);
+nb::object route_index(nb::handle kwds, Py_ssize_t index);
 
 /// brick.pulse_duration(pd)
 nb::object pulse_duration(nb::handle pd);

@@ -54,7 +54,7 @@ nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle
   nb::object duration = nb::int_(0);
   Py_ssize_t j = 0;
   hp::for_each(track, [&](nb::handle recipe) {
-    nb::object pulse_kwds = catch_index(track_kwds, j++);
+    nb::object pulse_kwds = route_index(track_kwds, j++);
     nb::object pd = pulse_kwds.is_valid() ? hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, pulse_kwds)
                                           : hp::call_method(recipe, HV_KEY("get_pd"), {pdt, cp});
     nb::object pulse_duration_ = pulse_duration(pd);
@@ -90,15 +90,17 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
     // its_qubit_info[line] is read once per key; for a dict that is the same
     // entry each time, so it is looked up once.
     nb::object entry = hp::getitem(its_qubit_info, line);
-    auto line_info = [&] { return PyDict_CheckExact(its_qubit_info.ptr()) ? entry : hp::getitem(its_qubit_info, line); };
+    auto line_info = [&] {
+      return PyDict_CheckExact(its_qubit_info.ptr()) ? entry : hp::getitem(its_qubit_info, line);
+    };
     nb::object line_name = hp::getitem(entry, HV_KEY("nm"));
     nb::object pdt = hp::getitem(line_info(), HV_KEY("pdt"));
     nb::object cp = hp::getitem(line_info(), HV_KEY("cp"));
-    nb::object line_kwds = catch_kw(targeted_kwds, line);
+    nb::object line_kwds = route(targeted_kwds, line);
     nb::list ret_tracks, tracks_duration;
     Py_ssize_t i = 0;
     hp::for_each(tracks, [&](nb::handle track) {
-      nb::object track_kwds = catch_index(line_kwds, i++);
+      nb::object track_kwds = route_index(line_kwds, i++);
       nb::list ret_track;
       nb::object track_duration = lay_track(track, pdt, cp, track_kwds, ret_track);
       ret_tracks.append(ret_track);
