@@ -97,13 +97,10 @@ def test_tracks_are_aligned_on_the_longest(align, x_pos, i_pos):
     assert max_duration == 60
     assert (x["pos"], i["pos"]) == (x_pos, i_pos)
     assert (type(x["pos"]), type(i["pos"])) == (type(x_pos), type(i_pos))
-
-
-def test_alignment_spans_all_lines_of_the_gate():
-    rule = hr.RULE(d0=[[we.X_p()]], z=[[we.I_p(plateau=60)]], _align="right")
-    max_duration, lts = rule.semi_apply(info(d0="q0_xy", z="q0_z"))
-    assert max_duration == 60
-    assert lts["q0_xy"][0][0]["pos"] == 40 and lts["q0_z"][0][0]["pos"] == 0
+    # The reference is the longest track of the whole gate, across lines.
+    rule = hr.RULE(d0=[[we.X_p()]], z=[[we.I_p(plateau=60)]], _align=align)
+    _, lts = rule.semi_apply(info(d0="q0_xy", z="q0_z"))
+    assert (lts["q0_xy"][0][0]["pos"], lts["q0_z"][0][0]["pos"]) == (x_pos, i_pos)
 
 
 def test_zero_length_tracks_and_empty_rules():
@@ -129,6 +126,10 @@ def test_options_are_split_by_the_leading_underscore():
     assert rule._align == "center"
     assert hr.RULE(d0=tracks, _note="n")._align == "left"
     assert list(vars(rule)) == ["kwds", "line_tracks", "_align"]
+    with pytest.raises(TypeError):
+        hr.RULE([[we.X_p()]])
+    with pytest.raises(IndexError, match="string index out of range"):
+        hr.RULE(**{"": []})
 
 
 @pytest.mark.parametrize("value, text", [("top", "top"), ("middle", "middle"), (3, "3"), (None, "None")])
@@ -152,13 +153,6 @@ def test_invalid_alignment(value, text):
 def test_failures_propagate(make, args, kwds, error, match):
     with pytest.raises(error, match=match):
         make().semi_apply(*args, **kwds)
-
-
-def test_constructor_argument_errors():
-    with pytest.raises(TypeError):
-        hr.RULE([[we.X_p()]])
-    with pytest.raises(IndexError, match="string index out of range"):
-        hr.RULE(**{"": []})
 
 
 def test_templates_and_calibration_are_only_read():
