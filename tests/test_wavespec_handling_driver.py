@@ -86,9 +86,19 @@ IIR = {"a": [0.95, 0.05, 3e-7, 5e-10], "b": [1.02, -0.02, 2e-8, 5e-10]}
     [pulse(5e-9, drag_scale=2e-10, drag_list=[1e-10, -3e-11], drag_detuning=4e6, amp_scale=0.8)],
 ])
 @pytest.mark.parametrize("extra", [None, IIR])
-def test_collections_match_numpy(pds, extra):
-    li = dict(LI, extra=extra) if extra else LI
+@pytest.mark.parametrize("rest", [0.1, 0.0, -0.0])
+def test_collections_match_numpy(pds, extra, rest):
+    li = dict(LI, offset_global=rest, extra=extra) if extra else dict(LI, offset_global=rest)
     assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))
+
+
+def test_levels_of_zero_after_other_levels():
+    pds = [step(-50e-9, 0.3), step(30e-9, 0.0), pulse(60e-9), step(100e-9, -0.0), step(140e-9, 0j)]
+    li = dict(LI, offset_global=0.0)
+    X, W, S = got = wh.pdc2pulse(pds, li)
+    want = ref_pdc2pulse(pds, li)
+    assert_line(got, want)
+    assert np.signbit(S.real).tolist() == np.signbit(want[2].real).tolist()
 
 
 def test_level_step_before_the_window_starts_at_sample_five():

@@ -33,8 +33,9 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
-/// W[lo:hi] = S[lo:hi] = v.
+/// W[lo:hi] = S[lo:hi] = v, skipping what they hold already.
 void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v) {
+  if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
   std::fill(line.W + lo, line.W + hi, v);
   std::fill(line.S + lo, line.S + hi, v);
 }

@@ -70,6 +70,7 @@ struct Line {
   double *X;
   cdouble *W, *S;
   bool grid_ready;       ///< X already holds the grid
+  bool zeroed;           ///< W and S hold +0 already, so such samples need no writing
   double t0, t1;         ///< X = linspace(t0, t1, n, endpoint=False)
   double srate;
   cdouble rest;          ///< the resting level offset_global

@@ -6,6 +6,7 @@
 // by kernels::render with the GIL released, so that lines can be sampled
 // from several threads. A rebound `fix` (or filter stage) runs afterwards
 // through the interpreter on the rendered samples.
+#include <cmath>
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "modules/wavespec_handling/filters.hpp"
 #include "py/args.hpp"
@@ -20,6 +21,13 @@ namespace hp = halvane::py;
 namespace hk = halvane::kernels;
 
 namespace {
+
+/// numpy.zeros(n, complex128).
+nb::object zeros(Py_ssize_t n) {
+  static nb::handle f = nb::object(hp::numpy().attr("zeros")).release();
+  static nb::handle c128 = nb::object(hp::numpy().attr("complex128")).release();
+  return f(n, c128);
+}
 
 /// The value that W.fill(gof) stores.
 hk::cdouble fill_value(nb::handle gof) {
@@ -57,14 +65,26 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
   nb::object X = hp::empty(count, hp::Dtype::float64);  // numpy's MemoryError when too large
   const Py_ssize_t n = PyLong_AsSsize_t(count.ptr());
-  // Uninitialised: every sample is written once, while the GIL is released.
-  nb::object W = hp::empty(n, hp::Dtype::complex128);
-  nb::object S = hp::empty(n, hp::Dtype::complex128);
-  const hk::cdouble rest = fill_value(gof);
+  // W.fill(gof) comes after the allocations, so a bad gof raises after them.
+  std::optional<hk::cdouble> rest;
+  std::optional<nb::python_error> bad_rest;
+  try {
+    rest = fill_value(gof);
+  } catch (nb::python_error &e) {
+    bad_rest.emplace(std::move(e));
+  }
+  // A line resting at +0 takes arrays zeroed by the allocator (memory fresh
+  // from the kernel is zero already) and writes only the samples its entries
+  // touch; any other level is written once, while the GIL is released.
+  const bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) &&
+                      !std::signbit(rest->imag());
+  nb::object W = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
+  nb::object S = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
+  if (bad_rest) throw std::move(*bad_rest);
 
   hk::Line line{static_cast<std::size_t>(n), hp::own_view(X).real(), hp::own_view(W).cplx(),
-                hp::own_view(S).cplx(), false, hp::to_double(tx_st), hp::to_double(tx_ed),
-                0, rest};
+                hp::own_view(S).cplx(), false, zeroed, hp::to_double(tx_st), hp::to_double(tx_ed),
+                0, *rest};
   LineParser parser(line, X, N, srate, tx_st, gof);
 
   if (PyList_CheckExact(pds.ptr()) || PyTuple_CheckExact(pds.ptr()))
