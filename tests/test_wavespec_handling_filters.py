@@ -164,3 +164,12 @@ def test_fix_looks_up_the_stages_at_call_time(monkeypatch):
 def test_fix_bad_stages(iir, fir, exc):
     with pytest.raises(exc):
         wh.fix(X, Y_REAL, iir, fir)
+
+
+def test_fir_complex_gain_on_real_samples_keeps_the_real_part_with_numpys_warning():
+    with pytest.warns(np.exceptions.ComplexWarning):
+        got = wh.FIR_filtering([2.0, 1.0], 0.5, 1 + 1j, [X, Y_REAL])
+    with pytest.warns(np.exceptions.ComplexWarning):
+        want = ref_fir([2.0, 1.0], 0.5, 1 + 1j, X, Y_REAL)
+    assert got.dtype == np.float64
+    np.testing.assert_allclose(got, want, rtol=1e-14, atol=1e-14)
