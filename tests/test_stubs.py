@@ -21,7 +21,7 @@ def test_every_module_has_a_stub():
 @pytest.mark.parametrize("module", STUBS)
 def test_stub_matches_module(module, tmp_path):
     out = tmp_path / f"{module}.pyi"
-    subprocess.run([sys.executable, "-m", "nanobind.stubgen", "-q", "-m", f"halvane.{module}", "-o", str(out)],
+    subprocess.run([sys.executable, "-m", "nanobind.stubgen", "-q", "-P", "-m", f"halvane.{module}", "-o", str(out)],
                    check=True)
     assert out.read_text() == (SRC / f"{module}.pyi").read_text(), (
         f"src/halvane/{module}.pyi is stale: rebuild and run tools/stubs.sh")

@@ -3,6 +3,7 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
+#include "py/pulses.hpp"
 #include "py/qubits.hpp"
 #include "py/routing.hpp"
 #include "py/tags.hpp"
@@ -21,12 +22,6 @@ bool check_iterable(nb::handle w) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) hp::rethrow();
   PyErr_Clear();
   return false;
-}
-
-nb::object pulse_duration(nb::handle pd) {
-  nb::object width = hp::getitem(pd, HV_KEY("width"));
-  nb::object plateau = hp::getitem(pd, HV_KEY("plateau"));
-  return hp::steal_or_throw(PyNumber_Add(width.ptr(), plateau.ptr()));
 }
 
 nb::dict merge_dict(nb::args dcts) {
@@ -101,7 +96,7 @@ NB_MODULE(brick, m) {
   export_qubit_keys(m);
   export_type_tags(m);
   export_routing(m);
-  m.def("pulse_duration", &pulse_duration, hp::arg("pd"),
+  m.def("pulse_duration", &hp::pulse_duration, hp::arg("pd"),
         nb::sig("def pulse_duration(pd: typing.Mapping[str, typing.Any]) -> typing.Any"),
         "Duration of a pulse description: ``pd['width'] + pd['plateau']``.");
   m.def("merge_dict", &merge_dict, nb::sig("def merge_dict(*dcts: typing.Any) -> dict"),

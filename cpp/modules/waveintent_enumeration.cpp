@@ -34,6 +34,7 @@ enum Gate { PI, PI2, PI12, PI23 };
 constexpr std::array<const char *, 4> gate_names = {"pi_gate", "pi2gate", "pi12_gate", "pi23_gate"};
 constexpr std::array<const char *, 4> gate_keys = {"pi", "pi2", "pi12", "pi23"};
 
+std::array<PyObject *, 4> gate_key_objects;  // interned at load
 std::array<hp::Rebindable, 4> gate_bindings;
 hp::Rebindable pi_binding;
 
@@ -41,7 +42,7 @@ hp::Rebindable pi_binding;
 void gate(Gate g, nb::handle w, nb::handle cp) {
   nb::handle f = gate_bindings[g].current();
   if (gate_bindings[g].is_original(f)) {
-    apply_gate(w, cp, nb::str(gate_keys[g]));
+    apply_gate(w, cp, gate_key_objects[g]);
   } else {
     f(w, cp);
   }
@@ -162,7 +163,7 @@ void export_gate_helpers(nb::module_ &m) {
                       "' calibration to ``w`` in place.\n\n"
                       "``w.update(cp['" + gate_keys[g] + "'])``, then ``w['vz'] += cp['" + gate_keys[g] +
                       "']['phase_offs']``.";
-    m.def(gate_names[g], [g](nb::handle w, nb::handle cp) { apply_gate(w, cp, nb::str(gate_keys[g])); },
+    m.def(gate_names[g], [g](nb::handle w, nb::handle cp) { apply_gate(w, cp, gate_key_objects[g]); },
           hp::arg("w"), hp::arg("cp"),
           nb::sig((std::string("def ") + gate_names[g] + "(w: dict, cp: dict) -> None").c_str()),
           doc.c_str());
@@ -191,7 +192,10 @@ NB_MODULE(waveintent_enumeration, m) {
   m.attr("pi") = np.attr("pi");
   m.attr("pi2") = nb::float_(hp::to_double(np.attr("pi")) / 2);
   export_gate_helpers(m);
-  for (int g = PI; g <= PI23; ++g) gate_bindings[g].bind(m, gate_names[g]);
+  for (int g = PI; g <= PI23; ++g) {
+    gate_key_objects[g] = PyUnicode_InternFromString(gate_keys[g]);
+    gate_bindings[g].bind(m, gate_names[g]);
+  }
   pi_binding.bind(m, "pi");
   export_recipes(m);
 }

@@ -1,10 +1,33 @@
 // Qubit tuples to key strings and back.
 #include "py/qubits.hpp"
+#include <cstdio>
+#include <string>
 #include "py/mapping.hpp"
 
 namespace halvane::py {
 
+// A tuple or list of machine-sized ints, the usual qubits, is written directly;
+// returns false (nothing consumed) for anything else.
+static bool small_ints_key(nb::handle qubits, std::string &out) {
+  PyObject *seq = qubits.ptr();
+  if (!PyTuple_CheckExact(seq) && !PyList_CheckExact(seq)) return false;
+  Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
+  PyObject **items = PySequence_Fast_ITEMS(seq);
+  char digits[24];
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!PyLong_CheckExact(items[i])) return false;
+    int overflow = 0;
+    long long q = PyLong_AsLongLongAndOverflow(items[i], &overflow);
+    if (overflow) return false;
+    if (i) out += 'x';
+    out.append(digits, static_cast<std::size_t>(std::snprintf(digits, sizeof digits, "%lld", q)));
+  }
+  return true;
+}
+
 nb::str to_xqubits(nb::handle qubits) {
+  std::string key;
+  if (small_ints_key(qubits, key)) return nb::str(key.data(), key.size());
   nb::object it = steal_or_throw(PyObject_GetIter(qubits.ptr()));
   nb::list parts;
   while (PyObject *item = PyIter_Next(it.ptr())) {
