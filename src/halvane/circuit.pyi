@@ -148,6 +148,26 @@ def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qub
         ``inss`` itself.
     """
 
+def _ASAP(circ: Circuit) -> Any:
+    """
+    Give every instruction the earliest start its qubits allow, from 0.
+
+    Returns
+    -------
+    object
+        The latest end time (0 for an empty circuit).
+    """
+
+def _ALAP(circ: Circuit) -> Any:
+    """
+    Give every instruction the latest start its qubits allow, ending by 0.
+
+    Returns
+    -------
+    object
+        The earliest start time, zero or negative.
+    """
+
 def shift_circ(circ: Circuit, t: Any) -> None:
     """Add ``t`` to the ``pos`` of every instruction."""
 

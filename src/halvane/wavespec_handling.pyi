@@ -425,6 +425,17 @@ def carrier(X: numpy.ndarray, freq: float, ph: float = 0, imb: float = 0) -> num
         A new complex128 array of ``len(X)`` samples.
     """
 
+def _use_isa(isa: str) -> str:
+    """
+    Testing aid: run the vectorised paths on ``isa`` (scalar, avx2 or avx512)
+    from now on, in the whole process; returns the previous choice.
+    """
+
+def _vmath_probe(fn: str, x: numpy.ndarray) -> numpy.ndarray:
+    """
+    Testing aid: the vectorised ``fn`` (sin, cos, cis, exp, cosh or tanh) of ``x``.
+    """
+
 def cal_iir_coef(input_list: Sequence) -> list:
     """
     IIR coefficients that undo a first-order model of a line's step response.
