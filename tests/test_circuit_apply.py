@@ -2,7 +2,6 @@
 
 import copy
 import types
-from collections.abc import Mapping
 
 import numpy as np
 import pytest
@@ -105,27 +104,14 @@ def test_keywords_must_be_a_mapping():
         hc.semi_apply(hc.Circuit([ins]), RULES, INFO)
 
 
-class Table(Mapping):
-    def __init__(self, d):
-        self.d = d
-
-    def __getitem__(self, k):
-        return self.d[k]
-
-    def __iter__(self):
-        return iter(self.d)
-
-    def __len__(self):
-        return len(self.d)
-
-
 class Doubled(hr.RULE):
     def semi_apply(self, its_qubit_info, **kw):
         d, lts = super().semi_apply(its_qubit_info, **kw)
         return 2 * d, lts
 
 
-def test_rules_selectors_and_tables_as_python_objects():
+def test_rules_selectors_and_tables_as_python_objects(read_only_mapping):
+    Table = read_only_mapping
     class Selector:
         __maj_type__ = "RULE_COMP"
         complex_dict = {"0": Doubled(d=[[we.X_p()]])}

@@ -3,7 +3,6 @@
 import copy
 import pickle
 import types
-from collections.abc import Mapping
 
 import pytest
 
@@ -163,23 +162,8 @@ def test_templates_and_calibration_are_only_read():
     assert all(p is not T for tracks in lts.values() for track in tracks for p in track)
 
 
-class Mapping2(Mapping):
-    """A read-only mapping that is not a dict."""
-
-    def __init__(self, d):
-        self.d = d
-
-    def __getitem__(self, k):
-        return self.d[k]
-
-    def __iter__(self):
-        return iter(self.d)
-
-    def __len__(self):
-        return len(self.d)
-
-
-def test_recipes_qubit_information_and_rules_as_python_objects():
+def test_recipes_qubit_information_and_rules_as_python_objects(read_only_mapping):
+    Mapping2 = read_only_mapping
     seen = []
 
     class Own(WaveIntent):

@@ -12,20 +12,8 @@ from halvane import wavespec_handling as wh
 X = np.arange(500) * 2.5e-10
 
 
-def supported(isa):
-    try:
-        wh._use_isa(wh._use_isa(isa))
-        return True
-    except ValueError:
-        return False
-
-
-@pytest.fixture(autouse=True, params=[isa for isa in ("scalar", "avx2", "avx512") if supported(isa)])
-def isa(request):
-    """Every test runs on each vectorised path this CPU has."""
-    previous = wh._use_isa(request.param)
-    yield request.param
-    wh._use_isa(previous)
+# Every test runs on each vectorised path this CPU has.
+pytestmark = pytest.mark.usefixtures("each_isa")
 
 
 def ref_carrier(X, freq, ph=0, imb=0):

@@ -103,20 +103,8 @@ class Ref:
         return amp * y
 
 
-def supported(isa):
-    try:
-        wh._use_isa(wh._use_isa(isa))
-        return True
-    except ValueError:
-        return False
-
-
-@pytest.fixture(autouse=True, params=[isa for isa in ("scalar", "avx2", "avx512") if supported(isa)])
-def isa(request):
-    """Every test runs on each vectorised path this CPU has."""
-    previous = wh._use_isa(request.param)
-    yield request.param
-    wh._use_isa(previous)
+# Every test runs on each vectorised path this CPU has.
+pytestmark = pytest.mark.usefixtures("each_isa")
 
 
 SHAPES = ["square", "sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "tanh", "hyper"]

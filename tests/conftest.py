@@ -1,0 +1,45 @@
+"""Fixtures shared by the test modules."""
+
+from collections.abc import Mapping
+
+import pytest
+
+from halvane import wavespec_handling as wh
+
+
+def _supported(isa):
+    try:
+        wh._use_isa(wh._use_isa(isa))
+        return True
+    except ValueError:
+        return False
+
+
+@pytest.fixture(params=[isa for isa in ("scalar", "avx2", "avx512") if _supported(isa)])
+def each_isa(request):
+    """Run the test on each vectorised path this CPU has."""
+    previous = wh._use_isa(request.param)
+    yield request.param
+    wh._use_isa(previous)
+
+
+class _ReadOnlyMapping(Mapping):
+    """A mapping that is not a dict: read through the mapping protocol only."""
+
+    def __init__(self, d):
+        self.d = d
+
+    def __getitem__(self, k):
+        return self.d[k]
+
+    def __iter__(self):
+        return iter(self.d)
+
+    def __len__(self):
+        return len(self.d)
+
+
+@pytest.fixture
+def read_only_mapping():
+    """The type of a read-only mapping that is not a dict."""
+    return _ReadOnlyMapping
