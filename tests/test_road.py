@@ -61,8 +61,8 @@ def test_from_gate_names_to_sampled_lines():
     assert list(pdcs) == ["q0_xy", "q0_z", "q1_xy", "q0_m"]
     # Rotations add their phase offset to vz; the CZ's virtual-Z markers sit
     # at its centre, 7 ns, with each qubit's own calibrated phase.
-    assert [(p["vz"], p["pos"]) for p in pdcs["q0_xy"]] == pytest.approx([(0.1, 0), (0.3, 7e-9)], abs=1e-21)
-    assert [(p["vz"], p["pos"]) for p in pdcs["q1_xy"]] == pytest.approx([(0.4, 7e-9), (0.1, 10e-9)], abs=1e-21)
+    assert [v for p in pdcs["q0_xy"] for v in (p["vz"], p["pos"])] == pytest.approx([0.1, 0, 0.3, 7e-9], abs=1e-21)
+    assert [v for p in pdcs["q1_xy"] for v in (p["vz"], p["pos"])] == pytest.approx([0.4, 7e-9, 0.1, 10e-9], abs=1e-21)
 
     expected = {
         "q0_xy": samples([(0, 4, 0.5)]),
