@@ -43,23 +43,12 @@ void Originals::watch(nb::handle module) {
   dicts_.push_back(d);
 }
 
-static std::uint64_t version(PyObject *d) {
-#if PY_VERSION_HEX < 0x030C0000
-  return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
-#else
-  (void)d;
-  return 0;  // no version tag to rely on: every call checks the bindings
-#endif
-}
-
 bool Originals::hold() const {
-#if PY_VERSION_HEX < 0x030C0000
   if (confirmed_) {
     bool same = true;
-    for (std::size_t i = 0; i < dicts_.size(); ++i) same &= version(dicts_[i]) == tags_[i];
+    for (std::size_t i = 0; i < dicts_.size(); ++i) same &= dict_version(dicts_[i]) == tags_[i];
     if (same) return true;
   }
-#endif
   confirmed_ = false;
   for (const Rebindable *r : globals_) {
     try {
@@ -71,8 +60,8 @@ bool Originals::hold() const {
   for (const Member *m : members_)
     if (!m->holds_original()) return false;
   tags_.clear();
-  for (PyObject *d : dicts_) tags_.push_back(version(d));
-  confirmed_ = PY_VERSION_HEX < 0x030C0000;
+  for (PyObject *d : dicts_) tags_.push_back(dict_version(d));
+  confirmed_ = true;
   return true;
 }
 

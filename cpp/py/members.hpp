@@ -18,6 +18,11 @@
 
 namespace halvane::py {
 
+/// A dict's version tag (CPython 3.11): it moves with every modification.
+inline std::uint64_t dict_version(PyObject *d) {
+  return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
+}
+
 class Member {
  public:
   /// Remember attribute `attr` of the object bound to `owner`.

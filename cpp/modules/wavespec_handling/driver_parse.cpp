@@ -8,6 +8,7 @@
 #include "kernels/grid.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
+#include "py/members.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
 #include "py/unpack.hpp"
@@ -56,15 +57,10 @@ std::pair<std::size_t, std::size_t> slice_bounds(nb::handle start, nb::handle st
   return {static_cast<std::size_t>(lo), static_cast<std::size_t>(std::max(lo, hi))};
 }
 
-/// The dict's version tag: it changes whenever the dict does.
-std::uint64_t version(PyObject *dict) {
-  return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
-}
-
 }  // namespace
 
 void Bindings::check() {
-  const std::uint64_t v = version(driver_names.globals);
+  const std::uint64_t v = hp::dict_version(driver_names.globals);
   if (v == globals_seen_) return;
   globals_seen_ = v;
   rng_.reset();
@@ -98,9 +94,9 @@ std::pair<nb::object, std::optional<kernels::Shape>> Bindings::table_shape(nb::h
     nb::object fn = hp::getitem(table, name);
     return {fn, native_shape(fn)};
   }
-  if (table.ptr() != table_ || version(table.ptr()) != table_seen_) {
+  if (table.ptr() != table_ || hp::dict_version(table.ptr()) != table_seen_) {
     table_ = table.ptr();
-    table_seen_ = version(table.ptr());
+    table_seen_ = hp::dict_version(table.ptr());
     entries_ = {};
   }
   for (const Entry &e : entries_)
