@@ -1,6 +1,6 @@
 // Qubit tuples to key strings and back.
 #include "py/qubits.hpp"
-#include <cstdio>
+#include <charconv>
 #include <string>
 #include "py/mapping.hpp"
 
@@ -20,7 +20,7 @@ static bool small_ints_key(nb::handle qubits, std::string &out) {
     long long q = PyLong_AsLongLongAndOverflow(items[i], &overflow);
     if (overflow) return false;
     if (i) out += 'x';
-    out.append(digits, static_cast<std::size_t>(std::snprintf(digits, sizeof digits, "%lld", q)));
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, q).ptr);
   }
   return true;
 }
