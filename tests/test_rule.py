@@ -182,6 +182,24 @@ def test_recipes_qubit_information_and_rules_as_python_objects(read_only_mapping
     assert seen[0][0] is T and seen[0][1] is CP and seen[0][2] == {"amp": 2}
 
 
+def test_get_pd_is_looked_up_on_each_recipe_at_call_time(monkeypatch):
+    # The rule calls WaveIntent's own get_pd directly only while a lookup finds it.
+    calls = []
+    x = we.X_p()
+    x.get_pd = lambda pdt, cp, **kw: calls.append(("instance", kw)) or {"width": 1, "plateau": 0}
+    lts = hr.RULE(d0=[[x]]).semi_apply(info(d0="L"), d0__0__0__amp=2)[1]
+    assert lts == {"L": [[{"width": 1, "plateau": 0, "pos": 0}]]} and calls == [("instance", {"amp": 2})]
+    original = WaveIntent.get_pd
+    monkeypatch.setattr(WaveIntent, "get_pd", lambda self, pdt, cp, **kw: calls.append(("class", kw)) or
+                        original(self, pdt, cp, **kw))
+    assert hr.RULE(d0=[[we.X_p()]]).semi_apply(info(d0="L"), amp=0.25)[1]["L"][0][0]["amp"] == 0.25
+    assert calls[-1] == ("class", {"amp": 0.25})
+    monkeypatch.undo()
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        hr.RULE(d0=[[we.X_p()]]).semi_apply(info(d0="L"), cp=1)
+    assert hr.RULE(d0=[[we.X_p()]]).semi_apply(info(d0="L"), kwds_=1)[1]["L"][0][0]["kwds_"] == 1
+
+
 def test_rebound_brick_and_move_track_are_honoured(monkeypatch):
     moves = []
     fake = types.SimpleNamespace(catch=brick.catch, pulse_duration=lambda pd: 2 * brick.pulse_duration(pd))

@@ -7,6 +7,7 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
+#include "py/recipes.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -18,15 +19,7 @@ void init(nb::handle self, nb::kwargs kwds) {
 }
 
 nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwds_) {
-  nb::object w = hp::copy(pdt);
-  // Looked up on the instance, so a subclass's (or an instance's own) hook runs.
-  PyObject *args[] = {self.ptr(), w.ptr(), cp.ptr()};
-  hp::steal_or_throw(PyObject_VectorcallMethod(HV_KEY("will").ptr(), args,
-                                               3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-  nb::object kw = hp::steal_or_throw(PyObject_GetAttr(self.ptr(), HV_KEY("kw").ptr()));
-  hp::update(w, kw);
-  hp::update(w, kwds_);
-  return w;
+  return hp::pulse_description(self, pdt, cp, kwds_);
 }
 
 }  // namespace

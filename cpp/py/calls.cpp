@@ -5,9 +5,6 @@
 
 namespace halvane::py {
 
-namespace {
-
-/// Whether `kw` is an exact dict with exact str keys, ready for a vectorcall.
 bool plain_keywords(nb::handle kw) {
   if (!PyDict_CheckExact(kw.ptr())) return false;
   Py_ssize_t pos = 0;
@@ -16,6 +13,8 @@ bool plain_keywords(nb::handle kw) {
     if (!PyUnicode_CheckExact(k)) return false;
   return true;
 }
+
+namespace {
 
 /// The dict that `**kw` makes, with the interpreter's message for a non-mapping.
 nb::object unpack_keywords(nb::handle f, nb::handle kw) {
@@ -45,10 +44,10 @@ class Stack {
     }
   }
   void push(nb::handle h) { data_[++top_] = h.ptr(); }
-  /// args[0].<name>(*args[1:nargs], **dict(zip(names, args[nargs:])))
-  nb::object call_method(nb::handle name, std::size_t nargs, nb::handle names) {
-    return steal_or_throw(PyObject_VectorcallMethod(name.ptr(), data_ + 1,
-                                                    nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, names.ptr()));
+  /// f(*args[skip:nargs], **dict(zip(names, args[nargs:]))); skip drops args[0].
+  nb::object call(nb::handle f, bool skip, std::size_t nargs, nb::handle names) {
+    return steal_or_throw(PyObject_Vectorcall(f.ptr(), data_ + 1 + skip,
+                                              (nargs - skip) | PY_VECTORCALL_ARGUMENTS_OFFSET, names.ptr()));
   }
 
  private:
@@ -65,6 +64,30 @@ nb::object call_kw(nb::handle f, nb::handle args, nb::handle kw) {
   return steal_or_throw(PyObject_Call(f.ptr(), args.ptr(), d.ptr()));
 }
 
+Method find_method(nb::handle obj, nb::handle name) {
+  PyObject *f = nullptr;
+  int unbound = _PyObject_GetMethod(obj.ptr(), name.ptr(), &f);
+  return {steal_or_throw(f), unbound == 1};
+}
+
+nb::object call_found(const Method &m, nb::handle obj, std::initializer_list<nb::handle> args, nb::handle kw) {
+  std::size_t nkw = kw.is_valid() ? static_cast<std::size_t>(PyDict_GET_SIZE(kw.ptr())) : 0;
+  Stack stack(1 + args.size() + nkw);
+  stack.push(obj);
+  for (nb::handle a : args) stack.push(a);
+  nb::object names;
+  if (nkw) {
+    names = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(nkw)));
+    Py_ssize_t pos = 0, i = 0;
+    PyObject *k, *v;
+    while (PyDict_Next(kw.ptr(), &pos, &k, &v)) {
+      PyTuple_SET_ITEM(names.ptr(), i++, Py_NewRef(k));
+      stack.push(v);
+    }
+  }
+  return stack.call(m.f, !m.unbound, 1 + args.size(), names);
+}
+
 nb::object call_method_kw(nb::handle obj, nb::handle name, std::initializer_list<nb::handle> args,
                           nb::handle kw) {
   if (!plain_keywords(kw)) {
@@ -77,28 +100,11 @@ nb::object call_method_kw(nb::handle obj, nb::handle name, std::initializer_list
   // The keywords are read from a copy, which holds their values for the call
   // even if the callee changes the caller's dict.
   nb::object copy = PyDict_GET_SIZE(kw.ptr()) ? steal_or_throw(PyDict_Copy(kw.ptr())) : nb::object();
-  std::size_t nkw = copy.is_valid() ? static_cast<std::size_t>(PyDict_GET_SIZE(copy.ptr())) : 0;
-  Stack stack(1 + args.size() + nkw);
-  stack.push(obj);
-  for (nb::handle a : args) stack.push(a);
-  nb::object names;
-  if (nkw) {
-    names = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(nkw)));
-    Py_ssize_t pos = 0, i = 0;
-    PyObject *k, *v;
-    while (PyDict_Next(copy.ptr(), &pos, &k, &v)) {
-      PyTuple_SET_ITEM(names.ptr(), i++, Py_NewRef(k));
-      stack.push(v);
-    }
-  }
-  return stack.call_method(name, 1 + args.size(), names);
+  return call_found(find_method(obj, name), obj, args, copy);
 }
 
 nb::object call_method(nb::handle obj, nb::handle name, std::initializer_list<nb::handle> args) {
-  Stack stack(1 + args.size());
-  stack.push(obj);
-  for (nb::handle a : args) stack.push(a);
-  return stack.call_method(name, 1 + args.size(), nb::handle());
+  return call_found(find_method(obj, name), obj, args, nb::handle());
 }
 
 }  // namespace halvane::py

@@ -11,6 +11,21 @@
 
 namespace halvane::py {
 
+/// Whether `kw` is an exact dict with exact str keys, ready for a vectorcall.
+bool plain_keywords(nb::handle kw);
+
+/// obj.<name> as a method call looks it up: the function, and whether `obj`
+/// is still to be passed as its first argument (a function found on the type).
+struct Method {
+  nb::object f;
+  bool unbound;
+};
+Method find_method(nb::handle obj, nb::handle name);
+
+/// The found method called with `args` and the keywords of `kw`, a dict of
+/// plain keywords or an empty object for none.
+nb::object call_found(const Method &m, nb::handle obj, std::initializer_list<nb::handle> args, nb::handle kw);
+
 /// f(*args, **kw); `args` is a tuple.
 nb::object call_kw(nb::handle f, nb::handle args, nb::handle kw);
 

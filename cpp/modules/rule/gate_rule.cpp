@@ -13,6 +13,7 @@
 #include "py/iterate.hpp"
 #include "py/objects.hpp"
 #include "py/pulses.hpp"
+#include "py/recipes.hpp"
 #include "modules/rule/collaborators.hpp"
 
 namespace halvane::rule {
@@ -48,6 +49,17 @@ void init(nb::handle self, nb::kwargs line_tracks) {
 /// max(a, b) as the builtin computes it: b only when b > a.
 nb::object builtin_max(nb::handle a, nb::handle b) { return nb::borrow(hp::greater(b, a) ? b : a); }
 
+/// recipe.get_pd(pdt, cp, **kwds); `kwds` may be empty for none.
+nb::object recipe_pd(nb::handle recipe, nb::handle pdt, nb::handle cp, nb::handle kwds) {
+  if (kwds.is_valid() && !hp::plain_keywords(kwds)) return hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, kwds);
+  // As for any call with **kwds, the callee gets a copy of the keywords.
+  nb::object kw = kwds.is_valid() && PyDict_GET_SIZE(kwds.ptr()) ? hp::steal_or_throw(PyDict_Copy(kwds.ptr()))
+                                                                 : nb::object();
+  hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
+  if (get_pd.unbound && hp::calls_pulse_description(get_pd.f, kw)) return hp::pulse_description(recipe, pdt, cp, kw);
+  return hp::call_found(get_pd, recipe, {pdt, cp}, kw);
+}
+
 /// One track laid end to end: the descriptions and the track's duration.
 nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle track_kwds,
                      nb::list &ret_track) {
@@ -55,8 +67,7 @@ nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle
   Py_ssize_t j = 0;
   hp::for_each(track, [&](nb::handle recipe) {
     nb::object pulse_kwds = route_index(track_kwds, j++);
-    nb::object pd = pulse_kwds.is_valid() ? hp::call_method_kw(recipe, HV_KEY("get_pd"), {pdt, cp}, pulse_kwds)
-                                          : hp::call_method(recipe, HV_KEY("get_pd"), {pdt, cp});
+    nb::object pd = recipe_pd(recipe, pdt, cp, pulse_kwds);
     nb::object pulse_duration_ = pulse_duration(pd);
     hp::setitem(pd, HV_KEY("pos"), duration);
     ret_track.append(pd);
