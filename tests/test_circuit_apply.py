@@ -121,6 +121,22 @@ def test_rules_selectors_and_tables_as_python_objects(read_only_mapping):
     assert c.ins[0].dur == 40 and c.ins[0].lts["q0_xy"][0][0]["amp"] == 0.7
 
 
+def test_semi_apply_is_looked_up_on_each_rule_at_call_time(monkeypatch):
+    # Application calls RULE's own semi_apply directly only while a lookup finds it.
+    calls = []
+    rule = hr.RULE(d=[[we.X_p()]])
+    rule.semi_apply = lambda info, **kw: calls.append(("instance", kw)) or (5, {})
+    c = hc.semi_apply(hc.Circuit([X(0, amp=0.5)]), dict(RULES, X=rule), INFO)
+    assert c.ins[0].dur == 5 and calls == [("instance", {"amp": 0.5})]
+    original = hr.RULE.semi_apply
+    monkeypatch.setattr(hr.RULE, "semi_apply", lambda self, info, **kw: calls.append(("class", kw)) or
+                        original(self, info, **kw))
+    assert applied(X(0)).ins[0].dur == 20 and calls[-1] == ("class", {})
+    monkeypatch.undo()
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        applied(X(0, its_qubit_info=1))
+
+
 def test_rule_module_is_looked_up_at_call_time(monkeypatch):
     asked = []
 

@@ -14,6 +14,15 @@ bool plain_keywords(nb::handle kw) {
   return true;
 }
 
+bool names_any(nb::handle kw, std::initializer_list<nb::handle> names) {
+  for (nb::handle n : names) {
+    int r = PyDict_Contains(kw.ptr(), n.ptr());
+    if (r < 0) rethrow();
+    if (r) return true;
+  }
+  return false;
+}
+
 namespace {
 
 /// The dict that `**kw` makes, with the interpreter's message for a non-mapping.

@@ -14,6 +14,10 @@ namespace halvane::py {
 /// Whether `kw` is an exact dict with exact str keys, ready for a vectorcall.
 bool plain_keywords(nb::handle kw);
 
+/// Whether dict `kw` has one of `names` as a key; a binding refuses a
+/// keyword that names one of its parameters.
+bool names_any(nb::handle kw, std::initializer_list<nb::handle> names);
+
 /// obj.<name> as a method call looks it up: the function, and whether `obj`
 /// is still to be passed as its first argument (a function found on the type).
 struct Method {

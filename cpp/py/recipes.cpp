@@ -1,6 +1,7 @@
 // The four layers of a pulse description.
 #include "py/recipes.hpp"
 #include <cstring>
+#include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
 #include "py/objects.hpp"
@@ -38,14 +39,7 @@ bool calls_pulse_description(nb::handle f, nb::handle kwds) {
     if (known || !is_get_pd(f)) return false;
     known = Py_NewRef(f.ptr());  // the extension's function lives as long as the interpreter
   }
-  if (!kwds.is_valid()) return true;
-  // The binding refuses keywords that name one of its parameters.
-  for (nb::handle p : {HV_KEY("self"), HV_KEY("pdt"), HV_KEY("cp")}) {
-    int r = PyDict_Contains(kwds.ptr(), p.ptr());
-    if (r < 0) rethrow();
-    if (r) return false;
-  }
-  return true;
+  return !kwds.is_valid() || !names_any(kwds, {HV_KEY("self"), HV_KEY("pdt"), HV_KEY("cp")});
 }
 
 }  // namespace halvane::py

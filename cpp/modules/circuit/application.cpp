@@ -8,6 +8,7 @@
 #include "py/args.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
+#include "py/native.hpp"
 #include "py/objects.hpp"
 
 namespace halvane::circuit {
@@ -23,10 +24,22 @@ nb::object select(nb::handle r_, nb::handle xqb) {
   return r;
 }
 
+/// r.semi_apply(its_qubits_info, **kwds)
+nb::object rule_semi_apply(nb::handle r, nb::handle its_qubits_info, nb::handle kwds) {
+  if (!hp::plain_keywords(kwds)) return hp::call_method_kw(r, HV_KEY("semi_apply"), {its_qubits_info}, kwds);
+  // As for any call with **kwds, the callee gets a copy of the keywords.
+  nb::object kw = hp::steal_or_throw(PyDict_Copy(kwds.ptr()));
+  hp::Method m = hp::find_method(r, HV_KEY("semi_apply"));
+  static hp::Native native;
+  if (!native.f) native = hp::find_native("RULE.semi_apply");
+  if (m.unbound && m.f.ptr() == native.f && !hp::names_any(kw, {HV_KEY("self"), HV_KEY("its_qubit_info")}))
+    return native.impl(r, its_qubits_info, kw);
+  return hp::call_found(m, r, {its_qubits_info}, PyDict_GET_SIZE(kw.ptr()) ? kw : nb::handle());
+}
+
 /// ins.dur, ins.lts = r.semi_apply(its_qubits_info, **ins.kwds)
 void apply(nb::handle ins, nb::handle r, nb::handle its_qubits_info) {
-  nb::object result =
-      hp::call_method_kw(r, HV_KEY("semi_apply"), {its_qubits_info}, get_attr(ins, HV_KEY("kwds")));
+  nb::object result = rule_semi_apply(r, its_qubits_info, get_attr(ins, HV_KEY("kwds")));
   // A rule's own result is a pair; anything else is unpacked as the interpreter would.
   if (PyTuple_CheckExact(result.ptr()) && PyTuple_GET_SIZE(result.ptr()) == 2) {
     set_attr(ins, HV_KEY("dur"), PyTuple_GET_ITEM(result.ptr(), 0));

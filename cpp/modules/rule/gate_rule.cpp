@@ -11,6 +11,7 @@
 #include "py/classes.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
+#include "py/native.hpp"
 #include "py/objects.hpp"
 #include "py/pulses.hpp"
 #include "py/recipes.hpp"
@@ -126,6 +127,11 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
   return nb::make_tuple(max_duration, line_tracks);
 }
 
+/// semi_apply for callers that skip the binding.
+nb::object semi_apply_native(nb::handle self, nb::handle its_qubit_info, nb::handle targeted_kwds) {
+  return semi_apply(self, its_qubit_info, nb::borrow<nb::kwargs>(targeted_kwds));
+}
+
 }  // namespace
 
 void export_gate_rule(nb::module_ &m) {
@@ -163,6 +169,8 @@ void export_gate_rule(nb::module_ &m) {
       "    ``(max_duration, line_tracks)``: the longest track's duration, and a\n"
       "    new dict from line name to tracks of descriptions whose ``pos`` is\n"
       "    relative to the gate's start.");
+  PyObject *fn = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "semi_apply");
+  hp::offer_native("RULE.semi_apply", fn, &semi_apply_native);
 }
 
 void export_move_track(nb::module_ &m) {
