@@ -200,6 +200,22 @@ def test_get_pd_is_looked_up_on_each_recipe_at_call_time(monkeypatch):
     assert hr.RULE(d0=[[we.X_p()]]).semi_apply(info(d0="L"), kwds_=1)[1]["L"][0][0]["kwds_"] == 1
 
 
+def test_a_template_copy_that_is_not_a_dict_is_updated_with_every_layer():
+    updates = []
+
+    class Described(dict):
+        def update(self, other):
+            updates.append(dict(other))
+            dict.update(self, other)
+
+    class Template(dict):
+        def copy(self):
+            return Described(self)
+
+    hr.RULE(d0=[[we.I_p()]]).semi_apply({"d0": {"nm": "L", "pdt": Template(T), "cp": CP}})
+    assert updates == [{}, {}]
+
+
 def test_rebound_brick_and_move_track_are_honoured(monkeypatch):
     moves = []
     fake = types.SimpleNamespace(catch=brick.catch, pulse_duration=lambda pd: 2 * brick.pulse_duration(pd))

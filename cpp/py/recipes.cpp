@@ -15,7 +15,10 @@ nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb:
   steal_or_throw(PyObject_VectorcallMethod(HV_KEY("will").ptr(), args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   nb::object kw = steal_or_throw(PyObject_GetAttr(self.ptr(), HV_KEY("kw").ptr()));
   update(w, kw);
+  // Without keywords the binding would still pass an empty dict, which a
+  // copy that is not a dict is updated with.
   if (kwds.is_valid()) update(w, kwds);
+  else if (!PyDict_CheckExact(w.ptr())) update(w, nb::dict());
   return w;
 }
 
