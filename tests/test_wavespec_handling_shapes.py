@@ -306,6 +306,13 @@ def test_non_finite_where_the_formula_has_them(name, pd):
     assert_matches(getattr(wh, name)(GRID, pd), reference(name, GRID, pd))
 
 
+@pytest.mark.parametrize("width", [3.2181255399361376e-10, 4e-8, 1e-3])
+def test_hyper_sampled_only_at_its_ends_is_nan(width):
+    # h is exactly 0 at both ends, so the normalisation divides 0 by 0.
+    pd = pulse(pos=0.0, width=width, epsilon=2.0)
+    assert np.isnan(wh.hyper(np.array([0.0, width]), pd)).all()
+
+
 def test_non_finite_sample_times_propagate_like_the_formula():
     X = np.array(GRID)
     X[[3, 40, 70]] = [np.nan, np.inf, -np.inf]

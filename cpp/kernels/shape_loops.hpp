@@ -19,7 +19,8 @@
 // a per-call constant, the loops multiply by its reciprocal: a vector
 // division costs as much as the rest of a sample, and the difference is an
 // ulp, below that of the transcendental itself; infinities and NaN come out
-// the same.
+// the same. hyper divides, because its normalisation turns the exact zeros
+// at the pulse's ends into NaN when nothing else is sampled.
 #pragma once
 #include <cfloat>
 #include <cstddef>
@@ -178,8 +179,8 @@ struct Loops {
   // survives there.
   static double hyper(const ShapeParams &p, double eps, double c0, const double *X, std::size_t n,
                       cdouble *out) {
-    const double w2 = p.width / 2, inv_w = 1.0 / p.width;
-    const D tol = k(1e-20);
+    const double w2 = p.width / 2;
+    const D tol = k(1e-20), half_eps = k(eps / 2);
     const double h_out = c0 - c0 == 0 ? 0.0 : kNaN;
     D peak = k(-__builtin_inf());
     M nan = V::isnan(k(0.0));
@@ -189,8 +190,13 @@ struct Loops {
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));
       const M falling = V::mand(V::ge(um, tol), V::le(V::sub(u, k(p.width)), tol));
       const M inside = V::mor(rising, falling);
-      const D v = V::mul(k(eps), V::sub(V::mul(u, k(inv_w)), k(0.5)));
-      const D c = where<Math::cosh>(inside, v);
+      // A true division: at the pulse's two ends u / w is exactly 0 or 1, so |v|
+      // is exactly eps/2 and h exactly 0, as the formula has it; a pulse whose
+      // only samples are its ends then normalises 0 by 0 to NaN.
+      const D v = V::mul(k(eps), V::sub(V::div(u, k(p.width)), k(0.5)));
+      const D av = V::abs(v);
+      const D c = V::select(V::mand(V::le(av, half_eps), V::ge(av, half_eps)),
+                            where<Math::cosh>(inside, v), k(c0));
       const D h = V::select(inside, V::select(V::isnan(v), k(h_out), k(kNaN)), V::sub(k(c0), c));
       D r1, i1, r2, i2;
       cmul(h, k(0.0), ones(rising), k(0.0), r1, i1);
