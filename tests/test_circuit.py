@@ -80,6 +80,20 @@ def test_instructification(monkeypatch):
     assert type(glob["CZ"](0)) is hc.GATE
 
 
+def test_instructification_stores_any_string_name():
+    class Shy(str):
+        def __str__(self):
+            raise RuntimeError("str() of the name")
+
+    glob = {}
+    names = ["\ud800X", Shy("Y"), "a\x00b", ""]
+    assert hc.instructification(names, glob) is None
+    assert list(glob) == names
+    for name in names:
+        ins = glob[name](0, amp=1)
+        assert (ins.nm, ins.qubits, ins.kwds) == (name, (0,), {"amp": 1})
+
+
 def test_circuit_keeps_its_list_and_reports_measurements():
     ins = [hc.INSTRUCTION("M", 3), hc.INSTRUCTION("M", "2", 4)]
     c = hc.Circuit(ins)

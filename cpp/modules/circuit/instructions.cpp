@@ -71,10 +71,22 @@ nb::object get_measurement_info(nb::handle self) {
   return nb::borrow(self);
 }
 
+/// The name a constructor shows in its signature: the gate name's own text.
+/// It is read without str(), which a str subclass may override, and a name
+/// with no UTF-8 form (a lone surrogate, or no str at all) gets a generic one:
+/// storing the constructor must not depend on how its name can be shown.
+std::string constructor_name(nb::handle name) {
+  if (PyUnicode_Check(name.ptr())) {
+    if (const char *text = PyUnicode_AsUTF8(name.ptr())) return text;
+    PyErr_Clear();
+  }
+  return "instruction";
+}
+
 void instructification(nb::handle instructions, nb::handle glob) {
   hp::for_each(instructions, [&](nb::handle name) {
     nb::object gate = nb::borrow(name);
-    std::string fn_name = nb::str(gate).c_str();
+    std::string fn_name = constructor_name(gate);
     nb::object ctor = nb::cpp_function(
         [gate](nb::args args, nb::kwargs kwargs) {
           nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
