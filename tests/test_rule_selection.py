@@ -103,6 +103,20 @@ def test_get_rule_reads_tags_not_classes():
     assert type(e.value) is Exception and str(e.value) == "get-rule The instance 3 is not known!"
 
 
+def test_unknown_selector_is_named_by_its_formatted_text():
+    class Shown(str):
+        def __str__(self):
+            return "str of the text"
+
+    class Odd:
+        def __format__(self, spec):
+            return Shown("formatted")
+
+    with pytest.raises(Exception) as e:
+        hr.get_rule(Odd(), "0")
+    assert type(e.value) is Exception and str(e.value) == "get-rule The instance formatted is not known!"
+
+
 def test_overridden_adder_is_used_by_the_constructor():
     class Logged(hr.RULE_COMP):
         def add_element(self, desc, rule):

@@ -87,7 +87,7 @@ nb::object get_rule(nb::handle A, nb::handle qubits) {
   }
   if (isit(A, HV_KEY("RULE"))) return nb::borrow(A);
   nb::object shown = hp::steal_or_throw(PyObject_Format(A.ptr(), nullptr));
-  nb::object msg = nb::str("get-rule The instance ") + nb::str(shown) + nb::str(" is not known!");
+  nb::object msg = hp::concat(hp::concat(HV_KEY("get-rule The instance "), shown), HV_KEY(" is not known!"));
   PyErr_SetObject(PyExc_Exception, msg.ptr());
   hp::rethrow();
 }
