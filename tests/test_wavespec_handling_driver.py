@@ -377,3 +377,53 @@ def test_garbage_raises_or_returns(pds, N, srate, gof, st_):
     except Exception:
         return
     assert len(X) == len(W) == len(S) == N
+
+
+class Reads(dict):
+    """A dict subclass that records every read the driver makes of it."""
+
+    def __init__(self, log, *args, **kw):
+        super().__init__(*args, **kw)
+        self.log = log
+
+    def __getitem__(self, k):
+        self.log.append(k)
+        return super().__getitem__(k)
+
+    def get(self, k, default=None):
+        self.log.append("get " + k)
+        return super().get(k, default)
+
+    def __contains__(self, k):
+        self.log.append("in " + k)
+        return super().__contains__(k)
+
+
+def test_reads_come_in_the_order_the_steps_make_them():
+    log = []
+    p = Reads(log, pulse(10e-9, shape="square", drag_list=[1e-11]))
+    s = Reads(log, step(40e-9, 0.3))
+    li = Reads(log, dict(LI, extra=IIR))
+    want = ref_pdc2pulse([p, s], li)
+    del log[:]
+    got = wh.pdc2pulse([p, s], li)
+    assert_line(got, want)
+    rng_reads = ["width", "plateau", "pos"]
+    assert log == (["N", "srate", "offset_global", "get st"]
+                   # the type test and the table key each read shape
+                   + rng_reads + ["in edge_shape", "shape", "shape", "pos", "width", "plateau", "amp"]
+                   + ["get drag_scale", "get drag_list", "get drag_detuning"]
+                   + ["width", "plateau", "pos", "get amp_scale", "phase", "phase1", "freq"]
+                   + rng_reads + ["in edge_shape", "edge_shape", "amp", "pos", "width", "width"]
+                   + ["in extra", "extra", "extra"])
+
+
+def test_a_callable_shape_is_read_for_the_type_test_the_callable_test_and_the_call():
+    log = []
+
+    def shape(X, pd, cp):
+        return wh.square(X, pd)
+
+    p = Reads(log, pulse(10e-9, shape=shape))
+    wh.pdc2pulse([p], LI)
+    assert log[3:7] == ["in edge_shape", "shape", "shape", "shape"]

@@ -43,6 +43,8 @@ std::optional<nb::list> iir_coefficients(nb::handle li) {
   if (!hp::contains(li, HV_KEY("extra"))) return std::nullopt;
   nb::object extra = hp::getitem(li, HV_KEY("extra"));
   if (!PyDict_Check(extra.ptr())) return std::nullopt;
+  // The stages come from a second read of `extra`, as li['extra'].values().
+  extra = hp::getitem(li, HV_KEY("extra"));
   nb::list iirs;
   for (nb::handle v : extra.attr("values")()) {
     nb::handle f = driver_names.cal_iir_coef.current();

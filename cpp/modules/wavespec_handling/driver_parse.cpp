@@ -191,7 +191,10 @@ void LineParser::level_step(nb::handle pd, const Bounds &b, std::size_t order) {
   nb::object to_set_bias = hp::getitem(pd, HV_KEY("amp"));
   nb::object A = sub(to_set_bias, current_bias_);
   nb::object B = current_bias_;
-  nb::object x0 = add(hp::getitem(pd, HV_KEY("pos")), truediv(hp::getitem(pd, HV_KEY("width")), nb::int_(2)));
+  // Sequenced reads: the operands of one C++ call are evaluated in no set
+  // order, and a description that is not a dict sees the order of its reads.
+  nb::object pos = hp::getitem(pd, HV_KEY("pos"));
+  nb::object x0 = add(pos, truediv(hp::getitem(pd, HV_KEY("width")), nb::int_(2)));
   nb::object w = hp::getitem(pd, HV_KEY("width"));
 
   hk::LevelStep step{order, first};
@@ -252,14 +255,17 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
 }
 
 void LineParser::envelope(PulseState &s, nb::handle pd) {
+  // `shape` is read anew for the type test, the table key, the callable test
+  // and the call, as `shapeTable[pd['shape']]` / `pd['shape'](...)` do: a
+  // description that is not a dict may answer each read differently.
   nb::object shape = hp::getitem(pd, HV_KEY("shape"));
   nb::object fn;
   std::optional<hk::Shape> k;
   if (Py_IS_TYPE(shape.ptr(), &PyUnicode_Type)) {
     if (!PyDict_CheckExact(driver_names.shapeTable.current().ptr())) s.center.reset();
-    std::tie(fn, k) = bindings_.table_shape(shape);
-  } else if (PyCallable_Check(shape.ptr())) {
-    fn = shape;
+    std::tie(fn, k) = bindings_.table_shape(hp::getitem(pd, HV_KEY("shape")));
+  } else if (shape = hp::getitem(pd, HV_KEY("shape")); PyCallable_Check(shape.ptr())) {
+    fn = hp::getitem(pd, HV_KEY("shape"));
     k = native_shape(fn);
   } else {
     PyErr_Format(PyExc_TypeError, "pulse shape %R is neither a str nor callable", shape.ptr());
@@ -331,10 +337,12 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
 void LineParser::rotation(PulseState &s, nb::handle pd) {
   nb::object drag_t = hp::get(pd, HV_KEY("drag_detuning"), nb::int_(0));
   nb::object center;
-  if (!s.native || !s.center)
-    center = add(truediv(add(hp::getitem(pd, HV_KEY("width")), hp::getitem(pd, HV_KEY("plateau"))),
-                         nb::int_(2)),
-                 hp::getitem(pd, HV_KEY("pos")));
+  if (!s.native || !s.center) {
+    // width, plateau, their sum, then pos, as (width + plateau)/2 + pos evaluates.
+    nb::object width = hp::getitem(pd, HV_KEY("width"));
+    nb::object half = truediv(add(width, hp::getitem(pd, HV_KEY("plateau"))), nb::int_(2));
+    center = add(half, hp::getitem(pd, HV_KEY("pos")));
+  }
   nb::object amp_scale = hp::get(pd, HV_KEY("amp_scale"), nb::int_(1));
   nb::object phase = hp::getitem(pd, HV_KEY("phase"));
   nb::object phase1 = hp::getitem(pd, HV_KEY("phase1"));
