@@ -180,13 +180,18 @@ nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
   } else if (s != Shape::cosine) {
     a = nb::float_(0.5);
   }
+  // One read per statement: the operands of an overloaded operator are
+  // evaluated in no set order, and a description that is not a dict sees
+  // the order of its reads.
   nb::object two = nb::int_(2);
-  nb::object p = key(pd, HV_KEY("pos")) + key(pd, HV_KEY("width")) / nb::int_(4);
+  nb::object p = key(pd, HV_KEY("pos"));
+  p = p + key(pd, HV_KEY("width")) / nb::int_(4);
   nb::object amp = key(pd, HV_KEY("amp"));
   nb::object w1 = key(pd, HV_KEY("width")) / two;
   if (s == Shape::hcosine_asys) w1 = w1 * key_or(pd, HV_KEY("left_scale"), nb::int_(1));
   nb::object rise = amp * names.sine_edge.current()(X, p, w1, a, b);
-  nb::object x0 = -(p + key(pd, HV_KEY("width")) / two + key(pd, HV_KEY("plateau")));
+  nb::object x0 = p + key(pd, HV_KEY("width")) / two;
+  x0 = -(x0 + key(pd, HV_KEY("plateau")));
   nb::object w2 = key(pd, HV_KEY("width")) / two;
   if (s == Shape::hcosine_asys) w2 = w2 * key_or(pd, HV_KEY("right_scale"), nb::int_(1));
   return rise * names.sine_edge.current()(-nb::borrow(X), x0, w2, a, b);
@@ -194,10 +199,13 @@ nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
 
 // amp * sine_edge_2pi(X, pos + (width + plateau)/2, width + plateau)
 nb::object sine2pi_py(nb::handle X, nb::handle pd) {
-  nb::object p = key(pd, HV_KEY("pos")) +
-                 (key(pd, HV_KEY("width")) + key(pd, HV_KEY("plateau"))) / nb::int_(2);
+  // One read per statement, as in sine_family_py.
+  nb::object p = key(pd, HV_KEY("pos"));
+  nb::object width = key(pd, HV_KEY("width"));
+  p = p + (width + key(pd, HV_KEY("plateau"))) / nb::int_(2);
   nb::object amp = key(pd, HV_KEY("amp"));
-  nb::object w = key(pd, HV_KEY("width")) + key(pd, HV_KEY("plateau"));
+  nb::object w = key(pd, HV_KEY("width"));
+  w = w + key(pd, HV_KEY("plateau"));
   return amp * names.sine_edge_2pi.current()(X, p, w);
 }
 
