@@ -105,3 +105,14 @@ def test_is_an_ordinary_class():
     ws.sample(1e9)
     clone = pickle.loads(pickle.dumps(WaveSpec([pulse(0)], 0, 1e-7)))
     assert clone.pds == [pulse(0)] and vars(ws).keys() >= {"pds", "start", "stop", "li", "sample_rate"}
+
+
+def test_a_rate_is_stored_only_when_it_compares_unequal_to_none():
+    class Rate(float):
+        def __ne__(self, other):
+            return False
+
+    w = WaveSpec([], 0, 10e-9)
+    w.sample(1e9)
+    w.sample(Rate(5e8))
+    assert w.sample_rate == 1e9 and w.li["srate"] == 1e9

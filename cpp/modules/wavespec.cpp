@@ -60,7 +60,10 @@ long long window_samples(nb::handle start, nb::handle stop, nb::handle rate) {
 }
 
 nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handle, nb::handle) {
-  if (!sample_rate.is_none()) set_attr(self, HV_KEY("sample_rate"), sample_rate);
+  // A rate is stored when `None != sample_rate`, so its own comparison decides.
+  int given = PyObject_RichCompareBool(Py_None, sample_rate.ptr(), Py_NE);
+  if (given < 0) hp::rethrow();
+  if (given) set_attr(self, HV_KEY("sample_rate"), sample_rate);
   nb::object start = attr_of(self, HV_KEY("start"));
   nb::object stop = attr_of(self, HV_KEY("stop"));
   nb::object rate = attr_of(self, HV_KEY("sample_rate"));
