@@ -103,6 +103,26 @@ def test_get_rule_reads_tags_not_classes():
     assert type(e.value) is Exception and str(e.value) == "get-rule The instance 3 is not known!"
 
 
+def test_arity_check_compares_with_eq_even_against_itself():
+    nan = float("nan")
+    comp = hr.RULE_COMP()
+    comp.n_sanity_check(nan)
+    assert comp.number_of_qubits_sanity is nan
+    with pytest.raises(AssertionError, match="it should be nan, but given nan"):
+        comp.n_sanity_check(nan)
+
+    class Never:
+        def __eq__(self, other):
+            return False
+
+        def __repr__(self):
+            return "never"
+
+    comp.number_of_qubits_sanity = never = Never()
+    with pytest.raises(AssertionError, match="it should be never, but given never"):
+        comp.n_sanity_check(never)
+
+
 def test_unknown_selector_is_named_by_its_formatted_text():
     class Shown(str):
         def __str__(self):

@@ -13,11 +13,14 @@ inline void set_attr(nb::handle obj, nb::handle name, nb::handle v) {
   if (PyObject_SetAttr(obj.ptr(), name.ptr(), v.ptr()) < 0) rethrow();
 }
 
-/// Truth of a == b.
+/// Truth of a == b. The comparison is always made: unlike the containers'
+/// own tests, == does not take an object as equal to itself, so a NaN or an
+/// __eq__ of its own can tell an object apart from itself.
 inline bool equals(nb::handle a, nb::handle b) {
-  int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-  if (r < 0) rethrow();
-  return r == 1;
+  nb::object r = steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+  int t = PyObject_IsTrue(r.ptr());
+  if (t < 0) rethrow();
+  return t == 1;
 }
 
 /// bool(v)
