@@ -173,3 +173,26 @@ def test_fir_complex_gain_on_real_samples_keeps_the_real_part_with_numpys_warnin
         want = ref_fir([2.0, 1.0], 0.5, 1 + 1j, X, Y_REAL)
     assert got.dtype == np.float64
     np.testing.assert_allclose(got, want, rtol=1e-14, atol=1e-14)
+
+
+def test_fir_reads_a_tap_and_the_input_sequence_for_every_term():
+    reads = []
+
+    class Seq(list):
+        def __init__(self, name, items):
+            super().__init__(items)
+            self.name = name
+
+        def __getitem__(self, k):
+            reads.append((self.name, k))
+            return super().__getitem__(k)
+
+    X = np.linspace(0, 1e-6, 20, endpoint=False)
+    Y = np.arange(20.0)
+    # 0.1 us over a period of (X[-1] - X[0]) / 20 starts the window at index 2.
+    out = wh.FIR_filtering(Seq("b", [1, 2]), 0.1, 3, Seq("w", [X, Y]))
+    assert reads == [("w", 1), ("w", 0), ("b", 0), ("w", 1), ("b", 0), ("w", 1), ("b", 1), ("w", 1)]
+    want = Y.copy()
+    want[2] = 3 * Y[2]
+    want[3] = 3 * Y[3] + 6 * Y[2]
+    np.testing.assert_array_equal(out, want)

@@ -125,6 +125,31 @@ void fir_apply(T *y, Py_ssize_t len, Py_ssize_t first, std::size_t count, nb::ha
   }
 }
 
+/// Whether reading b[k] and waveform[1] once, rather than for every term,
+/// is invisible: exact lists and tuples (and an exact array for the taps).
+bool fir_reads_unseen(nb::handle b, nb::handle waveform) {
+  static nb::handle ndarray = nb::object(hp::numpy().attr("ndarray")).release();
+  auto plain = [](nb::handle o) { return PyList_CheckExact(o.ptr()) || PyTuple_CheckExact(o.ptr()); };
+  return plain(waveform) &&
+         (plain(b) || Py_TYPE(b.ptr()) == reinterpret_cast<PyTypeObject *>(ndarray.ptr()));
+}
+
+/// The window term by term, reading b[k] and waveform[1][n - k] for each,
+/// for sequences whose reads their owner can see.
+void fir_by_items(nb::handle y, Py_ssize_t first, Py_ssize_t end, nb::handle b,
+                  nb::handle adjust, nb::handle waveform) {
+  for (Py_ssize_t n = first; n < end; ++n) {
+    nb::object idx = nb::int_(n);
+    if (PyObject_SetItem(y.ptr(), idx.ptr(), nb::int_(0).ptr()) < 0) hp::rethrow();
+    for (Py_ssize_t k = 0; k <= n - first; ++k) {
+      nb::object t = mul(adjust, item(b, k));
+      t = mul(t, item(item(waveform, 1), n - k));
+      nb::object sum = hp::inplace_add(item(y, n), t);
+      if (PyObject_SetItem(y.ptr(), idx.ptr(), sum.ptr()) < 0) hp::rethrow();
+    }
+  }
+}
+
 nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
                          nb::handle waveform) {
   nb::object y = np_copy(item(waveform, 1));
@@ -147,6 +172,10 @@ nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
                                                           : static_cast<Py_ssize_t>(first) + N;
   if (first <= data_len - 1 && data_len - 1 < end) end = data_len - 1;
   if (end <= first) return y;
+  if (!fir_reads_unseen(b, waveform)) {
+    fir_by_items(y, static_cast<Py_ssize_t>(first), end, b, adjust, waveform);
+    return y;
+  }
 
   auto v = hp::view(y, true);
   if (!v || v->stride != 1) {
