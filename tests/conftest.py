@@ -43,3 +43,29 @@ class _ReadOnlyMapping(Mapping):
 def read_only_mapping():
     """The type of a read-only mapping that is not a dict."""
     return _ReadOnlyMapping
+
+
+class _ReadLog(dict):
+    """A dict subclass that records every read made of it in `log`."""
+
+    def __init__(self, log, *args, **kw):
+        super().__init__(*args, **kw)
+        self.log = log
+
+    def __getitem__(self, k):
+        self.log.append(k)
+        return super().__getitem__(k)
+
+    def get(self, k, default=None):
+        self.log.append("get " + k)
+        return super().get(k, default)
+
+    def __contains__(self, k):
+        self.log.append("in " + k)
+        return super().__contains__(k)
+
+
+@pytest.fixture
+def read_log():
+    """The type of a dict that logs its reads: read_log(log, ...)."""
+    return _ReadLog

@@ -379,31 +379,11 @@ def test_garbage_raises_or_returns(pds, N, srate, gof, st_):
     assert len(X) == len(W) == len(S) == N
 
 
-class Reads(dict):
-    """A dict subclass that records every read the driver makes of it."""
-
-    def __init__(self, log, *args, **kw):
-        super().__init__(*args, **kw)
-        self.log = log
-
-    def __getitem__(self, k):
-        self.log.append(k)
-        return super().__getitem__(k)
-
-    def get(self, k, default=None):
-        self.log.append("get " + k)
-        return super().get(k, default)
-
-    def __contains__(self, k):
-        self.log.append("in " + k)
-        return super().__contains__(k)
-
-
-def test_reads_come_in_the_order_the_steps_make_them():
+def test_reads_come_in_the_order_the_steps_make_them(read_log):
     log = []
-    p = Reads(log, pulse(10e-9, shape="square", drag_list=[1e-11]))
-    s = Reads(log, step(40e-9, 0.3))
-    li = Reads(log, dict(LI, extra=IIR))
+    p = read_log(log, pulse(10e-9, shape="square", drag_list=[1e-11]))
+    s = read_log(log, step(40e-9, 0.3))
+    li = read_log(log, dict(LI, extra=IIR))
     want = ref_pdc2pulse([p, s], li)
     del log[:]
     got = wh.pdc2pulse([p, s], li)
@@ -418,12 +398,12 @@ def test_reads_come_in_the_order_the_steps_make_them():
                    + ["in extra", "extra", "extra"])
 
 
-def test_a_callable_shape_is_read_for_the_type_test_the_callable_test_and_the_call():
+def test_a_callable_shape_is_read_for_the_type_test_the_callable_test_and_the_call(read_log):
     log = []
 
     def shape(X, pd, cp):
         return wh.square(X, pd)
 
-    p = Reads(log, pulse(10e-9, shape=shape))
+    p = read_log(log, pulse(10e-9, shape=shape))
     wh.pdc2pulse([p], LI)
     assert log[3:7] == ["in edge_shape", "shape", "shape", "shape"]

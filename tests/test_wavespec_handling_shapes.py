@@ -501,22 +501,6 @@ def test_restoring_the_originals_restores_the_native_path(monkeypatch):
     assert len(calls) == 6
 
 
-class _Reads(dict):
-    """A dict subclass that records every read a shape makes of it."""
-
-    def __init__(self, log, *args, **kw):
-        super().__init__(*args, **kw)
-        self.log = log
-
-    def __getitem__(self, k):
-        self.log.append(k)
-        return super().__getitem__(k)
-
-    def get(self, k, default=None):
-        self.log.append("get " + k)
-        return super().get(k, default)
-
-
 @pytest.mark.parametrize("name, want", [
     ("sine", ["width", "get scale_a", "get scale_b", "pos", "width", "amp", "width", "edge",
               "width", "plateau", "width", "edge"]),
@@ -525,11 +509,11 @@ class _Reads(dict):
                       "width", "plateau", "width", "get right_scale", "edge"]),
     ("sine2pi", ["width", "pos", "width", "plateau", "amp", "width", "plateau", "edge"]),
 ])
-def test_sine_family_reads_in_formula_order_through_a_rebound_edge(monkeypatch, name, want):
+def test_sine_family_reads_in_formula_order_through_a_rebound_edge(monkeypatch, name, want, read_log):
     log = []
     for edge in ("sine_edge", "sine_edge_2pi"):
         native = getattr(wh, edge)
         monkeypatch.setattr(wh, edge, lambda *a, native=native: (log.append("edge"), native(*a))[1])
-    pd = _Reads(log, pos=1e-9, width=10e-9, plateau=3e-9, amp=1)
+    pd = read_log(log, pos=1e-9, width=10e-9, plateau=3e-9, amp=1)
     getattr(wh, name)(np.linspace(0, 30e-9, 31), pd)
     assert log == want
