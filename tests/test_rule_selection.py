@@ -129,7 +129,7 @@ def test_unknown_selector_is_named_by_its_formatted_text():
             return "str of the text"
 
     class Odd:
-        def __format__(self, spec):
+        def __format__(self, fmt):
             return Shown("formatted")
 
     with pytest.raises(Exception) as e:
