@@ -7,6 +7,7 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
+#include "py/native.hpp"
 #include "py/recipes.hpp"
 
 namespace nb = nanobind;
@@ -54,4 +55,5 @@ NB_MODULE(waveintent, m) {
                  hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
+  hp::offer_recipe(cls, m, [] { return true; });
 }

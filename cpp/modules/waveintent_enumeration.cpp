@@ -9,6 +9,7 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
+#include "py/native.hpp"
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
 
@@ -64,6 +65,20 @@ struct Phase {
 };
 
 void set(nb::handle w, nb::handle key, nb::handle v) { hp::setitem(w, key, v); }
+
+/// Whether the hooks run only the code of this module: the gate helpers are
+/// the originals and `pi` is a plain number, so that a phase is computed
+/// without anybody's code.
+bool hooks_native() {
+  try {
+    for (const hp::Rebindable &b : gate_bindings)
+      if (!b.is_original(b.current())) return false;
+    PyObject *pi = pi_binding.current().ptr();
+    return PyFloat_CheckExact(pi) || PyLong_CheckExact(pi);
+  } catch (nb::python_error &) {
+    return false;  // a deleted name: the hook's own lookup reports it
+  }
+}
 
 // ---- the hooks ----------------------------------------------------------
 
@@ -179,6 +194,7 @@ void export_recipes(nb::module_ &m) {
                    [will = r.will](nb::handle, nb::handle w, nb::handle cp) { will(w, cp); },
                    hp::arg("w"), hp::arg("cp"), nb::sig("def will(self, w: dict, cp: dict) -> None"),
                    "Write this recipe's calibration values into ``w`` (changed in place).");
+    hp::offer_recipe(cls, m, hooks_native);
   }
 }
 

@@ -1,5 +1,7 @@
-// The table of offered implementations: name -> (function, capsule).
+// The table of offered implementations: name -> (function, capsule), and
+// recipe type -> (will, module dict, capsule).
 #include "py/native.hpp"
+#include "py/mapping.hpp"
 
 namespace halvane::py {
 
@@ -31,6 +33,28 @@ Native find_native(const char *name) {
   void *impl = PyCapsule_GetPointer(PyTuple_GET_ITEM(entry, 1), capsule_name);
   if (!impl) rethrow();
   return {PyTuple_GET_ITEM(entry, 0), reinterpret_cast<NativeMethod>(impl)};
+}
+
+void offer_recipe(nb::handle type, nb::handle module, Guard guard) {
+  PyObject *will = PyDict_GetItemWithError(reinterpret_cast<PyTypeObject *>(type.ptr())->tp_dict, HV_KEY("will").ptr());
+  if (!will) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_AttributeError, "will");
+    rethrow();
+  }
+  nb::object cap = steal_or_throw(PyCapsule_New(reinterpret_cast<void *>(guard), capsule_name, nullptr));
+  nb::object entry = steal_or_throw(PyTuple_Pack(3, will, PyModule_GetDict(module.ptr()), cap.ptr()));
+  if (PyDict_SetItem(table(), type.ptr(), entry.ptr()) < 0) rethrow();
+}
+
+NativeRecipe find_recipe(PyTypeObject *type) {
+  PyObject *entry = PyDict_GetItemWithError(table(), reinterpret_cast<PyObject *>(type));
+  if (!entry) {
+    if (PyErr_Occurred()) rethrow();
+    return {};
+  }
+  void *guard = PyCapsule_GetPointer(PyTuple_GET_ITEM(entry, 2), capsule_name);
+  if (!guard) rethrow();
+  return {PyTuple_GET_ITEM(entry, 0), PyTuple_GET_ITEM(entry, 1), reinterpret_cast<Guard>(guard)};
 }
 
 }  // namespace halvane::py

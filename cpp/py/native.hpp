@@ -27,4 +27,22 @@ void offer_native(const char *name, nb::handle f, NativeMethod impl);
 /// What was offered under `name`; nulls when nothing was.
 Native find_native(const char *name);
 
+/// A recipe type whose descriptions are made natively: for an instance that
+/// keeps the type's `will` and `get_pd`, the description depends only on
+/// pdt, cp, the instance's `kw` and the globals of one module, and the
+/// making runs no other code, while `guard()` is true (it reads those
+/// globals and must not raise).
+using Guard = bool (*)();
+struct NativeRecipe {
+  PyObject *will = nullptr;     ///< the type's own will
+  PyObject *globals = nullptr;  ///< the module dict the making reads
+  Guard guard = nullptr;
+};
+
+/// Offer `type` as such a recipe type, with its `will` and its module.
+void offer_recipe(nb::handle type, nb::handle module, Guard guard);
+
+/// What was offered for exactly `type`; nulls when nothing was.
+NativeRecipe find_recipe(PyTypeObject *type);
+
 }  // namespace halvane::py

@@ -1,5 +1,6 @@
 // Qubit tuples to key strings and back.
 #include "py/qubits.hpp"
+#include <array>
 #include <charconv>
 #include <string>
 #include "py/mapping.hpp"
@@ -25,9 +26,45 @@ static bool small_ints_key(nb::handle qubits, std::string &out) {
   return true;
 }
 
+namespace {
+
+/// The keys of one qubit below 1024 and of two below 128, each made once:
+/// a circuit asks for the same few keys over and over, and a str made
+/// before has its hash at hand for the lookups that follow.
+constexpr long long single_limit = 1024, pair_limit = 128;
+
+/// The cache entry for `qubits`, or null when they have none.
+PyObject **cached_key(PyObject *seq) {
+  static std::array<PyObject *, single_limit + pair_limit * pair_limit> keys{};
+  if (!PyTuple_CheckExact(seq)) return nullptr;
+  Py_ssize_t n = PyTuple_GET_SIZE(seq);
+  if (n < 1 || n > 2) return nullptr;
+  long long q[2] = {0, 0};
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject *item = PyTuple_GET_ITEM(seq, i);
+    if (!PyLong_CheckExact(item)) return nullptr;
+    int overflow = 0;
+    q[i] = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (overflow) return nullptr;
+  }
+  if (n == 1 && q[0] >= 0 && q[0] < single_limit) return &keys[static_cast<std::size_t>(q[0])];
+  if (n == 2 && q[0] >= 0 && q[0] < pair_limit && q[1] >= 0 && q[1] < pair_limit)
+    return &keys[static_cast<std::size_t>(single_limit + q[0] * pair_limit + q[1])];
+  return nullptr;
+}
+
+}  // namespace
+
 nb::str to_xqubits(nb::handle qubits) {
+  PyObject **cached = cached_key(qubits.ptr());
+  if (cached && *cached) return nb::borrow<nb::str>(*cached);
   std::string key;
-  if (small_ints_key(qubits, key)) return nb::str(key.data(), key.size());
+  if (small_ints_key(qubits, key)) {
+    nb::str made(key.data(), key.size());
+    // Kept for the interpreter's lifetime, like the module's own constants.
+    if (cached && PyObject_Hash(made.ptr()) != -1) *cached = nb::object(made).release().ptr();
+    return made;
+  }
   nb::object it = steal_or_throw(PyObject_GetIter(qubits.ptr()));
   nb::list parts;
   while (PyObject *item = PyIter_Next(it.ptr())) {

@@ -47,6 +47,8 @@ void bind_collaborators(nb::handle module) {
     originals.require(*f);
 }
 
+bool collaborators_original() { return originals.hold(); }
+
 nb::object route(nb::handle kwds, nb::handle w) {
   if (originals.hold()) {
     bool nothing = PyDict_CheckExact(kwds.ptr()) && PyDict_GET_SIZE(kwds.ptr()) == 0;

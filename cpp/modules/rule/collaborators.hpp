@@ -11,6 +11,9 @@ namespace nb = nanobind;
 /// Bind the collaborators to the module's globals as they are at load.
 void bind_collaborators(nb::handle module);
 
+/// Whether every collaborator is the original, so that calls reach no other code.
+bool collaborators_original();
+
 /// brick.catch(kwds, w); an empty object when there is nothing to route
 /// (see route_index).
 nb::object route(nb::handle kwds, nb::handle w);

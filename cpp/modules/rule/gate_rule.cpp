@@ -16,6 +16,7 @@
 #include "py/pulses.hpp"
 #include "py/recipes.hpp"
 #include "modules/rule/collaborators.hpp"
+#include "modules/rule/replay.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
@@ -96,6 +97,7 @@ void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::
 }
 
 nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
+  if (nb::object again = replay(self, its_qubit_info, targeted_kwds); again.is_valid()) return again;
   nb::dict line_tracks, line_tracks_duration;
   nb::object max_duration = nb::int_(0);
   hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
@@ -124,7 +126,9 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
   });
   if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
     align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
-  return nb::make_tuple(max_duration, line_tracks);
+  nb::object result = nb::make_tuple(max_duration, line_tracks);
+  remember(self, its_qubit_info, targeted_kwds, result);
+  return result;
 }
 
 /// semi_apply for callers that skip the binding.
@@ -171,6 +175,7 @@ void export_gate_rule(nb::module_ &m) {
       "    relative to the gate's start.");
   PyObject *fn = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "semi_apply");
   hp::offer_native("RULE.semi_apply", fn, &semi_apply_native);
+  init_replay(cls);
 }
 
 void export_move_track(nb::module_ &m) {

@@ -10,6 +10,7 @@
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
+#include "py/native.hpp"
 #include "py/objects.hpp"
 #include "py/output.hpp"
 #include "modules/rule/collaborators.hpp"
@@ -92,6 +93,9 @@ nb::object get_rule(nb::handle A, nb::handle qubits) {
   hp::rethrow();
 }
 
+/// get_rule for callers that skip the binding.
+nb::object get_rule_native(nb::handle A, nb::handle qubits, nb::handle) { return get_rule(A, qubits); }
+
 }  // namespace
 
 void export_rule_selection(nb::module_ &m) {
@@ -135,6 +139,7 @@ void export_rule_selection(nb::module_ &m) {
         "Returns\n-------\nobject\n"
         "    ``A`` itself for a rule; for a complex, the key's rule, else its\n"
         "    ``default_rule`` (None when it has none).");
+  hp::offer_native("get_rule", m.attr("get_rule"), &get_rule_native);
 }
 
 }  // namespace halvane::rule

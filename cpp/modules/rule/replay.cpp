@@ -1,0 +1,327 @@
+// Replays of RULE.semi_apply, one remembered result per (rule, qubit information).
+#include "modules/rule/replay.hpp"
+#include <cstdint>
+#include <vector>
+#include "modules/rule/collaborators.hpp"
+#include "py/calls.hpp"
+#include "py/classes.hpp"
+#include "py/mapping.hpp"
+#include "py/members.hpp"
+#include "py/native.hpp"
+#include "py/objects.hpp"
+#include "py/recipes.hpp"
+
+namespace halvane::rule {
+namespace hp = halvane::py;
+
+namespace {
+
+PyTypeObject *rule_type = nullptr;
+
+struct Dict {
+  PyObject *d;
+  std::uint64_t version;
+};
+
+/// A list or tuple of tracks, or of recipes, and what it held.
+struct Seq {
+  PyObject *seq;
+  PyTypeObject *type;
+  std::vector<PyObject *> items;
+};
+
+struct Recipe {
+  PyObject *obj;
+  PyTypeObject *type;
+  unsigned int tag;  ///< the type's version tag: it moves when the class or a base changes
+  PyObject *get_pd, *will;
+  Dict kw;
+};
+
+struct Line {
+  nb::object name;
+  std::vector<std::vector<nb::object>> tracks;  ///< the descriptions, copied when replayed
+};
+
+struct Record {
+  std::uint64_t used = 0;  ///< when it was last made or replayed
+  PyObject *rule = nullptr, *info = nullptr, *line_tracks = nullptr;
+  /// The call's keywords in order; held, so that the same objects mean the same values.
+  std::vector<std::pair<nb::object, nb::object>> kwds;
+  int align = 0;
+  /// Checked in order, each reached from an argument or from one checked before it.
+  std::vector<Dict> dicts;
+  std::vector<Seq> seqs;  ///< the lists of tracks, each followed by its tracks
+  std::vector<Recipe> recipes;
+  nb::object max_duration;
+  std::vector<Line> lines;
+};
+
+constexpr unsigned slot_bits = 12;
+
+std::uint64_t mix(std::uint64_t h, const void *p) {
+  return (h ^ (reinterpret_cast<std::uintptr_t>(p) >> 4)) * 0x9E3779B97F4A7C15ull;
+}
+
+/// The two slots where a call's record may be: calls with the same rule,
+/// qubit information and keyword objects share them.
+std::pair<Record *, Record *> slots(PyObject *rule, PyObject *info, PyObject *kwds) {
+  // Made once and never freed: its references must not be dropped after the
+  // interpreter has gone.
+  static auto *table = new std::vector<Record>(std::size_t{1} << slot_bits);
+  std::uint64_t h = mix(mix(0, rule), info);
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(kwds, &pos, &k, &v)) h = mix(mix(h, k), v);
+  std::size_t i = (h * 0xC2B2AE3D27D4EB4Full) >> (64 - slot_bits);
+  return {&(*table)[i], &(*table)[i ^ 1]};
+}
+
+std::uint64_t clock = 0;
+
+bool same_call(const Record &rec, PyObject *rule, PyObject *info, PyObject *kwds) {
+  if (rec.rule != rule || rec.info != info) return false;
+  if (static_cast<std::size_t>(PyDict_GET_SIZE(kwds)) != rec.kwds.size()) return false;
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  for (const auto &[key, value] : rec.kwds) {
+    PyDict_Next(kwds, &pos, &k, &v);
+    if (k != key.ptr() || v != value.ptr()) return false;
+  }
+  return true;
+}
+
+/// A value no arithmetic or comparison can run code for or return a mutable result from.
+bool plain(PyObject *v) {
+  PyTypeObject *t = Py_TYPE(v);
+  return t == &PyFloat_Type || t == &PyLong_Type || t == &PyUnicode_Type || t == &PyBool_Type ||
+         t == &PyComplex_Type || v == Py_None;
+}
+
+/// An exact dict whose keys are exact strs (so that no lookup runs code) and
+/// whose values pass `ok`.
+template <typename Ok>
+bool plain_dict(PyObject *d, Ok ok) {
+  if (!PyDict_CheckExact(d)) return false;
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(d, &pos, &k, &v))
+    if (!PyUnicode_CheckExact(k) || !ok(v)) return false;
+  return true;
+}
+
+bool plain_values(PyObject *d) { return plain_dict(d, plain); }
+
+/// How _align aligns: 0 left (any text but the two others), 1 right, 2 center; -1 for a non-str.
+int align_mode(PyObject *al) {
+  if (al == HV_KEY("left").ptr()) return 0;
+  if (!PyUnicode_CheckExact(al)) return -1;
+  if (PyUnicode_Compare(al, HV_KEY("right").ptr()) == 0) return 1;
+  if (PyUnicode_Compare(al, HV_KEY("center").ptr()) == 0) return 2;
+  return 0;
+}
+
+Dict watch(PyObject *d) { return {d, hp::dict_version(d)}; }
+
+bool unchanged(const Dict &d) { return hp::dict_version(d.d) == d.version; }
+
+bool same_items(const Seq &s) {
+  if (Py_TYPE(s.seq) != s.type) return false;
+  PyObject **items = PySequence_Fast_ITEMS(s.seq);
+  if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(s.seq)) != s.items.size()) return false;
+  for (std::size_t i = 0; i < s.items.size(); ++i)
+    if (items[i] != s.items[i]) return false;
+  return true;
+}
+
+bool same_recipe(const Recipe &r) {
+  PyTypeObject *t = Py_TYPE(r.obj);
+  if (t != r.type || !(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) || t->tp_version_tag != r.tag) return false;
+  // The instance may have its own get_pd, will or kw by now.
+  hp::Method get_pd = hp::find_method(r.obj, HV_KEY("get_pd"));
+  if (!get_pd.unbound || get_pd.f.ptr() != r.get_pd) return false;
+  hp::Method will = hp::find_method(r.obj, HV_KEY("will"));
+  if (!will.unbound || will.f.ptr() != r.will) return false;
+  nb::object kw = hp::getattr_or_null(r.obj, HV_KEY("kw"));
+  return kw.ptr() == r.kw.d && unchanged(r.kw);
+}
+
+nb::object copy_list(const std::vector<nb::object> &pds) {
+  nb::object l = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(pds.size())));
+  for (std::size_t i = 0; i < pds.size(); ++i)
+    PyList_SET_ITEM(l.ptr(), static_cast<Py_ssize_t>(i), hp::steal_or_throw(PyDict_Copy(pds[i].ptr())).release().ptr());
+  return l;
+}
+
+/// Record the tracks of one line and their recipes; false when one may not be replayed.
+bool record_tracks(Record &rec, PyObject *tracks) {
+  auto sequence = [&](PyObject *s) {
+    if (!PyList_CheckExact(s) && !PyTuple_CheckExact(s)) return false;
+    PyObject **items = PySequence_Fast_ITEMS(s);
+    rec.seqs.push_back({s, Py_TYPE(s), {items, items + PySequence_Fast_GET_SIZE(s)}});
+    return true;
+  };
+  if (!sequence(tracks)) return false;
+  std::vector<PyObject *> track_list = rec.seqs.back().items;
+  for (PyObject *track : track_list) {
+    if (!sequence(track)) return false;
+    for (PyObject *recipe : rec.seqs.back().items) {
+      PyTypeObject *t = Py_TYPE(recipe);
+      hp::NativeRecipe native = hp::find_recipe(t);
+      if (!native.will || !native.guard()) return false;
+      hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
+      if (!get_pd.unbound || !hp::calls_pulse_description(get_pd.f, {})) return false;
+      hp::Method will = hp::find_method(recipe, HV_KEY("will"));
+      if (!will.unbound || will.f.ptr() != native.will) return false;
+      nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));
+      if (!kw.is_valid() || !plain_values(kw.ptr())) return false;
+      if (!(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return false;
+      rec.recipes.push_back({recipe, t, t->tp_version_tag, get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
+      if (rec.dicts.back().d != native.globals) rec.dicts.push_back(watch(native.globals));
+    }
+  }
+  return true;
+}
+
+/// Record the qubit information of one line; false when it may not be replayed.
+bool record_line(Record &rec, PyObject *entry) {
+  if (!plain_dict(entry, [](PyObject *) { return true; })) return false;
+  PyObject *nm = PyDict_GetItemWithError(entry, HV_KEY("nm").ptr());
+  PyObject *pdt = PyDict_GetItemWithError(entry, HV_KEY("pdt").ptr());
+  PyObject *cp = PyDict_GetItemWithError(entry, HV_KEY("cp").ptr());
+  if (!nm || !pdt || !cp || !PyUnicode_CheckExact(nm) || !plain_values(pdt)) return false;
+  auto calibration_value = [](PyObject *v) { return plain(v) || plain_values(v); };
+  if (!plain_dict(cp, calibration_value)) return false;
+  rec.dicts.push_back(watch(entry));
+  rec.dicts.push_back(watch(pdt));
+  rec.dicts.push_back(watch(cp));
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(cp, &pos, &k, &v))
+    if (PyDict_CheckExact(v)) rec.dicts.push_back(watch(v));
+  return true;
+}
+
+/// Copies of the result's descriptions; false when it holds anything else.
+bool record_result(Record &rec, PyObject *result) {
+  if (!PyTuple_CheckExact(result) || PyTuple_GET_SIZE(result) != 2) return false;
+  PyObject *max_duration = PyTuple_GET_ITEM(result, 0), *out = PyTuple_GET_ITEM(result, 1);
+  if (!plain(max_duration) || !PyDict_CheckExact(out)) return false;
+  rec.max_duration = nb::borrow(max_duration);
+  Py_ssize_t pos = 0;
+  PyObject *name, *tracks;
+  while (PyDict_Next(out, &pos, &name, &tracks)) {
+    if (!PyUnicode_CheckExact(name) || !PyList_CheckExact(tracks)) return false;
+    Line line{nb::borrow(name), {}};
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(tracks); ++i) {
+      PyObject *track = PyList_GET_ITEM(tracks, i);
+      if (!PyList_CheckExact(track)) return false;
+      std::vector<nb::object> pds;
+      for (Py_ssize_t j = 0; j < PyList_GET_SIZE(track); ++j) {
+        PyObject *pd = PyList_GET_ITEM(track, j);
+        if (!plain_values(pd)) return false;
+        pds.push_back(hp::steal_or_throw(PyDict_Copy(pd)));
+      }
+      line.tracks.push_back(std::move(pds));
+    }
+    rec.lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+}  // namespace
+
+void init_replay(nb::handle type) { rule_type = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+
+namespace {
+
+bool still_holds(const Record &rec, nb::handle self) {
+  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return false;
+  nb::object lt = hp::getattr_or_null(self, HV_KEY("line_tracks"));
+  if (lt.ptr() != rec.line_tracks) return false;
+  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
+  if (!al.is_valid() || align_mode(al.ptr()) != rec.align) return false;
+  for (const Dict &d : rec.dicts)
+    if (!unchanged(d)) return false;
+  for (const Seq &s : rec.seqs)
+    if (!same_items(s)) return false;
+  for (const Recipe &r : rec.recipes)
+    if (!same_recipe(r)) return false;
+  return true;
+}
+
+}  // namespace
+
+nb::object replay(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) {
+  auto [first, second] = slots(self.ptr(), its_qubit_info.ptr(), kwds.ptr());
+  Record *found = same_call(*first, self.ptr(), its_qubit_info.ptr(), kwds.ptr())    ? first
+                  : same_call(*second, self.ptr(), its_qubit_info.ptr(), kwds.ptr()) ? second
+                                                                                      : nullptr;
+  if (!found) return {};
+  Record &rec = *found;
+  try {
+    if (!still_holds(rec, self)) return {};
+  } catch (nb::python_error &) {
+    return {};  // the rule's own work meets the error again, if it is one
+  }
+  nb::dict out;
+  for (const Line &line : rec.lines) {
+    nb::object tracks = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(line.tracks.size())));
+    for (std::size_t i = 0; i < line.tracks.size(); ++i)
+      PyList_SET_ITEM(tracks.ptr(), static_cast<Py_ssize_t>(i), copy_list(line.tracks[i]).release().ptr());
+    hp::setitem(out, line.name, tracks);
+  }
+  rec.used = ++clock;
+  return nb::make_tuple(rec.max_duration, out);
+}
+
+namespace {
+
+void try_remember(nb::handle self, nb::handle its_qubit_info, nb::handle kwds, nb::handle result) {
+  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return;
+  PyObject *info = its_qubit_info.ptr();
+  if (!plain_dict(info, [](PyObject *) { return true; }) || !plain_values(kwds.ptr())) return;
+  nb::object lt = hp::getattr_or_null(self, HV_KEY("line_tracks"));
+  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
+  if (!lt.is_valid() || !al.is_valid() || !plain_dict(lt.ptr(), [](PyObject *) { return true; }) ||
+      PyDict_GET_SIZE(lt.ptr()) == 0)
+    return;
+  Record rec;
+  Py_ssize_t pos = 0;
+  rec.rule = self.ptr();
+  rec.info = info;
+  rec.line_tracks = lt.ptr();
+  rec.align = align_mode(al.ptr());
+  if (rec.align < 0) return;
+  pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(kwds.ptr(), &pos, &k, &v)) rec.kwds.emplace_back(nb::borrow(k), nb::borrow(v));
+  rec.dicts = {watch(lt.ptr()), watch(info)};
+  PyObject *line, *tracks;
+  while (PyDict_Next(lt.ptr(), &pos, &line, &tracks)) {
+    PyObject *entry = PyDict_GetItemWithError(info, line);
+    if (!entry || !record_line(rec, entry) || !record_tracks(rec, tracks)) {
+      PyErr_Clear();
+      return;
+    }
+  }
+  if (!record_result(rec, result.ptr())) return;
+  rec.used = ++clock;
+  // The call's own record if it has one, else the one left longer unused.
+  auto [first, second] = slots(self.ptr(), info, kwds.ptr());
+  bool own = same_call(*second, self.ptr(), info, kwds.ptr());
+  *(own || (!same_call(*first, self.ptr(), info, kwds.ptr()) && second->used < first->used) ? second : first) =
+      std::move(rec);
+}
+
+}  // namespace
+
+void remember(nb::handle self, nb::handle its_qubit_info, nb::handle kwds, nb::handle result) {
+  try {
+    try_remember(self, its_qubit_info, kwds, result);
+  } catch (nb::python_error &) {
+    // Not remembered; the result itself stands.
+  }
+}
+
+}  // namespace halvane::rule
