@@ -97,7 +97,8 @@ void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::
 }
 
 nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
-  if (nb::object again = replay(self, its_qubit_info, targeted_kwds); again.is_valid()) return again;
+  Recording recording(self, its_qubit_info, targeted_kwds);
+  if (nb::object again = recording.replayed(); again.is_valid()) return again;
   nb::dict line_tracks, line_tracks_duration;
   nb::object max_duration = nb::int_(0);
   hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
@@ -127,7 +128,7 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
   if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
     align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
   nb::object result = nb::make_tuple(max_duration, line_tracks);
-  remember(self, its_qubit_info, targeted_kwds, result);
+  recording.keep(result);
   return result;
 }
 

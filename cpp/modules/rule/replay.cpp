@@ -1,4 +1,5 @@
-// Replays of RULE.semi_apply, one remembered result per (rule, qubit information).
+// Replays of RULE.semi_apply, kept in a table of records, one per call
+// (rule, qubit information and keyword objects).
 #include "modules/rule/replay.hpp"
 #include <cstdint>
 #include <vector>
@@ -8,46 +9,41 @@
 #include "py/mapping.hpp"
 #include "py/members.hpp"
 #include "py/native.hpp"
-#include "py/objects.hpp"
 #include "py/recipes.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
 
-namespace {
-
-PyTypeObject *rule_type = nullptr;
-
-struct Dict {
-  PyObject *d;
-  std::uint64_t version;
-};
-
-/// A list or tuple of tracks, or of recipes, and what it held.
-struct Seq {
-  PyObject *seq;
-  PyTypeObject *type;
-  std::vector<PyObject *> items;
-};
-
-struct Recipe {
-  PyObject *obj;
-  PyTypeObject *type;
-  unsigned int tag;  ///< the type's version tag: it moves when the class or a base changes
-  PyObject *get_pd, *will;
-  Dict kw;
-};
-
-struct Line {
-  nb::object name;
-  std::vector<std::vector<nb::object>> tracks;  ///< the descriptions, copied when replayed
-};
-
+/// One call: what it read, and copies of what it returned. A record without
+/// copies says that the call may not be replayed while its dicts are unchanged.
 struct Record {
+  struct Dict {
+    PyObject *d;
+    std::uint64_t version;
+  };
+  /// A list or tuple of tracks, or of recipes, and what it held.
+  struct Seq {
+    PyObject *seq;
+    PyTypeObject *type;
+    std::vector<PyObject *> items;
+  };
+  struct Recipe {
+    PyObject *obj;
+    PyTypeObject *type;
+    unsigned int tag;  ///< the type's version tag: it moves when the class or a base changes
+    PyObject *get_pd, *will;
+    Dict kw;
+  };
+  struct Line {
+    nb::object name;
+    std::vector<std::vector<nb::object>> tracks;  ///< the descriptions, copied when replayed
+  };
+
   std::uint64_t used = 0;  ///< when it was last made or replayed
   PyObject *rule = nullptr, *info = nullptr, *line_tracks = nullptr;
   /// The call's keywords in order; held, so that the same objects mean the same values.
   std::vector<std::pair<nb::object, nb::object>> kwds;
+  bool replayable = false;
   int align = 0;
   /// Checked in order, each reached from an argument or from one checked before it.
   std::vector<Dict> dicts;
@@ -57,14 +53,24 @@ struct Record {
   std::vector<Line> lines;
 };
 
+namespace {
+
+using Dict = Record::Dict;
+using Seq = Record::Seq;
+using Line = Record::Line;
+
+PyTypeObject *rule_type = nullptr;
+std::uint64_t clock = 0;
+
+// ---- the table ----------------------------------------------------------
+
 constexpr unsigned slot_bits = 12;
 
 std::uint64_t mix(std::uint64_t h, const void *p) {
   return (h ^ (reinterpret_cast<std::uintptr_t>(p) >> 4)) * 0x9E3779B97F4A7C15ull;
 }
 
-/// The two slots where a call's record may be: calls with the same rule,
-/// qubit information and keyword objects share them.
+/// The two slots where the record of a call may be.
 std::pair<Record *, Record *> slots(PyObject *rule, PyObject *info, PyObject *kwds) {
   // Made once and never freed: its references must not be dropped after the
   // interpreter has gone.
@@ -76,8 +82,6 @@ std::pair<Record *, Record *> slots(PyObject *rule, PyObject *info, PyObject *kw
   std::size_t i = (h * 0xC2B2AE3D27D4EB4Full) >> (64 - slot_bits);
   return {&(*table)[i], &(*table)[i ^ 1]};
 }
-
-std::uint64_t clock = 0;
 
 bool same_call(const Record &rec, PyObject *rule, PyObject *info, PyObject *kwds) {
   if (rec.rule != rule || rec.info != info) return false;
@@ -91,12 +95,32 @@ bool same_call(const Record &rec, PyObject *rule, PyObject *info, PyObject *kwds
   return true;
 }
 
+Record *find(PyObject *rule, PyObject *info, PyObject *kwds) {
+  auto [first, second] = slots(rule, info, kwds);
+  if (same_call(*first, rule, info, kwds)) return first;
+  if (same_call(*second, rule, info, kwds)) return second;
+  return nullptr;
+}
+
+/// Put `rec` in its call's own slot if it has one, else in the one left longer unused.
+void store(Record &&rec, PyObject *kwds) {
+  rec.used = ++clock;
+  auto [first, second] = slots(rec.rule, rec.info, kwds);
+  bool own = same_call(*second, rec.rule, rec.info, kwds);
+  Record &to = own || (!same_call(*first, rec.rule, rec.info, kwds) && second->used < first->used) ? *second : *first;
+  to = std::move(rec);
+}
+
+// ---- what may be read ---------------------------------------------------
+
 /// A value no arithmetic or comparison can run code for or return a mutable result from.
 bool plain(PyObject *v) {
   PyTypeObject *t = Py_TYPE(v);
   return t == &PyFloat_Type || t == &PyLong_Type || t == &PyUnicode_Type || t == &PyBool_Type ||
          t == &PyComplex_Type || v == Py_None;
 }
+
+bool any(PyObject *) { return true; }
 
 /// An exact dict whose keys are exact strs (so that no lookup runs code) and
 /// whose values pass `ok`.
@@ -110,7 +134,18 @@ bool plain_dict(PyObject *d, Ok ok) {
   return true;
 }
 
-bool plain_values(PyObject *d) { return plain_dict(d, plain); }
+Dict watch(PyObject *d) { return {d, hp::dict_version(d)}; }
+
+bool unchanged(const Dict &d) { return hp::dict_version(d.d) == d.version; }
+
+/// plain_dict(d, ok), with an exact dict watched first: while it is
+/// unchanged, so is the answer.
+template <typename Ok>
+bool watched_dict(Record &rec, PyObject *d, Ok ok) {
+  if (!PyDict_CheckExact(d)) return false;
+  rec.dicts.push_back(watch(d));
+  return plain_dict(d, ok);
+}
 
 /// How _align aligns: 0 left (any text but the two others), 1 right, 2 center; -1 for a non-str.
 int align_mode(PyObject *al) {
@@ -121,36 +156,21 @@ int align_mode(PyObject *al) {
   return 0;
 }
 
-Dict watch(PyObject *d) { return {d, hp::dict_version(d)}; }
+// ---- recording ----------------------------------------------------------
 
-bool unchanged(const Dict &d) { return hp::dict_version(d.d) == d.version; }
-
-bool same_items(const Seq &s) {
-  if (Py_TYPE(s.seq) != s.type) return false;
-  PyObject **items = PySequence_Fast_ITEMS(s.seq);
-  if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(s.seq)) != s.items.size()) return false;
-  for (std::size_t i = 0; i < s.items.size(); ++i)
-    if (items[i] != s.items[i]) return false;
+/// Watch the qubit information of one line; false when it may not be replayed.
+bool record_line(Record &rec, PyObject *entry) {
+  if (!watched_dict(rec, entry, any)) return false;
+  PyObject *nm = PyDict_GetItem(entry, HV_KEY("nm").ptr());
+  PyObject *pdt = PyDict_GetItem(entry, HV_KEY("pdt").ptr());
+  PyObject *cp = PyDict_GetItem(entry, HV_KEY("cp").ptr());
+  if (!nm || !pdt || !cp || !PyUnicode_CheckExact(nm) || !watched_dict(rec, pdt, plain)) return false;
+  if (!watched_dict(rec, cp, [](PyObject *v) { return plain(v) || PyDict_CheckExact(v); })) return false;
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(cp, &pos, &k, &v))
+    if (PyDict_CheckExact(v) && !watched_dict(rec, v, plain)) return false;
   return true;
-}
-
-bool same_recipe(const Recipe &r) {
-  PyTypeObject *t = Py_TYPE(r.obj);
-  if (t != r.type || !(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) || t->tp_version_tag != r.tag) return false;
-  // The instance may have its own get_pd, will or kw by now.
-  hp::Method get_pd = hp::find_method(r.obj, HV_KEY("get_pd"));
-  if (!get_pd.unbound || get_pd.f.ptr() != r.get_pd) return false;
-  hp::Method will = hp::find_method(r.obj, HV_KEY("will"));
-  if (!will.unbound || will.f.ptr() != r.will) return false;
-  nb::object kw = hp::getattr_or_null(r.obj, HV_KEY("kw"));
-  return kw.ptr() == r.kw.d && unchanged(r.kw);
-}
-
-nb::object copy_list(const std::vector<nb::object> &pds) {
-  nb::object l = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(pds.size())));
-  for (std::size_t i = 0; i < pds.size(); ++i)
-    PyList_SET_ITEM(l.ptr(), static_cast<Py_ssize_t>(i), hp::steal_or_throw(PyDict_Copy(pds[i].ptr())).release().ptr());
-  return l;
 }
 
 /// Record the tracks of one line and their recipes; false when one may not be replayed.
@@ -174,7 +194,7 @@ bool record_tracks(Record &rec, PyObject *tracks) {
       hp::Method will = hp::find_method(recipe, HV_KEY("will"));
       if (!will.unbound || will.f.ptr() != native.will) return false;
       nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));
-      if (!kw.is_valid() || !plain_values(kw.ptr())) return false;
+      if (!kw.is_valid() || !plain_dict(kw.ptr(), plain)) return false;
       if (!(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return false;
       rec.recipes.push_back({recipe, t, t->tp_version_tag, get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
       if (rec.dicts.back().d != native.globals) rec.dicts.push_back(watch(native.globals));
@@ -183,23 +203,40 @@ bool record_tracks(Record &rec, PyObject *tracks) {
   return true;
 }
 
-/// Record the qubit information of one line; false when it may not be replayed.
-bool record_line(Record &rec, PyObject *entry) {
-  if (!plain_dict(entry, [](PyObject *) { return true; })) return false;
-  PyObject *nm = PyDict_GetItemWithError(entry, HV_KEY("nm").ptr());
-  PyObject *pdt = PyDict_GetItemWithError(entry, HV_KEY("pdt").ptr());
-  PyObject *cp = PyDict_GetItemWithError(entry, HV_KEY("cp").ptr());
-  if (!nm || !pdt || !cp || !PyUnicode_CheckExact(nm) || !plain_values(pdt)) return false;
-  auto calibration_value = [](PyObject *v) { return plain(v) || plain_values(v); };
-  if (!plain_dict(cp, calibration_value)) return false;
-  rec.dicts.push_back(watch(entry));
-  rec.dicts.push_back(watch(pdt));
-  rec.dicts.push_back(watch(cp));
+enum class Outcome {
+  replayable,
+  never,   ///< not while the recorded dicts are unchanged
+  not_now  ///< not this time
+};
+
+/// Record what the call about to be made reads.
+Outcome prepare(Record &rec, nb::handle self, PyObject *info, PyObject *kwds) {
+  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return Outcome::not_now;
+  nb::object lt = hp::getattr_or_null(self, HV_KEY("line_tracks"));
+  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
+  if (!lt.is_valid() || !al.is_valid() || !PyDict_CheckExact(lt.ptr()) || !PyDict_CheckExact(info))
+    return Outcome::not_now;
+  rec.rule = self.ptr();
+  rec.info = info;
+  rec.line_tracks = lt.ptr();
   Py_ssize_t pos = 0;
   PyObject *k, *v;
-  while (PyDict_Next(cp, &pos, &k, &v))
-    if (PyDict_CheckExact(v)) rec.dicts.push_back(watch(v));
-  return true;
+  while (PyDict_Next(kwds, &pos, &k, &v)) rec.kwds.emplace_back(nb::borrow(k), nb::borrow(v));
+  // From here on, a refusal that only the watched dicts decide lasts as long as they do.
+  if (!watched_dict(rec, lt.ptr(), any) || !watched_dict(rec, info, any) || !plain_dict(kwds, plain) ||
+      PyDict_GET_SIZE(lt.ptr()) == 0)
+    return Outcome::never;
+  pos = 0;
+  while (PyDict_Next(lt.ptr(), &pos, &k, &v)) {
+    PyObject *entry = PyDict_GetItem(info, k);
+    if (!entry || !record_line(rec, entry)) return Outcome::never;
+  }
+  rec.align = align_mode(al.ptr());
+  if (rec.align < 0) return Outcome::not_now;
+  pos = 0;
+  while (PyDict_Next(lt.ptr(), &pos, &k, &v))
+    if (!record_tracks(rec, v)) return Outcome::not_now;
+  return Outcome::replayable;
 }
 
 /// Copies of the result's descriptions; false when it holds anything else.
@@ -219,7 +256,7 @@ bool record_result(Record &rec, PyObject *result) {
       std::vector<nb::object> pds;
       for (Py_ssize_t j = 0; j < PyList_GET_SIZE(track); ++j) {
         PyObject *pd = PyList_GET_ITEM(track, j);
-        if (!plain_values(pd)) return false;
+        if (!plain_dict(pd, plain)) return false;
         pds.push_back(hp::steal_or_throw(PyDict_Copy(pd)));
       }
       line.tracks.push_back(std::move(pds));
@@ -229,41 +266,55 @@ bool record_result(Record &rec, PyObject *result) {
   return true;
 }
 
-}  // namespace
+// ---- replaying ----------------------------------------------------------
 
-void init_replay(nb::handle type) { rule_type = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+bool same_items(const Seq &s) {
+  if (Py_TYPE(s.seq) != s.type) return false;
+  PyObject **items = PySequence_Fast_ITEMS(s.seq);
+  if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(s.seq)) != s.items.size()) return false;
+  for (std::size_t i = 0; i < s.items.size(); ++i)
+    if (items[i] != s.items[i]) return false;
+  return true;
+}
 
-namespace {
+bool same_recipe(const Record::Recipe &r) {
+  PyTypeObject *t = Py_TYPE(r.obj);
+  if (t != r.type || !(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) || t->tp_version_tag != r.tag) return false;
+  // The instance may have its own get_pd, will or kw by now.
+  hp::Method get_pd = hp::find_method(r.obj, HV_KEY("get_pd"));
+  if (!get_pd.unbound || get_pd.f.ptr() != r.get_pd) return false;
+  hp::Method will = hp::find_method(r.obj, HV_KEY("will"));
+  if (!will.unbound || will.f.ptr() != r.will) return false;
+  nb::object kw = hp::getattr_or_null(r.obj, HV_KEY("kw"));
+  return kw.ptr() == r.kw.d && unchanged(r.kw);
+}
 
+/// Whether the record still describes the call: for a refusal, its dicts
+/// are unchanged; for a result, everything it read is as it was.
 bool still_holds(const Record &rec, nb::handle self) {
-  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return false;
   nb::object lt = hp::getattr_or_null(self, HV_KEY("line_tracks"));
   if (lt.ptr() != rec.line_tracks) return false;
-  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
-  if (!al.is_valid() || align_mode(al.ptr()) != rec.align) return false;
   for (const Dict &d : rec.dicts)
     if (!unchanged(d)) return false;
+  if (!rec.replayable) return true;
+  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return false;
+  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
+  if (!al.is_valid() || align_mode(al.ptr()) != rec.align) return false;
   for (const Seq &s : rec.seqs)
     if (!same_items(s)) return false;
-  for (const Recipe &r : rec.recipes)
+  for (const Record::Recipe &r : rec.recipes)
     if (!same_recipe(r)) return false;
   return true;
 }
 
-}  // namespace
+nb::object copy_list(const std::vector<nb::object> &pds) {
+  nb::object l = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(pds.size())));
+  for (std::size_t i = 0; i < pds.size(); ++i)
+    PyList_SET_ITEM(l.ptr(), static_cast<Py_ssize_t>(i), hp::steal_or_throw(PyDict_Copy(pds[i].ptr())).release().ptr());
+  return l;
+}
 
-nb::object replay(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) {
-  auto [first, second] = slots(self.ptr(), its_qubit_info.ptr(), kwds.ptr());
-  Record *found = same_call(*first, self.ptr(), its_qubit_info.ptr(), kwds.ptr())    ? first
-                  : same_call(*second, self.ptr(), its_qubit_info.ptr(), kwds.ptr()) ? second
-                                                                                      : nullptr;
-  if (!found) return {};
-  Record &rec = *found;
-  try {
-    if (!still_holds(rec, self)) return {};
-  } catch (nb::python_error &) {
-    return {};  // the rule's own work meets the error again, if it is one
-  }
+nb::object replay(Record &rec) {
   nb::dict out;
   for (const Line &line : rec.lines) {
     nb::object tracks = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(line.tracks.size())));
@@ -275,53 +326,47 @@ nb::object replay(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) {
   return nb::make_tuple(rec.max_duration, out);
 }
 
-namespace {
-
-void try_remember(nb::handle self, nb::handle its_qubit_info, nb::handle kwds, nb::handle result) {
-  if (Py_TYPE(self.ptr()) != rule_type || !collaborators_original()) return;
-  PyObject *info = its_qubit_info.ptr();
-  if (!plain_dict(info, [](PyObject *) { return true; }) || !plain_values(kwds.ptr())) return;
-  nb::object lt = hp::getattr_or_null(self, HV_KEY("line_tracks"));
-  nb::object al = hp::getattr_or_null(self, HV_KEY("_align"));
-  if (!lt.is_valid() || !al.is_valid() || !plain_dict(lt.ptr(), [](PyObject *) { return true; }) ||
-      PyDict_GET_SIZE(lt.ptr()) == 0)
-    return;
-  Record rec;
-  Py_ssize_t pos = 0;
-  rec.rule = self.ptr();
-  rec.info = info;
-  rec.line_tracks = lt.ptr();
-  rec.align = align_mode(al.ptr());
-  if (rec.align < 0) return;
-  pos = 0;
-  PyObject *k, *v;
-  while (PyDict_Next(kwds.ptr(), &pos, &k, &v)) rec.kwds.emplace_back(nb::borrow(k), nb::borrow(v));
-  rec.dicts = {watch(lt.ptr()), watch(info)};
-  PyObject *line, *tracks;
-  while (PyDict_Next(lt.ptr(), &pos, &line, &tracks)) {
-    PyObject *entry = PyDict_GetItemWithError(info, line);
-    if (!entry || !record_line(rec, entry) || !record_tracks(rec, tracks)) {
-      PyErr_Clear();
-      return;
-    }
-  }
-  if (!record_result(rec, result.ptr())) return;
-  rec.used = ++clock;
-  // The call's own record if it has one, else the one left longer unused.
-  auto [first, second] = slots(self.ptr(), info, kwds.ptr());
-  bool own = same_call(*second, self.ptr(), info, kwds.ptr());
-  *(own || (!same_call(*first, self.ptr(), info, kwds.ptr()) && second->used < first->used) ? second : first) =
-      std::move(rec);
-}
-
 }  // namespace
 
-void remember(nb::handle self, nb::handle its_qubit_info, nb::handle kwds, nb::handle result) {
+void init_replay(nb::handle type) { rule_type = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+
+Recording::Recording(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) : kwds_(kwds) {
+  PyObject *info = its_qubit_info.ptr();
   try {
-    try_remember(self, its_qubit_info, kwds, result);
+    if (Record *found = find(self.ptr(), info, kwds.ptr()); found && still_holds(*found, self)) {
+      if (found->replayable) replayed_ = replay(*found);
+      return;
+    }
+    // Taken before the call: when it may be replayed, nothing but this
+    // package's code runs in it, so nothing it reads changes meanwhile.
+    rec_ = std::make_unique<Record>();
+    switch (prepare(*rec_, self, info, kwds.ptr())) {
+      case Outcome::replayable:
+        return;
+      case Outcome::never:
+        store(std::move(*rec_), kwds.ptr());
+        break;
+      case Outcome::not_now:
+        break;
+    }
   } catch (nb::python_error &) {
-    // Not remembered; the result itself stands.
+    // Not to be replayed; the call meets the error itself, if it is one.
   }
+  rec_.reset();
+}
+
+Recording::~Recording() = default;
+
+void Recording::keep(nb::handle result) {
+  if (!rec_) return;
+  try {
+    if (!record_result(*rec_, result.ptr())) return;
+  } catch (nb::python_error &) {
+    return;
+  }
+  rec_->replayable = true;
+  store(std::move(*rec_), kwds_.ptr());
+  rec_.reset();
 }
 
 }  // namespace halvane::rule
