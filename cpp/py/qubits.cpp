@@ -7,6 +7,18 @@
 
 namespace halvane::py {
 
+namespace {
+
+/// An exact int that fits a long long, as `q`; false for anything else.
+bool small_int(PyObject *item, long long &q) {
+  if (!PyLong_CheckExact(item)) return false;
+  int overflow = 0;
+  q = PyLong_AsLongLongAndOverflow(item, &overflow);
+  return !overflow;
+}
+
+}  // namespace
+
 // A tuple or list of machine-sized ints, the usual qubits, is written directly;
 // returns false (nothing consumed) for anything else.
 static bool small_ints_key(nb::handle qubits, std::string &out) {
@@ -16,10 +28,8 @@ static bool small_ints_key(nb::handle qubits, std::string &out) {
   PyObject **items = PySequence_Fast_ITEMS(seq);
   char digits[24];
   for (Py_ssize_t i = 0; i < n; ++i) {
-    if (!PyLong_CheckExact(items[i])) return false;
-    int overflow = 0;
-    long long q = PyLong_AsLongLongAndOverflow(items[i], &overflow);
-    if (overflow) return false;
+    long long q;
+    if (!small_int(items[i], q)) return false;
     if (i) out += 'x';
     out.append(digits, std::to_chars(digits, digits + sizeof digits, q).ptr);
   }
@@ -40,13 +50,8 @@ PyObject **cached_key(PyObject *seq) {
   Py_ssize_t n = PyTuple_GET_SIZE(seq);
   if (n < 1 || n > 2) return nullptr;
   long long q[2] = {0, 0};
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject *item = PyTuple_GET_ITEM(seq, i);
-    if (!PyLong_CheckExact(item)) return nullptr;
-    int overflow = 0;
-    q[i] = PyLong_AsLongLongAndOverflow(item, &overflow);
-    if (overflow) return nullptr;
-  }
+  for (Py_ssize_t i = 0; i < n; ++i)
+    if (!small_int(PyTuple_GET_ITEM(seq, i), q[i])) return nullptr;
   if (n == 1 && q[0] >= 0 && q[0] < single_limit) return &keys[static_cast<std::size_t>(q[0])];
   if (n == 2 && q[0] >= 0 && q[0] < pair_limit && q[1] >= 0 && q[1] < pair_limit)
     return &keys[static_cast<std::size_t>(single_limit + q[0] * pair_limit + q[1])];

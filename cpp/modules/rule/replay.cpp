@@ -105,10 +105,12 @@ Record *find(PyObject *rule, PyObject *info, PyObject *kwds) {
 /// Put `rec` in its call's own slot if it has one, else in the one left longer unused.
 void store(Record &&rec, PyObject *kwds) {
   rec.used = ++clock;
-  auto [first, second] = slots(rec.rule, rec.info, kwds);
-  bool own = same_call(*second, rec.rule, rec.info, kwds);
-  Record &to = own || (!same_call(*first, rec.rule, rec.info, kwds) && second->used < first->used) ? *second : *first;
-  to = std::move(rec);
+  Record *to = find(rec.rule, rec.info, kwds);
+  if (!to) {
+    auto [first, second] = slots(rec.rule, rec.info, kwds);
+    to = second->used < first->used ? second : first;
+  }
+  *to = std::move(rec);
 }
 
 // ---- what may be read ---------------------------------------------------
