@@ -18,5 +18,6 @@ NB_MODULE(circuit, m) {
   hc::export_scheduling(m);
   hc::export_collection(m);
   hc::export_printing(m);
+  hc::export_reprs(m);
   hc::bind_collaborators(m);
 }

@@ -15,5 +15,6 @@ NB_MODULE(rule, m) {
   hr::export_gate_rule(m);
   hr::export_move_track(m);
   hr::export_rule_selection(m);
+  hr::export_reprs(m);
   hr::bind_collaborators(m);
 }

@@ -13,6 +13,10 @@
 namespace nb = nanobind;
 namespace hp = halvane::py;
 
+namespace halvane::waveintent {
+void def_repr(nb::handle cls);  ///< waveintent/repr.cpp
+}
+
 namespace {
 
 void init(nb::handle self, nb::kwargs kwds) {
@@ -55,5 +59,6 @@ NB_MODULE(waveintent, m) {
                  hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
+  halvane::waveintent::def_repr(cls);
   hp::offer_recipe(cls, m, [] { return true; });
 }

@@ -15,6 +15,10 @@
 namespace nb = nanobind;
 namespace hp = halvane::py;
 
+namespace halvane::wavespec {
+void def_repr(nb::handle cls);  ///< wavespec/repr.cpp
+}
+
 namespace {
 
 hp::Rebindable pulse_compute;
@@ -131,4 +135,5 @@ NB_MODULE(wavespec, m) {
                  "    'offset_global': offset_global}`` (plus ``'extra'`` when set), where\n"
                  "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"
                  "    before stop (a product within 1e-9 of a whole number counts as it).");
+  halvane::wavespec::def_repr(cls);
 }

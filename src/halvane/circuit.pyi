@@ -63,6 +63,12 @@ class Circuit:
             The circuit itself.
         """
 
+    def __repr__(self) -> str:
+        """``<Circuit: 3 instructions on qubits 0, 1, scheduled 0 .. 80 ns>``."""
+
+    def _repr_html_(self) -> str | None:
+        """The schedule table as HTML when the circuit is scheduled, else None."""
+
 def instructification(instructions: Iterable[str], glob: MutableMapping[str, Any]) -> None:
     """
     Store a constructor of instructions under each gate name in ``glob``.

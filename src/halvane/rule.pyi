@@ -59,6 +59,9 @@ class RULE:
             relative to the gate's start.
         """
 
+    def __repr__(self) -> str:
+        """``RULE(d=[[X_p()]], _align='left')``: markers, tracks and options."""
+
 def move_track(track: Iterable[dict], w: Any) -> None:
     """
     Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.
@@ -111,6 +114,9 @@ class RULE_COMP:
         """
         Record the arity ``n`` of the first key, or check a later one against it.
         """
+
+    def __repr__(self) -> str:
+        """``<RULE_COMP: keys '0', '0x1', default None>``."""
 
 def get_rule(A: Any, qubits: str) -> Any:
     """

@@ -12,7 +12,7 @@ import html
 import numbers
 from typing import Any
 
-__all__ = ["ScheduleTable", "schedule_table", "scheduled_instructions", "plain"]
+__all__ = ["ScheduleTable", "schedule_table", "scheduled_instructions", "plain", "circuit_html"]
 
 COLUMNS = ("index", "gate", "qubits", "pos", "dur", "end", "lines")
 _HEADERS = ("#", "gate", "qubits", "start/ns", "dur/ns", "end/ns", "lines")
@@ -145,3 +145,13 @@ def schedule_table(circ: Any) -> ScheduleTable:
         rows.append({"index": k, "gate": _text(ins), "qubits": tuple(plain(q) for q in ins.qubits),
                      "pos": pos, "dur": dur, "end": end, "lines": [_text(line) for line in ins.lts]})
     return ScheduleTable(rows)
+
+
+def circuit_html(circ: Any) -> str | None:
+    """The notebook view of a circuit: its repr over its schedule table, or None
+    (the notebook then shows the repr) while it is not scheduled."""
+    try:
+        table = schedule_table(circ)
+    except ValueError:
+        return None
+    return f"<p>{html.escape(repr(circ))}</p>{table._repr_html_()}"

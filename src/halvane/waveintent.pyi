@@ -46,3 +46,6 @@ class WaveIntent:
         """
         Calibration hook: change ``w`` in place from ``cp``. Does nothing here.
         """
+
+    def __repr__(self) -> str:
+        """The class name and class keywords: ``X_p(amp=0.3)``."""

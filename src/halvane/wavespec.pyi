@@ -59,3 +59,6 @@ class WaveSpec:
             N = ceil((stop - start) * rate) counts the samples start + k/rate
             before stop (a product within 1e-9 of a whole number counts as it).
         """
+
+    def __repr__(self) -> str:
+        """``<WaveSpec: 3 pulses, window 0 .. 50 µs>``."""

@@ -14,4 +14,7 @@ void export_move_track(nb::module_ &m);
 /// RULE_COMP and get_rule (selection.cpp).
 void export_rule_selection(nb::module_ &m);
 
+/// __repr__ of RULE and RULE_COMP (repr.cpp).
+void export_reprs(nb::module_ &m);
+
 }  // namespace halvane::rule
