@@ -3,14 +3,24 @@
 A small two-qubit device is written out below: every control line has a
 template pulse description and every qubit its calibration. Gates get rules
 (which pulses each of their lines plays), a short circuit is written and
-scheduled as soon as possible, the pulses are collected per line, and every
-line is sampled into complex waveforms.
+scheduled as soon as possible and printed as a table, the pulses are
+collected per line, every line is sampled into complex waveforms, and (with
+matplotlib) the schedule and the lines are drawn into quickstart.png.
 """
+
+import argparse
+from collections.abc import Callable
 
 import numpy as np
 
 from halvane import circuit, rule, wavespec_handling
 from halvane import waveintent_enumeration as r
+from halvane.schedule import schedule_table
+
+# Unknown arguments (a notebook kernel's own) are left alone.
+parser = argparse.ArgumentParser(description="The whole road from gate names to sampled waveforms.")
+parser.add_argument("--png", default="quickstart.png", help="where to save the picture (default %(default)s)")
+png = parser.parse_known_args()[0].png
 
 # ---- the device ----------------------------------------------------------
 
@@ -64,22 +74,25 @@ rules = {
 
 # ---- the circuit ---------------------------------------------------------
 
-circuit.instructification(list(rules), globals())
+# One constructor per gate name, kept in a dict of its own: gate["CZ"](0, 1)
+# builds the instruction CZ(0,1). (instructification(names, globals()) would
+# bind them as bare names X, CZ, ... instead.)
+gate: dict[str, Callable[..., circuit.INSTRUCTION]] = {}
+circuit.instructification(list(rules), gate)
 circ = circuit.Circuit([
-    Y2(0), X(1),                       # noqa: F821 - made by instructification
-    CZ(0, 1, c__amp=0.23),             # noqa: F821 - a targeted keyword for the coupler line
-    mX2(0),                            # noqa: F821
-    B(),                               # noqa: F821 - a barrier across every qubit
-    M(0), M(1),                        # noqa: F821
+    gate["Y2"](0), gate["X"](1),
+    gate["CZ"](0, 1, c__amp=0.23),     # a targeted keyword for the coupler line
+    gate["mX2"](0),
+    gate["B"](),                       # a barrier across every qubit
+    gate["M"](0), gate["M"](1),
 ])
 print("circuit:")
 circuit.print_circuit(circ)
 
 circuit.semi_apply(circ, rules, qubits_info)
 circuit.ASAP(circ)
-print("\nschedule (ASAP):")
-for ins in circ.ins:
-    print(f"  {str(ins):<22} starts {ins.pos * 1e9:7.1f} ns  lasts {ins.dur * 1e9:6.1f} ns")
+print(f"\nschedule (ASAP), {circ!r}:")
+print(schedule_table(circ))
 
 # ---- collection and sampling ---------------------------------------------
 
@@ -91,27 +104,25 @@ record = {"N": int(np.ceil((end + 20e-9) * srate)), "srate": srate, "offset_glob
 print(f"\nlines sampled at {srate / 1e9:g} GS/s, {record['N']} samples each:")
 sampled = {}
 for line, pds in pdc.items():
-    X, W, S = wavespec_handling.pdc2pulse(pds, record)
-    sampled[line] = (X, W, S)
-    busy = np.flatnonzero(np.abs(S) > 1e-9)
-    span = f"{X[busy[0]] * 1e9:6.1f} .. {X[busy[-1]] * 1e9:6.1f} ns" if busy.size else "idle"
-    print(f"  {line:<6} {len(pds)} pulses   peak |W| {np.abs(W).max():.3f}   active {span}")
+    times, w, s = wavespec_handling.pdc2pulse(pds, record)
+    sampled[line] = (times, w, s)
+    busy = np.flatnonzero(np.abs(s) > 1e-9)
+    span = f"{times[busy[0]] * 1e9:6.1f} .. {times[busy[-1]] * 1e9:6.1f} ns" if busy.size else "idle"
+    print(f"  {line:<6} {len(pds)} pulses   peak |W| {np.abs(w).max():.3f}   active {span}")
+
+# ---- the picture ---------------------------------------------------------
 
 try:
-    import matplotlib
-
-    matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+
+    from halvane import plot
 except ImportError:
-    pass
+    print(f"\nmatplotlib is not installed: {png} skipped (pip install 'halvane[plot]')")
 else:
-    fig, axes = plt.subplots(len(sampled), 1, sharex=True, figsize=(8, 1.6 * len(sampled)))
-    for ax, (line, (X, W, S)) in zip(axes, sampled.items()):
-        ax.plot(X * 1e9, W.real, lw=0.6, label="W (modulated)")
-        ax.plot(X * 1e9, np.abs(S), lw=1.2, label="|S| (envelope)")
-        ax.set_ylabel(line)
-    axes[0].legend(loc="upper right", fontsize="small")
-    axes[-1].set_xlabel("time / ns")
-    fig.tight_layout()
-    fig.savefig("quickstart.png", dpi=120)
-    print("\nsaved quickstart.png")
+    fig, axes = plt.subplots(len(sampled) + 1, 1, sharex=True, figsize=(9, 1.7 * (len(sampled) + 2)),
+                             height_ratios=[2] + [1] * len(sampled), layout="constrained")
+    plot.plot_schedule(circ, ax=axes[0])
+    axes[0].set_xlabel("")
+    plot.plot_lines(sampled, ax=axes[1:])
+    fig.savefig(png, dpi=110)
+    print(f"\nsaved {png}")

@@ -81,7 +81,7 @@ def _as_line_map(waves: Any) -> dict[str, tuple[Any, Any, Any]]:
                     f"got {type(waves).__name__}")
 
 
-def _axes_for(ax: Any, count: int, height: float) -> tuple[Figure, list[Axes]]:
+def _axes_for(ax: Any, count: int, height: float) -> tuple[Any, list[Axes]]:
     if ax is None:
         # Fixed margins in inches: a layout engine would cost more than the drawing.
         fig_height = max(2.4, height * count)

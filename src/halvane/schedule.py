@@ -105,7 +105,7 @@ class ScheduleTable:
     def to_pandas(self) -> Any:
         """The rows as a pandas DataFrame (needs pandas, which halvane does not)."""
         try:
-            import pandas
+            import pandas  # type: ignore[import-untyped, import-not-found, unused-ignore]
         except ImportError as exc:
             raise ImportError("ScheduleTable.to_pandas needs pandas: pip install pandas") from exc
         return pandas.DataFrame(self.rows, columns=list(COLUMNS))
