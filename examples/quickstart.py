@@ -92,12 +92,13 @@ circuit.print_circuit(circ)
 circuit.semi_apply(circ, rules, qubits_info)
 circuit.ASAP(circ)
 print(f"\nschedule (ASAP), {circ!r}:")
-print(schedule_table(circ))
+table = schedule_table(circ)
+print(table)
 
 # ---- collection and sampling ---------------------------------------------
 
 pdc = circuit.collect_pdc(circ)
-end = max(ins.pos + ins.dur for ins in circ.ins)
+end = max(row["end"] for row in table.rows)
 srate = 2e9
 record = {"N": int(np.ceil((end + 20e-9) * srate)), "srate": srate, "offset_global": 0.0}
 
