@@ -45,6 +45,9 @@ def test_quickstart_runs_twice_in_one_namespace(tmp_path, monkeypatch):
             exec(code, namespace)
         outputs.append(buffer.getvalue())
     assert outputs[0] == outputs[1] and "schedule (ASAP)" in outputs[0]
+    # The gate constructors outlive the run: no sample array took a gate's name.
+    assert str(namespace["gate"]["X"](0)) == "X(0)"
+    assert not any(hasattr(namespace.get(name), "shape") for name in namespace["rules"])
     import matplotlib.pyplot as plt
 
     plt.close("all")
