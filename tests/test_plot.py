@@ -94,6 +94,7 @@ def test_given_axes_are_used():
     (lambda w: plot.plot_lines(w, time_unit="min"), ValueError, "unknown time_unit 'min'"),
     (lambda w: plot.plot_lines(w, ax=plt.subplots(2)[1]), ValueError, "3 panels to draw but 2 axes given"),
     (lambda w: plot.plot_lines([1, 2]), TypeError, "waves must be an"),
+    (lambda w: plot.plot_lines({}), ValueError, "no lines to plot"),
     (lambda w: plot.plot_lines({"a": (np.zeros(3), np.zeros(4), np.zeros(3))}), ValueError, "line 'a'.*one length"),
 ])
 def test_bad_arguments_say_what(call, error, message):

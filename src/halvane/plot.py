@@ -131,6 +131,8 @@ def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None
     for name in names:
         if name not in line_map:
             raise KeyError(f"no line {name!r}: the lines are {', '.join(map(repr, line_map))}")
+    if not names:
+        raise ValueError("no lines to plot")
     fig, axes = _axes_for(ax, len(names), _PANEL_HEIGHT)
     for k, (name, panel) in enumerate(zip(names, axes)):
         try:
@@ -219,7 +221,7 @@ def plot_schedule(circ: Any, *, ax: Axes | None = None, time_unit: str = "ns") -
                     panel.add_patch(box)
                     boxes.append((box, label))
                     t_lo, t_hi = min(t_lo, x0), max(t_hi, x0 + width)
-    if np.isfinite(t_lo):
+    if np.isfinite(t_lo) and np.isfinite(t_hi):
         pad = 0.02 * max(t_hi - t_lo, 1e-30)
         panel.set_xlim(t_lo - pad, t_hi + pad)
     panel.set_ylim(len(rows) - 0.5, -0.5)
