@@ -107,11 +107,11 @@ def main(argv: Sequence[str] | None = None) -> dict[str, Any]:
         return result
     fig, axes = plt.subplots(2, 1, sharex=True, figsize=(7, 5.5), layout="constrained")
     ns = result["drag_scale"] / 1e-9
-    for ax, key, label in ((axes[0], "leakage", "leakage to |2⟩"), (axes[1], "gate_error", "gate error")):
+    for ax, key, label in ((axes[0], "leakage", "leakage |0⟩ → |2⟩"), (axes[1], "gate_error", "gate error")):
         ax.semilogy(ns, result[key], "o-", ms=3)
         ax.axvline(prediction / 1e-9, color="C3", ls="--", lw=1, label="−1/(2α)")
         ax.set_ylabel(label)
-        ax.legend(loc="upper right", fontsize="small")
+        ax.legend(loc="best", fontsize="small")
     axes[1].set_xlabel("drag_scale (ns)")
     fig.savefig(args.png, dpi=110)
     print(f"saved {args.png}")

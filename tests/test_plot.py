@@ -87,6 +87,9 @@ def test_given_axes_are_used():
     fig, (a, b) = plt.subplots(2)
     assert plot.plot_lines(waves, lines=["c01", "q0_xy"], ax=[a, b]) is fig
     assert a.get_title(loc="left") == "c01" and len(b.get_lines()) == 4
+    fig, grid = plt.subplots(3, 1, squeeze=False)  # an array of axes, as subplots gives it
+    plot.plot_lines(waves, ax=grid)
+    assert [ax.get_title(loc="left") for ax in grid[:, 0]] == ["q0_xy", "c01", "q1_xy"]
 
 
 @pytest.mark.parametrize("call, error, message", [

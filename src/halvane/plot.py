@@ -89,7 +89,7 @@ def _axes_for(ax: Any, count: int, height: float) -> tuple[Any, list[Axes]]:
                                  gridspec_kw={"left": 0.1, "right": 0.98, "top": 1 - 0.35 / fig_height,
                                               "bottom": 0.55 / fig_height, "hspace": 0.45})
         return fig, list(axes[:, 0])
-    axes_list = [ax] if isinstance(ax, Axes) else list(ax)
+    axes_list = [ax] if isinstance(ax, Axes) else list(np.asarray(ax, dtype=object).ravel())
     if len(axes_list) != count:
         raise ValueError(f"{count} panels to draw but {len(axes_list)} axes given")
     return axes_list[0].figure, axes_list
