@@ -143,6 +143,7 @@ def test_wavespec_repr():
     assert repr(ws.WaveSpec([{}, {}, {}])) == "<WaveSpec: 3 pulses, window 0 .. 50 µs>"
     assert repr(ws.WaveSpec([{}], np.float64(100e-9), 400e-9)) == "<WaveSpec: 1 pulse, window 100 .. 400 ns>"
     assert repr(MySpec([], 0, 2e-3)) == "<MySpec: 0 pulses, window 0 .. 2 ms>"
+    assert repr(ws.WaveSpec([], np.complex64(1), np.int32(2))) == "<WaveSpec: 0 pulses, window (1+0j) .. 2>"
     odd = ws.WaveSpec(iter([]), "a", None)
     assert repr(odd) == "<WaveSpec: pulses in a list_iterator, window 'a' .. None>"
     del odd.pds, odd.stop

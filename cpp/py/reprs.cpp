@@ -75,10 +75,11 @@ nb::object attr_or_none(nb::handle obj, const char *name) {
 std::optional<double> real_value(nb::handle v) {
   PyObject *o = v.ptr();
   if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);
-  if (PyLong_Check(o) || (is_numpy_scalar(v) && !PyComplex_Check(o))) {
+  // A complex numpy scalar would convert with a warning, and lose its imaginary part.
+  if (PyLong_Check(o) || (is_numpy_scalar(v) && !std::strstr(Py_TYPE(o)->tp_name, "complex"))) {
     double d = PyFloat_AsDouble(o);
     if (d == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();  // a complex numpy scalar, or an int too large for a float
+      PyErr_Clear();  // an int too large for a float
       return std::nullopt;
     }
     return d;
