@@ -75,6 +75,7 @@ def test_circuit_subclass_odd_state_and_many_qubits():
     assert repr(odd) == "<Circuit: ins of type int>"
     del odd.ins
     assert repr(odd) == "<Circuit: no instructions>"
+    assert repr(hr.RULE(**{"d\udc80": []})) == "RULE(d\\udc80=[], _align='left')"  # a lone surrogate
     named = hc.Circuit([hc.INSTRUCTION("X", "a"), hc.INSTRUCTION("X", "b", "a")])
     assert repr(named) == "<Circuit: 2 instructions on qubits 'a', 'b', not scheduled>"
     wide = hc.Circuit([hc.INSTRUCTION("X", *range(12))])

@@ -7,13 +7,17 @@
 namespace halvane::py {
 namespace {
 
+/// The text as UTF-8 (a lone surrogate as a backslash escape); takes the reference.
 std::string utf8(PyObject *text) {
   if (!text) return {};
-  Py_ssize_t n = 0;
-  const char *s = PyUnicode_AsUTF8AndSize(text, &n);
-  std::string r = s ? std::string(s, static_cast<size_t>(n)) : std::string();
+  std::string r;
+  if (PyObject *bytes = PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace")) {
+    r.assign(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
+    Py_DECREF(bytes);
+  } else {
+    PyErr_Clear();
+  }
   Py_DECREF(text);
-  if (!s) PyErr_Clear();
   return r;
 }
 
