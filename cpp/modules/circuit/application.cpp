@@ -51,8 +51,51 @@ void apply(nb::handle ins, nb::handle r, nb::handle its_qubits_info) {
   set_attr(ins, HV_KEY("lts"), line_tracks);
 }
 
-nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubits_info) {
+/// The KeyError of a missing `key` in `table` (a dict): "<what> has no key
+/// <key>; its keys are [...]".
+nb::object missing_key(const nb::python_error &e, const char *what, nb::handle table, nb::handle key) {
+  if (!key.is_valid() || !e.matches(PyExc_KeyError) || !PyDict_Check(table.ptr()) ||
+      PyDict_Contains(table.ptr(), key.ptr()) != 0)
+    return {};
+  nb::object args = hp::steal_or_throw(PyObject_GetAttrString(e.value().ptr(), "args"));
+  if (PyTuple_GET_SIZE(args.ptr()) != 1 || !equals(PyTuple_GET_ITEM(args.ptr(), 0), key)) return {};
+  nb::object keys = hp::steal_or_throw(PyDict_Keys(table.ptr()));
+  return hp::steal_or_throw(PyUnicode_FromFormat("%s has no key %R; its keys are %R", what, key.ptr(), keys.ptr()));
+}
+
+/// "while applying the rules to instruction #3 CZ(0,1), qubit key '0x1'", and
+/// the keys of `rules` or `qubits_info` when the error is a key they lack.
+void note_instruction(const nb::python_error &e, Py_ssize_t k, nb::handle ins, nb::handle rules,
+                      nb::handle qubits_info) noexcept {
+  nb::object xqb, nm;
+  hp::add_note(e, [&] {
+    nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
+    nm = get_attr(ins, HV_KEY("nm"));
+    xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
+    return hp::steal_or_throw(PyUnicode_FromFormat("while applying the rules to instruction #%zd %U, qubit key %R", k,
+                                                   text.ptr(), xqb.ptr()));
+  });
+  hp::add_note(e, [&] { return missing_key(e, "rules", rules, nm); });
+  hp::add_note(e, [&] { return missing_key(e, "the qubit information", qubits_info, xqb); });
+}
+
+/// for_each over instructions, noting on an error which instruction it came from.
+template <typename Body>
+void for_each_instruction(nb::handle inss, nb::handle rules, nb::handle qubits_info, Body &&body) {
+  Py_ssize_t k = 0;
   hp::for_each(inss, [&](nb::handle ins) {
+    try {
+      body(ins);
+    } catch (nb::python_error &e) {
+      note_instruction(e, k, ins, rules, qubits_info);
+      throw;
+    }
+    ++k;
+  });
+}
+
+nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubits_info) {
+  for_each_instruction(inss, rules, qubits_info, [&](nb::handle ins) {
     nb::object nm = get_attr(ins, HV_KEY("nm"));
     nb::object r_ = hp::getitem(rules, nm);
     nb::object xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
@@ -66,7 +109,7 @@ nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubit
 nb::object semi_apply(nb::handle circ, nb::handle rules, nb::handle qubits_info) {
   nb::list block_all_gates, measurement_gates;
   nb::object all_qubits = hp::steal_or_throw(PySet_New(nullptr));
-  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+  for_each_instruction(get_attr(circ, HV_KEY("ins")), rules, qubits_info, [&](nb::handle ins) {
     nb::object nm = get_attr(ins, HV_KEY("nm"));
     nb::object r_ = hp::getitem(rules, nm);  // an unknown gate fails first
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));

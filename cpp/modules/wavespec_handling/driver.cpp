@@ -9,6 +9,7 @@
 #include <cmath>
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "modules/wavespec_handling/filters.hpp"
+#include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
@@ -93,7 +94,16 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
     parser.plan.pulses.reserve(static_cast<std::size_t>(Py_SIZE(pds.ptr())));
   nb::object it = hp::steal_or_throw(PyObject_GetIter(pds.ptr()));
   std::size_t order = 0;
-  while (PyObject *pd = PyIter_Next(it.ptr())) parser.entry(nb::steal(pd), order++);
+  while (PyObject *pd = PyIter_Next(it.ptr())) {
+    nb::object entry = nb::steal(pd);
+    try {
+      parser.entry(entry, order);
+    } catch (nb::python_error &e) {
+      note_entry(e, entry, order);
+      throw;
+    }
+    ++order;
+  }
   if (PyErr_Occurred()) hp::rethrow();
 
   std::optional<nb::list> iirs = iir_coefficients(li);
