@@ -3,6 +3,7 @@
 // text printing.
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hc = halvane::circuit;
@@ -19,4 +20,5 @@ NB_MODULE(circuit, m) {
   hc::export_collection(m);
   hc::export_printing(m);
   hc::bind_collaborators(m);
+  halvane::py::publish(m, {"_ASAP", "_ALAP"});  // public, as the scheduling steps
 }

@@ -3,6 +3,7 @@
 #include "py/errors.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/exports.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hr = halvane::rule;
@@ -16,4 +17,5 @@ NB_MODULE(rule, m) {
   hr::export_move_track(m);
   hr::export_rule_selection(m);
   hr::bind_collaborators(m);
+  halvane::py::publish(m);
 }

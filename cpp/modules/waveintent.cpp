@@ -9,6 +9,7 @@
 #include "py/mapping.hpp"
 #include "py/native.hpp"
 #include "py/recipes.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -56,4 +57,5 @@ NB_MODULE(waveintent, m) {
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
   hp::offer_recipe(cls, m, [] { return true; });
+  halvane::py::publish(m);
 }

@@ -11,6 +11,7 @@
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
 #include "py/unpack.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -131,4 +132,5 @@ NB_MODULE(wavespec, m) {
                  "    'offset_global': offset_global}`` (plus ``'extra'`` when set), where\n"
                  "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"
                  "    before stop (a product within 1e-9 of a whole number counts as it).");
+  halvane::py::publish(m);
 }

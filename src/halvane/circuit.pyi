@@ -243,3 +243,5 @@ def print_circuit_dag_strid(circ: Circuit) -> None:
 
     ``CZ(0,1)<2c1b5e90> after:  Y_p(1)<2c1b6f10> before:  X_p(0)<2c1b5d00>``.
     """
+
+__all__: list = ['INSTRUCTION', 'GATE', 'Circuit', 'instructification', 'get_nxt_ins', 'set_nxt_ins', 'get_pre_ins', 'set_pre_ins', 'forwared_dag_circuit', 'backward_dag_circuit', 'semi_apply', 'semi_apply_simple', '_ASAP', '_ALAP', 'shift_circ', 'flush_gate_pos_to_pds', 'ASAP', 'ALAP', 'collect_pdc', 'print_circuit', 'print_circuit_dag', 'print_circuit_dag_strid']

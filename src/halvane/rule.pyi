@@ -129,3 +129,5 @@ def get_rule(A: Any, qubits: str) -> Any:
         ``A`` itself for a rule; for a complex, the key's rule, else its
         ``default_rule`` (None when it has none).
     """
+
+__all__: list = ['RULE', 'move_track', 'RULE_COMP', 'get_rule']

@@ -46,3 +46,5 @@ class WaveIntent:
         """
         Calibration hook: change ``w`` in place from ``cp``. Does nothing here.
         """
+
+__all__: list = ['WaveIntent']

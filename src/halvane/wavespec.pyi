@@ -59,3 +59,5 @@ class WaveSpec:
             N = ceil((stop - start) * rate) counts the samples start + k/rate
             before stop (a product within 1e-9 of a whole number counts as it).
         """
+
+__all__: list = ['WaveSpec']

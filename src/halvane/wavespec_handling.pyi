@@ -547,3 +547,5 @@ def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.nd
         ``(X, W, S)``: the sample times, the modulated line signal and the
         envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.
     """
+
+__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse']
