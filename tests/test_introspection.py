@@ -87,7 +87,7 @@ def test_help_lists_functions_as_functions():
 
     text = pydoc.render_doc(wh, renderer=pydoc.plaintext)
     functions, data = text.split("\nFUNCTIONS\n")[1].split("\nDATA\n")
-    assert "    pdc2pulse(pds: 'typing.Iterable[dict]', li: 'typing.Mapping')" in functions
+    assert "    pdc2pulse(pds: 'typing.Iterable[halvane.records.PulseLike]', li: 'halvane.records.RecordLike')" in functions
     assert "pdc2pulse" not in data and "shapeTable = {" in data
 
 

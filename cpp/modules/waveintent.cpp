@@ -43,7 +43,8 @@ NB_MODULE(waveintent, m) {
   // One default calibration dict, shared by every call that omits cp.
   hp::def_method(cls, "get_pd", &get_pd, hp::arg("pdt"), hp::arg("cp") = nb::dict(),
                  hp::arg("kwds_"),
-                 nb::sig("def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: typing.Any) -> dict"),
+                 nb::sig("def get_pd(self, pdt: halvane.records.PulseLike, cp: typing.Mapping[str, typing.Any] = {}, "
+                         "**kwds_: typing.Any) -> dict[str, typing.Any]"),
                  "Produce one pulse description from the template ``pdt``.\n\n"
                  "Parameters\n----------\n"
                  "pdt : dict\n    The line's template pulse description; copied, never changed.\n"

@@ -101,7 +101,7 @@ NB_MODULE(wavespec, m) {
   hp::def_method(cls, "__init__", &init, hp::arg("pds"), hp::arg("start") = nb::int_(0),
                  hp::arg("stop") = nb::float_(50e-6), hp::arg("offset_global") = nb::int_(0),
                  hp::arg("extra") = nb::none(),
-                 nb::sig("def __init__(self, pds: list, start: float = 0, stop: float = 5e-05, "
+                 nb::sig("def __init__(self, pds: typing.Iterable[halvane.records.PulseLike], start: float = 0, stop: float = 5e-05, "
                          "offset_global: complex = 0, extra: dict | None = None) -> None"),
                  "Parameters\n----------\n"
                  "pds : list\n"

@@ -92,7 +92,7 @@ def _number(v: object) -> complex | None:
     if isinstance(v, (str, bytes)):
         return None
     try:
-        return complex(v)  # type: ignore[arg-type]
+        return complex(v)  # type: ignore[call-overload]
     except Exception:
         return None
 
@@ -281,7 +281,7 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
     return report.findings
 
 
-def _rule_for(rules: Mapping, nm: object, xqb: object) -> tuple[object, str | None]:
+def _rule_for(rules: Mapping, nm: object, xqb: str) -> tuple[object, str | None]:
     """The rule that rule application would select, or None and why."""
     from halvane import rule
 

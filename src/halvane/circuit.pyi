@@ -6,6 +6,7 @@ from collections.abc import Iterable, Mapping, MutableMapping
 from typing import Any
 
 from halvane import brick as brick, rule as rule
+import halvane.records
 
 
 class INSTRUCTION:
@@ -18,6 +19,15 @@ class INSTRUCTION:
     ``pre_ins`` and ``nxt_ins``. Instructions compare and hash by identity
     and print as ``CZ(0,1,q0__amp=0.5)``.
     """
+
+    nm: str
+    dur: Any
+    qubits: tuple[Any, ...]
+    kwds: dict[str, Any]
+    lts: dict[str, list[list[dict[str, Any]]]] | None
+    pos: Any
+    pre_ins: set[INSTRUCTION]
+    nxt_ins: set[INSTRUCTION]
 
     __maj_type__: str = 'INSTRUCTION'
 
@@ -49,6 +59,13 @@ class Circuit:
     ``Circuit(ins)`` keeps the list itself as ``ins``. Rule application adds
     ``MGates``, ``all_qubits`` and, with a PIN, ``pin_pos`` and ``pin_gate``.
     """
+
+    ins: list[INSTRUCTION]
+    MGates: list[INSTRUCTION]
+    all_qubits: set[Any]
+    pin_pos: Any
+    pin_gate: INSTRUCTION
+    measure_info: list[list[Any]]
 
     def __init__(self, ins: list[INSTRUCTION]) -> None:
         """Keep the list of instructions (not copied)."""
@@ -109,7 +126,7 @@ def backward_dag_circuit(circ: Circuit) -> None:
     Link every instruction to those that directly precede it on a shared qubit (``pre_ins``).
     """
 
-def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str, Any]) -> Circuit:
+def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str, halvane.records.QubitInfoLike]) -> Circuit:
     """
     Apply the rules to every instruction of a circuit, in program order.
 
@@ -136,7 +153,7 @@ def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str
         ``circ`` itself.
     """
 
-def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qubits_info: Mapping[str, Any]) -> Iterable[INSTRUCTION]:
+def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qubits_info: Mapping[str, halvane.records.QubitInfoLike]) -> Iterable[INSTRUCTION]:
     """
     Apply the rules to a sequence of instructions, without barrier widening, pins or measurements.
 

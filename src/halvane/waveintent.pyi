@@ -2,7 +2,10 @@
 WaveIntent, the base recipe that turns a line's template into a pulse description.
 """
 
+from collections.abc import Mapping
 from typing import Any
+
+import halvane.records
 
 
 class WaveIntent:
@@ -15,6 +18,8 @@ class WaveIntent:
     copy ``w``; ``get_pd`` applies the four layers in order.
     """
 
+    kw: dict[str, Any]
+
     __maj_type__: str = 'WaveIntent'
 
     __mnr_type__: str = 'WaveIntent'
@@ -22,7 +27,7 @@ class WaveIntent:
     def __init__(self, **kwds: Any) -> None:
         """Store the keyword arguments as the class keywords ``kw``."""
 
-    def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: Any) -> dict:
+    def get_pd(self, pdt: halvane.records.PulseLike, cp: Mapping[str, Any] = {}, **kwds_: Any) -> dict[str, Any]:
         """
         Produce one pulse description from the template ``pdt``.
 

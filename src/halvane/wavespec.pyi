@@ -2,11 +2,13 @@
 WaveSpec: one control line's pulse descriptions with a sampling window.
 """
 
+from collections.abc import Iterable
 from typing import Any
 
 import numpy
 
 from halvane import wavespec_handling as pulse_compute
+import halvane.records
 
 
 class WaveSpec:
@@ -21,7 +23,15 @@ class WaveSpec:
     sampling record.
     """
 
-    def __init__(self, pds: list, start: float = 0, stop: float = 5e-05, offset_global: complex = 0, extra: dict | None = None) -> None:
+    pds: Any
+    start: float
+    stop: float
+    offset_global: complex
+    extra: dict[Any, Any] | None
+    sample_rate: float
+    li: dict[str, Any]
+
+    def __init__(self, pds: Iterable[halvane.records.PulseLike], start: float = 0, stop: float = 5e-05, offset_global: complex = 0, extra: dict | None = None) -> None:
         """
         Parameters
         ----------

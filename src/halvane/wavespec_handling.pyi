@@ -7,12 +7,14 @@ from typing import Any
 
 import numpy
 
+import halvane.records
+
 
 pi: float = 3.141592653589793
 
 pi4: float = 0.7853981633974483
 
-sq2: numpy.float64 = np.float64(1.4142135623730951)
+sq2: numpy.float64
 
 def rng(pd: Mapping[str, Any], st: float, srate: float, N: int) -> tuple[int, int]:
     """
@@ -520,7 +522,7 @@ def fix(X: numpy.ndarray, Y: numpy.ndarray, iir: Iterable | None, fir: Sequence 
         A new array: ``Y`` after the chain.
     """
 
-def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]:
+def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.RecordLike) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]:
     """
     Sample one control line's pulse descriptions.
 

@@ -148,7 +148,7 @@ nb::object semi_apply(nb::handle circ, nb::handle rules, nb::handle qubits_info)
 void export_application(nb::module_ &m) {
   m.def("semi_apply", &semi_apply, hp::arg("circ"), hp::arg("rules"), hp::arg("qubits_info"),
         nb::sig("def semi_apply(circ: Circuit, rules: typing.Mapping[typing.Any, typing.Any], "
-                "qubits_info: typing.Mapping[str, typing.Any]) -> Circuit"),
+                "qubits_info: typing.Mapping[str, halvane.records.QubitInfoLike]) -> Circuit"),
         "Apply the rules to every instruction of a circuit, in program order.\n\n"
         "Each instruction gets ``dur`` and ``lts`` from\n"
         "``rule.get_rule(rules[ins.nm], key).semi_apply(qubits_info[key], **ins.kwds)``\n"
@@ -166,7 +166,7 @@ void export_application(nb::module_ &m) {
   m.def("semi_apply_simple", &semi_apply_simple, hp::arg("inss"), hp::arg("rules"), hp::arg("qubits_info"),
         nb::sig("def semi_apply_simple(inss: typing.Iterable[INSTRUCTION], "
                 "rules: typing.Mapping[typing.Any, typing.Any], "
-                "qubits_info: typing.Mapping[str, typing.Any]) -> typing.Iterable[INSTRUCTION]"),
+                "qubits_info: typing.Mapping[str, halvane.records.QubitInfoLike]) -> typing.Iterable[INSTRUCTION]"),
         "Apply the rules to a sequence of instructions, without barrier widening, pins or measurements.\n\n"
         "A \"B\" gets empty qubit information; every other name is an ordinary gate.\n\n"
         "Returns\n-------\niterable\n    ``inss`` itself.");

@@ -199,7 +199,7 @@ void export_gate_rule(nb::module_ &m) {
                  "    When ``_align`` is not ``'left'``, ``'right'`` or ``'center'``.");
   hp::def_method(
       cls, "semi_apply", &semi_apply, hp::arg("its_qubit_info"), hp::arg("targeted_kwds"),
-      nb::sig("def semi_apply(self, its_qubit_info: typing.Mapping[str, typing.Mapping[str, typing.Any]], "
+      nb::sig("def semi_apply(self, its_qubit_info: halvane.records.QubitInfoLike, "
               "**targeted_kwds: typing.Any) -> tuple[typing.Any, dict[str, list[list[dict]]]]"),
       "Turn the gate into aligned tracks of new pulse descriptions.\n\n"
       "Keywords are routed with ``brick.catch`` first to the marker, then to\n"

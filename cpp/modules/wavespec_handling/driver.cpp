@@ -140,7 +140,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
 
 void export_driver(nb::module_ &m) {
   m.def("pdc2pulse", &pdc2pulse, hp::arg("pds"), hp::arg("li"),
-        nb::sig("def pdc2pulse(pds: typing.Iterable[dict], li: typing.Mapping) "
+        nb::sig("def pdc2pulse(pds: typing.Iterable[halvane.records.PulseLike], li: halvane.records.RecordLike) "
                 "-> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]"),
         "Sample one control line's pulse descriptions.\n\n"
         "Parameters\n----------\n"
