@@ -52,7 +52,12 @@ NB_MODULE(waveintent, m) {
                  "**kwds_\n    Targeted keywords; they override everything else.\n\n"
                  "Returns\n-------\ndict\n"
                  "    ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with\n"
-                 "    ``self.kw`` and with ``kwds_``.");
+                 "    ``self.kw`` and with ``kwds_``.\n\n"
+                 "Examples\n--------\n"
+                 ">>> from halvane import waveintent_enumeration as r\n"
+                 ">>> template = {'amp': 0, 'width': 0, 'plateau': 0, 'vz': 0}\n"
+                 ">>> r.X_p(amp=0.3).get_pd(template, {'pi': {'amp': 0.5, 'width': 4e-8, 'phase_offs': 0.1}})\n"
+                 "{'amp': 0.3, 'width': 4e-08, 'plateau': 0, 'vz': 0.1, 'phase_offs': 0.1, 'phase': 0}");
   hp::def_method(cls, "will", [](nb::handle, nb::handle, nb::handle) {},
                  hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),

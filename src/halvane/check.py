@@ -23,17 +23,15 @@ import math
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
+from halvane.records import PulseDescription, SamplingRecord
+
 __all__ = ["Finding", "check_pulses", "check_circuit", "unknown_shape_note", "PULSE_KEYS", "RECORD_KEYS",
            "CALIBRATION_KEYS"]
 
 #: Every pulse-description key that some part of the package reads or carries.
-PULSE_KEYS = frozenset({
-    "shape", "edge_shape", "pos", "width", "plateau", "amp", "freq", "phase", "phase1",
-    "amp_scale", "drag_scale", "drag_list", "drag_detuning", "scale_a", "scale_b",
-    "left_scale", "right_scale", "epsilon", "vz", "phase_offs",
-})
+PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 #: The keys of the sampling record.
-RECORD_KEYS = frozenset({"N", "srate", "offset_global", "st", "extra"})
+RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
 _QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
 

@@ -94,6 +94,17 @@ def instructification(instructions: Iterable[str], glob: MutableMapping[str, Any
         The gate names.
     glob : mutable mapping
         Where to store them, typically ``globals()``.
+
+    Examples
+    --------
+    A dict of your own keeps the constructors visible to type checkers:
+
+    >>> from halvane import circuit
+    >>> gates = {}
+    >>> circuit.instructification(['X', 'CZ'], gates)
+    >>> X, CZ = gates['X'], gates['CZ']
+    >>> circuit.Circuit([X(0), CZ(0, 1, c__amp=0.2)]).ins
+    [X(0), CZ(0,1,c__amp=0.2)]
     """
 
 def get_nxt_ins(ins: INSTRUCTION) -> set[INSTRUCTION]:
@@ -151,6 +162,19 @@ def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str
     -------
     Circuit
         ``circ`` itself.
+
+    Examples
+    --------
+    >>> from halvane import circuit, rule, waveintent_enumeration as r
+    >>> template = {'shape': 'cos', 'pos': 0, 'width': 0, 'plateau': 0, 'amp': 0,
+    ...             'freq': 5e9, 'phase': 0, 'phase1': 0, 'vz': 0}
+    >>> cal = {'pi': {'amp': 0.5, 'width': 40e-9, 'plateau': 0, 'phase_offs': 0.0}}
+    >>> info = {'0': {'d': {'nm': 'q0_xy', 'pdt': template, 'cp': cal}}}
+    >>> rules = {'X': rule.RULE(d=[[r.X_p()]])}
+    >>> circ = circuit.Circuit([circuit.INSTRUCTION('X', 0), circuit.INSTRUCTION('X', 0, amp=0.3)])
+    >>> circ = circuit.semi_apply(circ, rules, info)
+    >>> [ins.dur for ins in circ.ins], circ.ins[1].lts['q0_xy'][0][0]['amp']
+    ([4e-08, 4e-08], 0.3)
     """
 
 def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qubits_info: Mapping[str, halvane.records.QubitInfoLike]) -> Iterable[INSTRUCTION]:
@@ -211,6 +235,14 @@ def ASAP(circ: Circuit, st_pos: Any = None, ed_pos: Any = None) -> Circuit:
     -------
     Circuit
         ``circ`` itself.
+
+    Examples
+    --------
+    With ``circ`` from the example of ``semi_apply`` (two X of 40 ns on qubit 0):
+
+    >>> circ = circuit.ASAP(circ, st_pos=1e-6)
+    >>> [float(ins.pos) for ins in circ.ins]
+    [1e-06, 1.04e-06]
     """
 
 def ALAP(circ: Circuit, st_pos: Any = None, ed_pos: Any = None) -> Circuit:
@@ -242,6 +274,14 @@ def collect_pdc(circ: Circuit) -> dict[Any, list[dict]]:
         Line name -> list of the instructions' pulse descriptions (the same
         dict objects, not copies), lines in order of first appearance, the
         descriptions in program order, then track order. Not sorted by time.
+
+    Examples
+    --------
+    With ``circ`` scheduled as in the example of ``ASAP``:
+
+    >>> pdc = circuit.collect_pdc(circ)
+    >>> [(line, [float(pd['pos']) for pd in pds]) for line, pds in pdc.items()]
+    [('q0_xy', [1e-06, 1.04e-06])]
     """
 
 def print_circuit(circ: Circuit) -> None:

@@ -45,6 +45,13 @@ class WaveIntent:
         dict
             ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with
             ``self.kw`` and with ``kwds_``.
+
+        Examples
+        --------
+        >>> from halvane import waveintent_enumeration as r
+        >>> template = {'amp': 0, 'width': 0, 'plateau': 0, 'vz': 0}
+        >>> r.X_p(amp=0.3).get_pd(template, {'pi': {'amp': 0.5, 'width': 4e-8, 'phase_offs': 0.1}})
+        {'amp': 0.3, 'width': 4e-08, 'plateau': 0, 'vz': 0.1, 'phase_offs': 0.1, 'phase': 0}
         """
 
     def will(self, w: dict, cp: dict) -> None:

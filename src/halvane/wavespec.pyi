@@ -21,6 +21,16 @@ class WaveSpec:
     ``offset_global`` (set it in the constructor or as an attribute at any
     time); ``extra``, when not None, holds the IIR stages of the driver's
     sampling record.
+
+    Examples
+    --------
+    >>> from halvane.wavespec import WaveSpec
+    >>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,
+    ...          'freq': 100e6, 'phase': 0, 'phase1': 0}
+    >>> ws = WaveSpec([pulse], start=0, stop=100e-9)
+    >>> ws << 20e-9                  # every pulse 20 ns later, in place
+    >>> ws.sample(2e9).shape         # 2 GS/s over [0, 100 ns)
+    (200,)
     """
 
     pds: Any

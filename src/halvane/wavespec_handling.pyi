@@ -548,6 +548,15 @@ def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.Reco
     tuple of numpy.ndarray
         ``(X, W, S)``: the sample times, the modulated line signal and the
         envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.
+
+    Examples
+    --------
+    >>> from halvane import wavespec_handling as wh
+    >>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,
+    ...          'freq': 100e6, 'phase': 0, 'phase1': 0}
+    >>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})
+    >>> X.shape, W.dtype, round(float(abs(S).max()), 6)
+    ((80,), dtype('complex128'), 0.5)
     """
 
 __all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse']

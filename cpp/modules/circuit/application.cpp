@@ -162,7 +162,18 @@ void export_application(nb::module_ &m) {
         "circ : Circuit\n"
         "rules : mapping\n    Gate name -> RULE or RULE_COMP (anything ``get_rule`` accepts).\n"
         "qubits_info : mapping\n    Qubit key -> the qubit information a rule takes.\n\n"
-        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+        "Returns\n-------\nCircuit\n    ``circ`` itself.\n\n"
+        "Examples\n--------\n"
+        ">>> from halvane import circuit, rule, waveintent_enumeration as r\n"
+        ">>> template = {'shape': 'cos', 'pos': 0, 'width': 0, 'plateau': 0, 'amp': 0,\n"
+        "...             'freq': 5e9, 'phase': 0, 'phase1': 0, 'vz': 0}\n"
+        ">>> cal = {'pi': {'amp': 0.5, 'width': 40e-9, 'plateau': 0, 'phase_offs': 0.0}}\n"
+        ">>> info = {'0': {'d': {'nm': 'q0_xy', 'pdt': template, 'cp': cal}}}\n"
+        ">>> rules = {'X': rule.RULE(d=[[r.X_p()]])}\n"
+        ">>> circ = circuit.Circuit([circuit.INSTRUCTION('X', 0), circuit.INSTRUCTION('X', 0, amp=0.3)])\n"
+        ">>> circ = circuit.semi_apply(circ, rules, info)\n"
+        ">>> [ins.dur for ins in circ.ins], circ.ins[1].lts['q0_xy'][0][0]['amp']\n"
+        "([4e-08, 4e-08], 0.3)");
   m.def("semi_apply_simple", &semi_apply_simple, hp::arg("inss"), hp::arg("rules"), hp::arg("qubits_info"),
         nb::sig("def semi_apply_simple(inss: typing.Iterable[INSTRUCTION], "
                 "rules: typing.Mapping[typing.Any, typing.Any], "

@@ -158,7 +158,15 @@ void export_instructions(nb::module_ &m) {
         "module at each call.\n\n"
         "Parameters\n----------\n"
         "instructions : iterable of str\n    The gate names.\n"
-        "glob : mutable mapping\n    Where to store them, typically ``globals()``.");
+        "glob : mutable mapping\n    Where to store them, typically ``globals()``.\n\n"
+        "Examples\n--------\n"
+        "A dict of your own keeps the constructors visible to type checkers:\n\n"
+        ">>> from halvane import circuit\n"
+        ">>> gates = {}\n"
+        ">>> circuit.instructification(['X', 'CZ'], gates)\n"
+        ">>> X, CZ = gates['X'], gates['CZ']\n"
+        ">>> circuit.Circuit([X(0), CZ(0, 1, c__amp=0.2)]).ins\n"
+        "[X(0), CZ(0,1,c__amp=0.2)]");
 }
 
 }  // namespace halvane::circuit

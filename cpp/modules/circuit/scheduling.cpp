@@ -166,7 +166,12 @@ void export_scheduling(nb::module_ &m) {
         "ed_pos : optional\n"
         "    End of the latest instruction, when ``st_pos`` is None. Without\n"
         "    either, a circuit with a PIN puts the pin instruction at ``pin_pos``.\n\n"
-        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+        "Returns\n-------\nCircuit\n    ``circ`` itself.\n\n"
+        "Examples\n--------\n"
+        "With ``circ`` from the example of ``semi_apply`` (two X of 40 ns on qubit 0):\n\n"
+        ">>> circ = circuit.ASAP(circ, st_pos=1e-6)\n"
+        ">>> [float(ins.pos) for ins in circ.ins]\n"
+        "[1e-06, 1.04e-06]");
   m.def("ALAP", &alap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
         nb::sig("def ALAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
         "Schedule as late as possible and give every pulse description its absolute time.\n\n"

@@ -160,7 +160,14 @@ void export_driver(nb::module_ &m) {
         "    deviation from ``offset_global``.\n\n"
         "Returns\n-------\ntuple of numpy.ndarray\n"
         "    ``(X, W, S)``: the sample times, the modulated line signal and the\n"
-        "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.");
+        "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.\n\n"
+        "Examples\n--------\n"
+        ">>> from halvane import wavespec_handling as wh\n"
+        ">>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,\n"
+        "...          'freq': 100e6, 'phase': 0, 'phase1': 0}\n"
+        ">>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})\n"
+        ">>> X.shape, W.dtype, round(float(abs(S).max()), 6)\n"
+        "((80,), dtype('complex128'), 0.5)");
   driver_names.rng.bind(m, "rng");
   driver_names.grad.bind(m, "grad");
   driver_names.carrier.bind(m, "carrier");
