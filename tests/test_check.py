@@ -125,8 +125,10 @@ def test_a_mapping_that_fails_to_read_is_a_finding():
     (circuit.INSTRUCTION("X", 0), lambda info: info["0"]["d"]["pdt"].update(freq=5),
      "instruction #0 X(0) marker 'd' template key 'freq'", "under 1 kHz"),
     (circuit.INSTRUCTION("X", 0), lambda info: info["0"].update(dd=info["0"].pop("d")), "instruction #0 X(0) marker 'd'", "missing from the qubit information (it has 'dd')"),
-    (circuit.INSTRUCTION("X", 0), lambda info: info["0"]["d"].pop("cp"), "instruction #0 X(0) marker 'd'",
-     "has no 'cp'"),
+    (circuit.INSTRUCTION("X", 0), lambda info: info["0"]["d"].update(cpp=info["0"]["d"].pop("cp")),
+     "instruction #0 X(0) marker 'd'", "has no 'cp'; did you mean 'cpp'?"),
+    (circuit.INSTRUCTION("X", 0), lambda info: info["0"]["d"].update(cpp=info["0"]["d"].pop("cp")),
+     "instruction #0 X(0) marker 'd' key 'cpp'", "no part of halvane reads this key; did you mean 'cp'?"),
     (circuit.INSTRUCTION("CZ", 0, 1), lambda info: info["0x1"]["d0"]["cp"].update(vz_=info["0x1"]["d0"]["cp"].pop("vz")),
      "instruction #0 CZ(0,1) marker 'd0' calibration 'vz'", "did you mean 'vz_'?"),
     (circuit.INSTRUCTION("CZ", 0, 1), lambda info: info["0x1"]["c"]["cp"]["fp"].update(amp=float("nan")),
@@ -150,6 +152,15 @@ def test_recipe_keywords_and_rule_selection():
         "no part of halvane reads this key; did you mean 'width'?",
         "instruction #1 Y(0): the rule of 'Y' has nothing for qubit key '0'",
     ]
+
+
+def test_a_pin_time_is_a_keyword_that_is_read():
+    rules, info = device()
+    rules["PIN"] = rule.RULE()
+    circ = circuit.Circuit([circuit.INSTRUCTION("X", 0), circuit.INSTRUCTION("PIN", tm=1e-6),
+                            circuit.INSTRUCTION("B", tm=1e-6)])
+    assert [str(f) for f in check.check_circuit(circ, rules, info)] == [
+        "instruction #2 B(tm=1e-06) keyword 'tm': routes to the key 'tm', which no part of halvane reads"]
 
 
 def test_a_scheduled_circuit_is_reported():

@@ -449,7 +449,8 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     else:
         info = qubits_info[xqb]
     for key in _items(getattr(ins, "kwds", {}) or {}):
-        report.keyword(key, r, where)
+        if not (nm == "PIN" and key == "tm"):  # the pin's time, read by rule application
+            report.keyword(key, r, where)
     _check_lines(report, r, info, f"{where}")
 
 
@@ -472,6 +473,9 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
         if not isinstance(line, Mapping):
             report.add(at, f"is {type(line).__name__}, not a dict of 'nm', 'pdt' and 'cp'")
             continue
+        for key in line:
+            if key not in _QUBIT_LINE_KEYS:
+                report.add(f"{at} key {_text(key)}", "no part of halvane reads this key" + _near(key, _QUBIT_LINE_KEYS))
         missing = [key for key in _QUBIT_LINE_KEYS if key not in line]
         for key in missing:
             report.add(at, f"has no {key!r}" + _near(key, list(line)))
