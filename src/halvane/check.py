@@ -133,11 +133,11 @@ class _Report:
 
     def add(self, where: str, message: str) -> None:
         f = Finding(where, message)
-        if f not in self.findings:
+        if self.first_time(f):
             self.findings.append(f)
 
     def first_time(self, token: object) -> bool:
-        """True the first time a token (such as a dict's id) is met, so a shared dict is checked once."""
+        """True the first time a token (a finding, a dict's id) is met, so each is handled once."""
         if token in self._seen:
             return False
         self._seen.add(token)
