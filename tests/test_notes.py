@@ -143,3 +143,15 @@ def test_scheduling_errors_after_rules_get_no_such_note():
     circ.ins[0].dur = "long"
     e = raised(circuit.ASAP, circ)
     assert type(e) is TypeError and not hasattr(e, "__notes__")
+
+
+def test_notes_keep_what_they_can_read():
+    # A track that cannot be indexed: the note names the place without the recipe.
+    R = rule.RULE(d=[iter([r.Y2_p()])])
+    e = raised(R.semi_apply, {"d": {"nm": "q0", "pdt": PDT, "cp": CAL}})
+    assert e.__notes__ == ["while applying RULE at marker 'd', track #0, pulse #0"]
+    # Qubits that are no sequence: neither a printed form nor a qubit key.
+    ins = I("X")
+    ins.qubits = 5
+    e = raised(circuit.semi_apply, circuit.Circuit([ins]), RULES, INFO)
+    assert type(e) is TypeError and e.__notes__ == ["while applying the rules to instruction #0"]

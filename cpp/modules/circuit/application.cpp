@@ -69,11 +69,18 @@ void note_instruction(const nb::python_error &e, Py_ssize_t k, nb::handle ins, n
                       nb::handle qubits_info) noexcept {
   nb::object xqb, nm;
   hp::add_note(e, [&] {
-    nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
-    nm = get_attr(ins, HV_KEY("nm"));
-    xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
-    return hp::steal_or_throw(PyUnicode_FromFormat("while applying the rules to instruction #%zd %U, qubit key %R", k,
-                                                   text.ptr(), xqb.ptr()));
+    nb::object text = hp::steal_or_throw(PyUnicode_FromFormat("while applying the rules to instruction #%zd", k));
+    // Each further part only when it can be made: an odd instruction still gets its index.
+    if (nb::object printed = nb::steal(PyObject_Str(ins.ptr())); printed.is_valid())
+      text = hp::steal_or_throw(PyUnicode_FromFormat("%U %U", text.ptr(), printed.ptr()));
+    PyErr_Clear();
+    try {
+      nm = get_attr(ins, HV_KEY("nm"));
+      xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
+      text = hp::steal_or_throw(PyUnicode_FromFormat("%U, qubit key %R", text.ptr(), xqb.ptr()));
+    } catch (nb::python_error &) {
+    }
+    return text;
   });
   hp::add_note(e, [&] { return missing_key(e, "rules", rules, nm); });
   hp::add_note(e, [&] { return missing_key(e, "the qubit information", qubits_info, xqb); });

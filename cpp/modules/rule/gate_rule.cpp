@@ -109,12 +109,17 @@ void note_place(const nb::python_error &e, nb::handle self, nb::handle its_qubit
   hp::add_note(e, [&] {
     nb::object text = hp::steal_or_throw(PyUnicode_FromFormat("while applying %s at marker %R",
                                                               Py_TYPE(self.ptr())->tp_name, marker.ptr()));
-    if (at.track < 0) return text;
-    nb::object track = hp::steal_or_throw(PySequence_GetItem(tracks.ptr(), at.track));
-    if (at.pulse < 0) return hp::steal_or_throw(PyUnicode_FromFormat("%U, track #%zd", text.ptr(), at.track));
-    nb::object recipe = hp::steal_or_throw(PySequence_GetItem(track.ptr(), at.pulse));
-    return hp::steal_or_throw(PyUnicode_FromFormat("%U, track #%zd, pulse #%zd (recipe %s)", text.ptr(), at.track,
-                                                   at.pulse, Py_TYPE(recipe.ptr())->tp_name));
+    if (at.track >= 0) text = hp::steal_or_throw(PyUnicode_FromFormat("%U, track #%zd", text.ptr(), at.track));
+    if (at.pulse < 0) return text;
+    text = hp::steal_or_throw(PyUnicode_FromFormat("%U, pulse #%zd", text.ptr(), at.pulse));
+    // The recipe's class, when the tracks can be indexed.
+    nb::object track = nb::steal(PySequence_GetItem(tracks.ptr(), at.track));
+    nb::object recipe = track.is_valid() ? nb::steal(PySequence_GetItem(track.ptr(), at.pulse)) : nb::object();
+    if (!recipe.is_valid()) {
+      PyErr_Clear();
+      return text;
+    }
+    return hp::steal_or_throw(PyUnicode_FromFormat("%U (recipe %s)", text.ptr(), Py_TYPE(recipe.ptr())->tp_name));
   });
   hp::add_note(e, [&]() -> nb::object {
     if (!e.matches(PyExc_KeyError) || !PyDict_Check(its_qubit_info.ptr()) ||
