@@ -107,3 +107,15 @@ def test_gate_constructors_carry_a_signature_and_a_docstring():
     assert "INSTRUCTION('CZ', 0, 1, d__amp=0.3)" in cz.__doc__
     assert str(cz(0, 1, d__amp=0.3)) == "CZ(0,1,d__amp=0.3)"
     assert list(inspect.signature(gates["not-an-identifier"]).parameters) == ["qubits", "kwds"]
+
+
+@pytest.mark.parametrize("module", MODULES)
+def test_every_public_callable_has_a_signature(module):
+    mod = importlib.import_module(f"halvane.{module}")
+    for name in mod.__all__:
+        obj = getattr(mod, name)
+        if callable(obj):
+            assert isinstance(inspect.signature(obj), inspect.Signature), name
+            for attr, member in vars(obj).items() if isinstance(obj, type) else ():
+                if callable(member) and not isinstance(member, type):
+                    assert isinstance(inspect.signature(getattr(obj, attr)), inspect.Signature), f"{name}.{attr}"
