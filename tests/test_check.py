@@ -112,6 +112,8 @@ def test_a_mapping_that_fails_to_read_is_a_finding():
      "'2' names no track"),
     (circuit.INSTRUCTION("X", 0, X__1__1__amp=0.1), None,
      "instruction #0 X(0,X__1__1__amp=0.1) keyword 'X__1__1__amp'", "'1' names no pulse"),
+    (circuit.INSTRUCTION("X", 0, d__0__width=40), None, "instruction #0 X(0,d__0__width=40) keyword 'd__0__width'",
+     "over 1 ms"),
     (circuit.INSTRUCTION("X", 0, amp_scal=2), None, "instruction #0 X(0,amp_scal=2) keyword 'amp_scal'",
      "did you mean 'amp_scale'?"),
     (circuit.INSTRUCTION("X", 0), lambda info: info["0"]["d"]["cp"]["pi"].update(ampl=0.5),

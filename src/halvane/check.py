@@ -328,8 +328,8 @@ class _CircuitCheck(_Report):
             if self.first_time(id(entry)):
                 self.pulse(entry, at)
 
-    def keyword(self, key: object, r: object, where: str) -> None:
-        """One targeted keyword: its routing parts name parts of the rule, its last part a key."""
+    def keyword(self, key: object, value: object, r: object, where: str) -> None:
+        """One targeted keyword: its routing parts name parts of the rule, its last part a key, its value fits it."""
         at = f"{where} keyword {_text(key)}"
         if not isinstance(key, str):
             self.add(at, "is not a str")
@@ -361,6 +361,8 @@ class _CircuitCheck(_Report):
         rest = "__".join(parts)
         if rest not in PULSE_KEYS:
             self.add(at, f"routes to the key {rest!r}, which no part of halvane reads" + _near(rest, PULSE_KEYS))
+        elif rest not in ("shape", "edge_shape"):
+            self.value(rest, value, at)
 
 
 def _items(o: object) -> list[object]:
@@ -391,7 +393,8 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
         that route to a key nothing reads; calibration entries a recipe
         needs that are missing (with a near name when there is one);
         unknown keys and suspicious values in templates, calibration
-        entries and recipe keywords; a circuit already scheduled once.
+        entries, recipe keywords and the gates' keywords; a circuit already
+        scheduled once.
         Empty when nothing looks wrong.
 
     Examples
@@ -448,9 +451,10 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
         return
     else:
         info = qubits_info[xqb]
-    for key in _items(getattr(ins, "kwds", {}) or {}):
+    kwds = getattr(ins, "kwds", None)
+    for key, value in kwds.items() if isinstance(kwds, Mapping) else ():
         if not (nm == "PIN" and key == "tm"):  # the pin's time, read by rule application
-            report.keyword(key, r, where)
+            report.keyword(key, value, r, where)
     _check_lines(report, r, info, f"{where}")
 
 
