@@ -1,6 +1,7 @@
 """Rule application, ASAP/ALAP scheduling and collection per line."""
 
 import copy
+import re
 import types
 
 import numpy as np
@@ -93,8 +94,9 @@ def test_failures_are_not_rolled_back():
     ],
 )
 def test_bad_input(ins, rules, error, match):
-    with pytest.raises(error, match=match):
+    with pytest.raises(error) as info:
         hc.semi_apply(hc.Circuit([ins]), rules, INFO)
+    assert re.search(match, str(info.value))  # the message, without the notes
 
 
 def test_keywords_must_be_a_mapping():

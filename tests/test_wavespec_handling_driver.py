@@ -270,8 +270,9 @@ def test_shape_neither_str_nor_callable(shape):
     (pulse(0, shape="tanh"), LI, "epsilon"),
 ])
 def test_missing_keys(pd, li, key):
-    with pytest.raises(KeyError, match=f"^'{key}'$"):
+    with pytest.raises(KeyError) as info:
         wh.pdc2pulse([pd], li)
+    assert str(info.value) == repr(key)  # the message, without the notes
 
 
 def test_skipped_pulse_and_level_step_read_no_more_keys():

@@ -10,5 +10,5 @@ if [ ${#mods[@]} -eq 0 ]; then
   for f in cpp/modules/*.cpp; do mods+=("$(basename "$f" .cpp)"); done
 fi
 for m in "${mods[@]}"; do
-  PYTHONPATH="$b/pkg" python -m nanobind.stubgen -q -P -m "halvane.$m" -o "src/halvane/$m.pyi"
+  PYTHONPATH="$b/pkg" python -m nanobind.stubgen -q -P -p tools/stubs.patterns -m "halvane.$m" -o "src/halvane/$m.pyi"
 done

@@ -7,6 +7,7 @@
 #include "py/qubits.hpp"
 #include "py/routing.hpp"
 #include "py/tags.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -101,4 +102,5 @@ NB_MODULE(brick, m) {
         "Duration of a pulse description: ``pd['width'] + pd['plateau']``.");
   m.def("merge_dict", &merge_dict, nb::sig("def merge_dict(*dcts: typing.Any) -> dict"),
         "One new dict updated with each argument in order; later arguments win.");
+  halvane::py::publish(m);
 }

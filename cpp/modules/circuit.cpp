@@ -3,6 +3,7 @@
 // text printing.
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hc = halvane::circuit;
@@ -20,4 +21,5 @@ NB_MODULE(circuit, m) {
   hc::export_printing(m);
   hc::export_reprs(m);
   hc::bind_collaborators(m);
+  halvane::py::publish(m, {"_ASAP", "_ALAP"});  // public, as the scheduling steps
 }

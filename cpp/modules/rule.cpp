@@ -3,6 +3,7 @@
 #include "py/errors.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/exports.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hr = halvane::rule;
@@ -17,4 +18,5 @@ NB_MODULE(rule, m) {
   hr::export_rule_selection(m);
   hr::export_reprs(m);
   hr::bind_collaborators(m);
+  halvane::py::publish(m);
 }

@@ -9,6 +9,7 @@
 #include "py/mapping.hpp"
 #include "py/native.hpp"
 #include "py/recipes.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -46,7 +47,8 @@ NB_MODULE(waveintent, m) {
   // One default calibration dict, shared by every call that omits cp.
   hp::def_method(cls, "get_pd", &get_pd, hp::arg("pdt"), hp::arg("cp") = nb::dict(),
                  hp::arg("kwds_"),
-                 nb::sig("def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: typing.Any) -> dict"),
+                 nb::sig("def get_pd(self, pdt: halvane.records.PulseLike, cp: typing.Mapping[str, typing.Any] = {}, "
+                         "**kwds_: typing.Any) -> dict[str, typing.Any]"),
                  "Produce one pulse description from the template ``pdt``.\n\n"
                  "Parameters\n----------\n"
                  "pdt : dict\n    The line's template pulse description; copied, never changed.\n"
@@ -54,11 +56,17 @@ NB_MODULE(waveintent, m) {
                  "**kwds_\n    Targeted keywords; they override everything else.\n\n"
                  "Returns\n-------\ndict\n"
                  "    ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with\n"
-                 "    ``self.kw`` and with ``kwds_``.");
+                 "    ``self.kw`` and with ``kwds_``.\n\n"
+                 "Examples\n--------\n"
+                 ">>> from halvane import waveintent_enumeration as r\n"
+                 ">>> template = {'amp': 0, 'width': 0, 'plateau': 0, 'vz': 0}\n"
+                 ">>> r.X_p(amp=0.3).get_pd(template, {'pi': {'amp': 0.5, 'width': 4e-8, 'phase_offs': 0.1}})\n"
+                 "{'amp': 0.3, 'width': 4e-08, 'plateau': 0, 'vz': 0.1, 'phase_offs': 0.1, 'phase': 0}");
   hp::def_method(cls, "will", [](nb::handle, nb::handle, nb::handle) {},
                  hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
   halvane::waveintent::def_repr(cls);
   hp::offer_recipe(cls, m, [] { return true; });
+  halvane::py::publish(m);
 }

@@ -12,6 +12,7 @@
 #include "py/native.hpp"
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -214,4 +215,5 @@ NB_MODULE(waveintent_enumeration, m) {
   }
   pi_binding.bind(m, "pi");
   export_recipes(m);
+  halvane::py::publish(m);
 }

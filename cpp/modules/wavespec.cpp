@@ -11,6 +11,7 @@
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
 #include "py/unpack.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -100,11 +101,19 @@ NB_MODULE(wavespec, m) {
       "second and returns the modulated line signal. The line rests at\n"
       "``offset_global`` (set it in the constructor or as an attribute at any\n"
       "time); ``extra``, when not None, holds the IIR stages of the driver's\n"
-      "sampling record.");
+      "sampling record.\n\n"
+      "Examples\n--------\n"
+      ">>> from halvane.wavespec import WaveSpec\n"
+      ">>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,\n"
+      "...          'freq': 100e6, 'phase': 0, 'phase1': 0}\n"
+      ">>> ws = WaveSpec([pulse], start=0, stop=100e-9)\n"
+      ">>> ws << 20e-9                  # every pulse 20 ns later, in place\n"
+      ">>> ws.sample(2e9).shape         # 2 GS/s over [0, 100 ns)\n"
+      "(200,)");
   hp::def_method(cls, "__init__", &init, hp::arg("pds"), hp::arg("start") = nb::int_(0),
                  hp::arg("stop") = nb::float_(50e-6), hp::arg("offset_global") = nb::int_(0),
                  hp::arg("extra") = nb::none(),
-                 nb::sig("def __init__(self, pds: list, start: float = 0, stop: float = 5e-05, "
+                 nb::sig("def __init__(self, pds: typing.Iterable[halvane.records.PulseLike], start: float = 0, stop: float = 5e-05, "
                          "offset_global: complex = 0, extra: dict | None = None) -> None"),
                  "Parameters\n----------\n"
                  "pds : list\n"
@@ -136,4 +145,5 @@ NB_MODULE(wavespec, m) {
                  "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"
                  "    before stop (a product within 1e-9 of a whole number counts as it).");
   halvane::wavespec::def_repr(cls);
+  halvane::py::publish(m);
 }

@@ -1,5 +1,6 @@
 // halvane.wavespec_handling: pulse synthesis.
 #include "modules/wavespec_handling/exports.hpp"
+#include "py/introspection.hpp"
 
 namespace nb = nanobind;
 namespace wh = halvane::wavespec_handling;
@@ -12,4 +13,5 @@ NB_MODULE(wavespec_handling, m) {
   wh::export_carrier(m);
   wh::export_filters(m);
   wh::export_driver(m);
+  halvane::py::publish(m);
 }

@@ -23,4 +23,10 @@ void raise_key_error(nb::handle key) {
   rethrow();
 }
 
+void detail::add_note(const nb::python_error &e, nb::handle note) {
+  PyObject *r = PyObject_CallMethod(e.value().ptr(), "add_note", "O", note.ptr());
+  if (!r) rethrow();
+  Py_DECREF(r);
+}
+
 }  // namespace halvane::py

@@ -37,4 +37,22 @@ inline void check_arg(nb::handle v, PyTypeObject *expected, const char *name, bo
   rethrow();
 }
 
+namespace detail {
+void add_note(const nb::python_error &e, nb::handle note);
+}
+
+/// Add the note that `make()` builds (a str; an empty object for none) to
+/// the exception of `e` on its way out (PEP 678 `add_note`). Notes say where
+/// an error arose and are built only when one passes. Adding a note never
+/// replaces the error: whatever building or adding it raises is dropped.
+template <typename Make>
+void add_note(const nb::python_error &e, Make &&make) noexcept {
+  try {
+    nb::object note = make();
+    if (note.is_valid()) detail::add_note(e, note);
+  } catch (...) {
+    PyErr_Clear();
+  }
+}
+
 }  // namespace halvane::py

@@ -6,14 +6,18 @@ recipes and per-qubit calibration. The modules are imported one by one::
 
     from halvane import circuit, rule, wavespec_handling
 
-The package itself imports nothing heavy.
+``halvane.check`` finds typos and unit slips in the dicts before they are
+used; ``halvane.records`` describes those dicts as TypedDicts for editors
+and type checkers. The package itself imports nothing heavy.
 """
 
 __version__ = "0.1.0"
 
 __all__ = [
     "brick",
+    "check",
     "circuit",
+    "records",
     "rule",
     "waveintent",
     "waveintent_enumeration",

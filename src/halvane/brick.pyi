@@ -85,3 +85,5 @@ def pulse_duration(pd: Mapping[str, Any]) -> Any:
 
 def merge_dict(*dcts: Any) -> dict:
     """One new dict updated with each argument in order; later arguments win."""
+
+__all__: list = ['check_iterable', 'to_xqubits', 'from_xqubits', 'isit', 'isit_in', 'm_isit', 'm_isit_in', 'u2split', 'join_kw', 'catch', 'pulse_duration', 'merge_dict']

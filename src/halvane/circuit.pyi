@@ -6,6 +6,7 @@ from collections.abc import Iterable, Mapping, MutableMapping
 from typing import Any
 
 from halvane import brick as brick, rule as rule
+import halvane.records
 
 
 class INSTRUCTION:
@@ -18,6 +19,15 @@ class INSTRUCTION:
     ``pre_ins`` and ``nxt_ins``. Instructions compare and hash by identity
     and print as ``CZ(0,1,q0__amp=0.5)``.
     """
+
+    nm: str
+    dur: Any
+    qubits: tuple[Any, ...]
+    kwds: dict[str, Any]
+    lts: dict[str, list[list[dict[str, Any]]]] | None
+    pos: Any
+    pre_ins: set[INSTRUCTION]
+    nxt_ins: set[INSTRUCTION]
 
     __maj_type__: str = 'INSTRUCTION'
 
@@ -49,6 +59,13 @@ class Circuit:
     ``Circuit(ins)`` keeps the list itself as ``ins``. Rule application adds
     ``MGates``, ``all_qubits`` and, with a PIN, ``pin_pos`` and ``pin_gate``.
     """
+
+    ins: list[INSTRUCTION]
+    MGates: list[INSTRUCTION]
+    all_qubits: set[Any]
+    pin_pos: Any
+    pin_gate: INSTRUCTION
+    measure_info: list[list[Any]]
 
     def __init__(self, ins: list[INSTRUCTION]) -> None:
         """Keep the list of instructions (not copied)."""
@@ -83,6 +100,17 @@ def instructification(instructions: Iterable[str], glob: MutableMapping[str, Any
         The gate names.
     glob : mutable mapping
         Where to store them, typically ``globals()``.
+
+    Examples
+    --------
+    A dict of your own keeps the constructors visible to type checkers:
+
+    >>> from halvane import circuit
+    >>> gates = {}
+    >>> circuit.instructification(['X', 'CZ'], gates)
+    >>> X, CZ = gates['X'], gates['CZ']
+    >>> circuit.Circuit([X(0), CZ(0, 1, c__amp=0.2)]).ins
+    [X(0), CZ(0,1,c__amp=0.2)]
     """
 
 def get_nxt_ins(ins: INSTRUCTION) -> set[INSTRUCTION]:
@@ -115,7 +143,7 @@ def backward_dag_circuit(circ: Circuit) -> None:
     Link every instruction to those that directly precede it on a shared qubit (``pre_ins``).
     """
 
-def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str, Any]) -> Circuit:
+def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str, halvane.records.QubitInfoLike]) -> Circuit:
     """
     Apply the rules to every instruction of a circuit, in program order.
 
@@ -140,9 +168,22 @@ def semi_apply(circ: Circuit, rules: Mapping[Any, Any], qubits_info: Mapping[str
     -------
     Circuit
         ``circ`` itself.
+
+    Examples
+    --------
+    >>> from halvane import circuit, rule, waveintent_enumeration as r
+    >>> template = {'shape': 'cos', 'pos': 0, 'width': 0, 'plateau': 0, 'amp': 0,
+    ...             'freq': 5e9, 'phase': 0, 'phase1': 0, 'vz': 0}
+    >>> cal = {'pi': {'amp': 0.5, 'width': 40e-9, 'plateau': 0, 'phase_offs': 0.0}}
+    >>> info = {'0': {'d': {'nm': 'q0_xy', 'pdt': template, 'cp': cal}}}
+    >>> rules = {'X': rule.RULE(d=[[r.X_p()]])}
+    >>> circ = circuit.Circuit([circuit.INSTRUCTION('X', 0), circuit.INSTRUCTION('X', 0, amp=0.3)])
+    >>> circ = circuit.semi_apply(circ, rules, info)
+    >>> [ins.dur for ins in circ.ins], circ.ins[1].lts['q0_xy'][0][0]['amp']
+    ([4e-08, 4e-08], 0.3)
     """
 
-def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qubits_info: Mapping[str, Any]) -> Iterable[INSTRUCTION]:
+def semi_apply_simple(inss: Iterable[INSTRUCTION], rules: Mapping[Any, Any], qubits_info: Mapping[str, halvane.records.QubitInfoLike]) -> Iterable[INSTRUCTION]:
     """
     Apply the rules to a sequence of instructions, without barrier widening, pins or measurements.
 
@@ -200,6 +241,14 @@ def ASAP(circ: Circuit, st_pos: Any = None, ed_pos: Any = None) -> Circuit:
     -------
     Circuit
         ``circ`` itself.
+
+    Examples
+    --------
+    With ``circ`` from the example of ``semi_apply`` (two X of 40 ns on qubit 0):
+
+    >>> circ = circuit.ASAP(circ, st_pos=1e-6)
+    >>> [float(ins.pos) for ins in circ.ins]
+    [1e-06, 1.04e-06]
     """
 
 def ALAP(circ: Circuit, st_pos: Any = None, ed_pos: Any = None) -> Circuit:
@@ -231,6 +280,14 @@ def collect_pdc(circ: Circuit) -> dict[Any, list[dict]]:
         Line name -> list of the instructions' pulse descriptions (the same
         dict objects, not copies), lines in order of first appearance, the
         descriptions in program order, then track order. Not sorted by time.
+
+    Examples
+    --------
+    With ``circ`` scheduled as in the example of ``ASAP``:
+
+    >>> pdc = circuit.collect_pdc(circ)
+    >>> [(line, [float(pd['pos']) for pd in pds]) for line, pds in pdc.items()]
+    [('q0_xy', [1e-06, 1.04e-06])]
     """
 
 def print_circuit(circ: Circuit) -> None:
@@ -249,3 +306,5 @@ def print_circuit_dag_strid(circ: Circuit) -> None:
 
     ``CZ(0,1)<2c1b5e90> after:  Y_p(1)<2c1b6f10> before:  X_p(0)<2c1b5d00>``.
     """
+
+__all__: list = ['INSTRUCTION', 'GATE', 'Circuit', 'instructification', 'get_nxt_ins', 'set_nxt_ins', 'get_pre_ins', 'set_pre_ins', 'forwared_dag_circuit', 'backward_dag_circuit', 'semi_apply', 'semi_apply_simple', '_ASAP', '_ALAP', 'shift_circ', 'flush_gate_pos_to_pds', 'ASAP', 'ALAP', 'collect_pdc', 'print_circuit', 'print_circuit_dag', 'print_circuit_dag_strid']

@@ -2,10 +2,11 @@
 Gate rules: recipes per line and track, alignment, and rule selection per qubit key.
 """
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable
 from typing import Any
 
 from halvane import brick as brick
+import halvane.records
 
 
 class RULE:
@@ -19,6 +20,10 @@ class RULE:
     or ``'center'`` (they share a centre). Every other keyword is a marker
     and its list of tracks goes into ``line_tracks``.
     """
+
+    line_tracks: dict[str, list[list[Any]]]
+    kwds: dict[str, Any]
+    _align: str
 
     __maj_type__: str = 'RULE'
 
@@ -34,7 +39,7 @@ class RULE:
             When ``_align`` is not ``'left'``, ``'right'`` or ``'center'``.
         """
 
-    def semi_apply(self, its_qubit_info: Mapping[str, Mapping[str, Any]], **targeted_kwds: Any) -> tuple[Any, dict[str, list[list[dict]]]]:
+    def semi_apply(self, its_qubit_info: halvane.records.QubitInfoLike, **targeted_kwds: Any) -> tuple[Any, dict[str, list[list[dict]]]]:
         """
         Turn the gate into aligned tracks of new pulse descriptions.
 
@@ -78,6 +83,11 @@ class RULE_COMP:
     list; later pairs overwrite earlier ones. All keys must have the arity of
     the first one.
     """
+
+    complex_list: Any
+    complex_dict: dict[str, Any]
+    default_rule: Any
+    number_of_qubits_sanity: int | None
 
     __maj_type__: str = 'RULE_COMP'
 
@@ -135,3 +145,5 @@ def get_rule(A: Any, qubits: str) -> Any:
         ``A`` itself for a rule; for a complex, the key's rule, else its
         ``default_rule`` (None when it has none).
     """
+
+__all__: list = ['RULE', 'move_track', 'RULE_COMP', 'get_rule']

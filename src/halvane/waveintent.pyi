@@ -2,7 +2,10 @@
 WaveIntent, the base recipe that turns a line's template into a pulse description.
 """
 
+from collections.abc import Mapping
 from typing import Any
+
+import halvane.records
 
 
 class WaveIntent:
@@ -15,6 +18,8 @@ class WaveIntent:
     copy ``w``; ``get_pd`` applies the four layers in order.
     """
 
+    kw: dict[str, Any]
+
     __maj_type__: str = 'WaveIntent'
 
     __mnr_type__: str = 'WaveIntent'
@@ -22,7 +27,7 @@ class WaveIntent:
     def __init__(self, **kwds: Any) -> None:
         """Store the keyword arguments as the class keywords ``kw``."""
 
-    def get_pd(self, pdt: dict, cp: dict = {}, **kwds_: Any) -> dict:
+    def get_pd(self, pdt: halvane.records.PulseLike, cp: Mapping[str, Any] = {}, **kwds_: Any) -> dict[str, Any]:
         """
         Produce one pulse description from the template ``pdt``.
 
@@ -40,6 +45,13 @@ class WaveIntent:
         dict
             ``pdt.copy()`` changed by ``self.will(w, cp)``, then updated with
             ``self.kw`` and with ``kwds_``.
+
+        Examples
+        --------
+        >>> from halvane import waveintent_enumeration as r
+        >>> template = {'amp': 0, 'width': 0, 'plateau': 0, 'vz': 0}
+        >>> r.X_p(amp=0.3).get_pd(template, {'pi': {'amp': 0.5, 'width': 4e-8, 'phase_offs': 0.1}})
+        {'amp': 0.3, 'width': 4e-08, 'plateau': 0, 'vz': 0.1, 'phase_offs': 0.1, 'phase': 0}
         """
 
     def will(self, w: dict, cp: dict) -> None:
@@ -49,3 +61,5 @@ class WaveIntent:
 
     def __repr__(self) -> str:
         """The class name and class keywords: ``X_p(amp=0.3)``."""
+
+__all__: list = ['WaveIntent']

@@ -227,3 +227,5 @@ class M_p(halvane.waveintent.WaveIntent):
 
     def will(self, w: dict, cp: dict) -> None:
         """Write this recipe's calibration values into ``w`` (changed in place)."""
+
+__all__: list = ['pi', 'pi2', 'pi_gate', 'pi2gate', 'pi12_gate', 'pi23_gate', 'I_p', 'X_p', 'Y_p', 'mX_p', 'mY_p', 'X2_p', 'Y2_p', 'mX2_p', 'mY2_p', 'F_p', 'W_p', 'mW_p', 'W2_p', 'mW2_p', 'VZ_left_p', 'VZ_right_p', 'Vz_p', 'X12_p', 'X23_p', 'X232_p', 'Xf0g1_p', 'Coup_off_p', 'M_p']

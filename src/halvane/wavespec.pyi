@@ -2,11 +2,13 @@
 WaveSpec: one control line's pulse descriptions with a sampling window.
 """
 
+from collections.abc import Iterable
 from typing import Any
 
 import numpy
 
 from halvane import wavespec_handling as pulse_compute
+import halvane.records
 
 
 class WaveSpec:
@@ -19,9 +21,27 @@ class WaveSpec:
     ``offset_global`` (set it in the constructor or as an attribute at any
     time); ``extra``, when not None, holds the IIR stages of the driver's
     sampling record.
+
+    Examples
+    --------
+    >>> from halvane.wavespec import WaveSpec
+    >>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,
+    ...          'freq': 100e6, 'phase': 0, 'phase1': 0}
+    >>> ws = WaveSpec([pulse], start=0, stop=100e-9)
+    >>> ws << 20e-9                  # every pulse 20 ns later, in place
+    >>> ws.sample(2e9).shape         # 2 GS/s over [0, 100 ns)
+    (200,)
     """
 
-    def __init__(self, pds: list, start: float = 0, stop: float = 5e-05, offset_global: complex = 0, extra: dict | None = None) -> None:
+    pds: Any
+    start: float
+    stop: float
+    offset_global: complex
+    extra: dict[Any, Any] | None
+    sample_rate: float
+    li: dict[str, Any]
+
+    def __init__(self, pds: Iterable[halvane.records.PulseLike], start: float = 0, stop: float = 5e-05, offset_global: complex = 0, extra: dict | None = None) -> None:
         """
         Parameters
         ----------
@@ -62,3 +82,5 @@ class WaveSpec:
 
     def __repr__(self) -> str:
         """``<WaveSpec: 3 pulses, window 0 .. 50 µs>``."""
+
+__all__: list = ['WaveSpec']

@@ -7,12 +7,14 @@ from typing import Any
 
 import numpy
 
+import halvane.records
+
 
 pi: float = 3.141592653589793
 
 pi4: float = 0.7853981633974483
 
-sq2: numpy.float64 = np.float64(1.4142135623730951)
+sq2: numpy.float64
 
 def rng(pd: Mapping[str, Any], st: float, srate: float, N: int) -> tuple[int, int]:
     """
@@ -520,7 +522,7 @@ def fix(X: numpy.ndarray, Y: numpy.ndarray, iir: Iterable | None, fir: Sequence 
         A new array: ``Y`` after the chain.
     """
 
-def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]:
+def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.RecordLike) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]:
     """
     Sample one control line's pulse descriptions.
 
@@ -546,4 +548,15 @@ def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.nd
     tuple of numpy.ndarray
         ``(X, W, S)``: the sample times, the modulated line signal and the
         envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.
+
+    Examples
+    --------
+    >>> from halvane import wavespec_handling as wh
+    >>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,
+    ...          'freq': 100e6, 'phase': 0, 'phase1': 0}
+    >>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})
+    >>> X.shape, W.dtype, round(float(abs(S).max()), 6)
+    ((80,), dtype('complex128'), 0.5)
     """
+
+__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse']

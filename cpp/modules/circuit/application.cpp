@@ -51,8 +51,58 @@ void apply(nb::handle ins, nb::handle r, nb::handle its_qubits_info) {
   set_attr(ins, HV_KEY("lts"), line_tracks);
 }
 
-nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubits_info) {
+/// The KeyError of a missing `key` in `table` (a dict): "<what> has no key
+/// <key>; its keys are [...]".
+nb::object missing_key(const nb::python_error &e, const char *what, nb::handle table, nb::handle key) {
+  if (!key.is_valid() || !e.matches(PyExc_KeyError) || !PyDict_Check(table.ptr()) ||
+      PyDict_Contains(table.ptr(), key.ptr()) != 0)
+    return {};
+  nb::object args = hp::steal_or_throw(PyObject_GetAttrString(e.value().ptr(), "args"));
+  if (PyTuple_GET_SIZE(args.ptr()) != 1 || !equals(PyTuple_GET_ITEM(args.ptr(), 0), key)) return {};
+  nb::object keys = hp::steal_or_throw(PyDict_Keys(table.ptr()));
+  return hp::steal_or_throw(PyUnicode_FromFormat("%s has no key %R; its keys are %R", what, key.ptr(), keys.ptr()));
+}
+
+/// "while applying the rules to instruction #3 CZ(0,1), qubit key '0x1'", and
+/// the keys of `rules` or `qubits_info` when the error is a key they lack.
+void note_instruction(const nb::python_error &e, Py_ssize_t k, nb::handle ins, nb::handle rules,
+                      nb::handle qubits_info) noexcept {
+  nb::object xqb, nm;
+  hp::add_note(e, [&] {
+    nb::object text = hp::steal_or_throw(PyUnicode_FromFormat("while applying the rules to instruction #%zd", k));
+    // Each further part only when it can be made: an odd instruction still gets its index.
+    if (nb::object printed = nb::steal(PyObject_Str(ins.ptr())); printed.is_valid())
+      text = hp::steal_or_throw(PyUnicode_FromFormat("%U %U", text.ptr(), printed.ptr()));
+    PyErr_Clear();
+    try {
+      nm = get_attr(ins, HV_KEY("nm"));
+      xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
+      text = hp::steal_or_throw(PyUnicode_FromFormat("%U, qubit key %R", text.ptr(), xqb.ptr()));
+    } catch (nb::python_error &) {
+    }
+    return text;
+  });
+  hp::add_note(e, [&] { return missing_key(e, "rules", rules, nm); });
+  hp::add_note(e, [&] { return missing_key(e, "the qubit information", qubits_info, xqb); });
+}
+
+/// for_each over instructions, noting on an error which instruction it came from.
+template <typename Body>
+void for_each_instruction(nb::handle inss, nb::handle rules, nb::handle qubits_info, Body &&body) {
+  Py_ssize_t k = 0;
   hp::for_each(inss, [&](nb::handle ins) {
+    try {
+      body(ins);
+    } catch (nb::python_error &e) {
+      note_instruction(e, k, ins, rules, qubits_info);
+      throw;
+    }
+    ++k;
+  });
+}
+
+nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubits_info) {
+  for_each_instruction(inss, rules, qubits_info, [&](nb::handle ins) {
     nb::object nm = get_attr(ins, HV_KEY("nm"));
     nb::object r_ = hp::getitem(rules, nm);
     nb::object xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));
@@ -66,7 +116,7 @@ nb::object semi_apply_simple(nb::handle inss, nb::handle rules, nb::handle qubit
 nb::object semi_apply(nb::handle circ, nb::handle rules, nb::handle qubits_info) {
   nb::list block_all_gates, measurement_gates;
   nb::object all_qubits = hp::steal_or_throw(PySet_New(nullptr));
-  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+  for_each_instruction(get_attr(circ, HV_KEY("ins")), rules, qubits_info, [&](nb::handle ins) {
     nb::object nm = get_attr(ins, HV_KEY("nm"));
     nb::object r_ = hp::getitem(rules, nm);  // an unknown gate fails first
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));
@@ -105,7 +155,7 @@ nb::object semi_apply(nb::handle circ, nb::handle rules, nb::handle qubits_info)
 void export_application(nb::module_ &m) {
   m.def("semi_apply", &semi_apply, hp::arg("circ"), hp::arg("rules"), hp::arg("qubits_info"),
         nb::sig("def semi_apply(circ: Circuit, rules: typing.Mapping[typing.Any, typing.Any], "
-                "qubits_info: typing.Mapping[str, typing.Any]) -> Circuit"),
+                "qubits_info: typing.Mapping[str, halvane.records.QubitInfoLike]) -> Circuit"),
         "Apply the rules to every instruction of a circuit, in program order.\n\n"
         "Each instruction gets ``dur`` and ``lts`` from\n"
         "``rule.get_rule(rules[ins.nm], key).semi_apply(qubits_info[key], **ins.kwds)``\n"
@@ -119,11 +169,22 @@ void export_application(nb::module_ &m) {
         "circ : Circuit\n"
         "rules : mapping\n    Gate name -> RULE or RULE_COMP (anything ``get_rule`` accepts).\n"
         "qubits_info : mapping\n    Qubit key -> the qubit information a rule takes.\n\n"
-        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+        "Returns\n-------\nCircuit\n    ``circ`` itself.\n\n"
+        "Examples\n--------\n"
+        ">>> from halvane import circuit, rule, waveintent_enumeration as r\n"
+        ">>> template = {'shape': 'cos', 'pos': 0, 'width': 0, 'plateau': 0, 'amp': 0,\n"
+        "...             'freq': 5e9, 'phase': 0, 'phase1': 0, 'vz': 0}\n"
+        ">>> cal = {'pi': {'amp': 0.5, 'width': 40e-9, 'plateau': 0, 'phase_offs': 0.0}}\n"
+        ">>> info = {'0': {'d': {'nm': 'q0_xy', 'pdt': template, 'cp': cal}}}\n"
+        ">>> rules = {'X': rule.RULE(d=[[r.X_p()]])}\n"
+        ">>> circ = circuit.Circuit([circuit.INSTRUCTION('X', 0), circuit.INSTRUCTION('X', 0, amp=0.3)])\n"
+        ">>> circ = circuit.semi_apply(circ, rules, info)\n"
+        ">>> [ins.dur for ins in circ.ins], circ.ins[1].lts['q0_xy'][0][0]['amp']\n"
+        "([4e-08, 4e-08], 0.3)");
   m.def("semi_apply_simple", &semi_apply_simple, hp::arg("inss"), hp::arg("rules"), hp::arg("qubits_info"),
         nb::sig("def semi_apply_simple(inss: typing.Iterable[INSTRUCTION], "
                 "rules: typing.Mapping[typing.Any, typing.Any], "
-                "qubits_info: typing.Mapping[str, typing.Any]) -> typing.Iterable[INSTRUCTION]"),
+                "qubits_info: typing.Mapping[str, halvane.records.QubitInfoLike]) -> typing.Iterable[INSTRUCTION]"),
         "Apply the rules to a sequence of instructions, without barrier widening, pins or measurements.\n\n"
         "A \"B\" gets empty qubit information; every other name is an ordinary gate.\n\n"
         "Returns\n-------\niterable\n    ``inss`` itself.");

@@ -35,7 +35,12 @@ void export_collection(nb::module_ &m) {
         "Returns\n-------\ndict\n"
         "    Line name -> list of the instructions' pulse descriptions (the same\n"
         "    dict objects, not copies), lines in order of first appearance, the\n"
-        "    descriptions in program order, then track order. Not sorted by time.");
+        "    descriptions in program order, then track order. Not sorted by time.\n\n"
+        "Examples\n--------\n"
+        "With ``circ`` scheduled as in the example of ``ASAP``:\n\n"
+        ">>> pdc = circuit.collect_pdc(circ)\n"
+        ">>> [(line, [float(pd['pos']) for pd in pds]) for line, pds in pdc.items()]\n"
+        "[('q0_xy', [1e-06, 1.04e-06])]");
 }
 
 }  // namespace halvane::circuit

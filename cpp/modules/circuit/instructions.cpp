@@ -83,6 +83,14 @@ std::string constructor_name(nb::handle name) {
   return "instruction";
 }
 
+/// The docstring of a constructor, naming its gate as constructor_name does.
+std::string constructor_doc(nb::handle gate) {
+  std::string g = constructor_name(gate), doc = "Build an instruction of the gate '";
+  doc.append(g).append("' on the given qubits, with targeted keywords.\n\n``f(0, 1, d__amp=0.3)`` is ``INSTRUCTION('");
+  doc.append(g).append("', 0, 1, d__amp=0.3)``.");
+  return doc;
+}
+
 void instructification(nb::handle instructions, nb::handle glob) {
   hp::for_each(instructions, [&](nb::handle name) {
     nb::object gate = nb::borrow(name);
@@ -92,9 +100,9 @@ void instructification(nb::handle instructions, nb::handle glob) {
           nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
           return hp::call_kw(instruction_class(), all, kwargs);
         },
-        nb::name(fn_name.c_str()), nb::arg("args"), nb::arg("kwargs"),
-        nb::sig(("def " + fn_name + "(*args: typing.Any, **kwargs: typing.Any) -> INSTRUCTION").c_str()),
-        "Build an INSTRUCTION of this gate name on the given qubits and keywords.");
+        nb::name(fn_name.c_str()), nb::arg("qubits"), nb::arg("kwds"),
+        nb::sig(("def " + fn_name + "(*qubits: typing.Any, **kwds: typing.Any) -> INSTRUCTION").c_str()),
+        constructor_doc(gate).c_str());
     hp::setitem(glob, name, ctor);
   });
 }
@@ -150,7 +158,15 @@ void export_instructions(nb::module_ &m) {
         "module at each call.\n\n"
         "Parameters\n----------\n"
         "instructions : iterable of str\n    The gate names.\n"
-        "glob : mutable mapping\n    Where to store them, typically ``globals()``.");
+        "glob : mutable mapping\n    Where to store them, typically ``globals()``.\n\n"
+        "Examples\n--------\n"
+        "A dict of your own keeps the constructors visible to type checkers:\n\n"
+        ">>> from halvane import circuit\n"
+        ">>> gates = {}\n"
+        ">>> circuit.instructification(['X', 'CZ'], gates)\n"
+        ">>> X, CZ = gates['X'], gates['CZ']\n"
+        ">>> circuit.Circuit([X(0), CZ(0, 1, c__amp=0.2)]).ins\n"
+        "[X(0), CZ(0,1,c__amp=0.2)]");
 }
 
 }  // namespace halvane::circuit

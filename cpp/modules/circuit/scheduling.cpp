@@ -40,7 +40,26 @@ bool differs_from_none(nb::handle v) {
   return r == 1;
 }
 
-nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
+/// When scheduling fails on a circuit whose rules were never applied (an
+/// instruction still has lts None), say so.
+void note_unapplied(const nb::python_error &e, nb::handle circ) noexcept {
+  hp::add_note(e, [&]() -> nb::object {
+    Py_ssize_t k = 0;
+    nb::object first;
+    hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+      nb::object lts = hp::getattr_or_null(ins, HV_KEY("lts"));
+      if (!first.is_valid() && (!lts.is_valid() || lts.is_none())) first = nb::borrow(ins);
+      if (!first.is_valid()) ++k;
+    });
+    if (!first.is_valid()) return {};
+    nb::object text = hp::steal_or_throw(PyObject_Str(first.ptr()));
+    return hp::steal_or_throw(PyUnicode_FromFormat(
+        "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
+        "apply the rules before scheduling", k, text.ptr()));
+  });
+}
+
+nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   nb::object mx_pos = asap_core(circ);
   if (differs_from_none(st_pos)) {
     shift_circ(circ, st_pos);
@@ -53,9 +72,12 @@ nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
   }
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
+} catch (nb::python_error &e) {
+  note_unapplied(e, circ);
+  throw;
 }
 
-nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
+nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   nb::object mn_pos = alap_core(circ);
   if (differs_from_none(st_pos)) {
     shift_circ(circ, hp::subtract(st_pos, mn_pos));
@@ -64,6 +86,9 @@ nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) {
   }
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
+} catch (nb::python_error &e) {
+  note_unapplied(e, circ);
+  throw;
 }
 
 }  // namespace
@@ -141,7 +166,12 @@ void export_scheduling(nb::module_ &m) {
         "ed_pos : optional\n"
         "    End of the latest instruction, when ``st_pos`` is None. Without\n"
         "    either, a circuit with a PIN puts the pin instruction at ``pin_pos``.\n\n"
-        "Returns\n-------\nCircuit\n    ``circ`` itself.");
+        "Returns\n-------\nCircuit\n    ``circ`` itself.\n\n"
+        "Examples\n--------\n"
+        "With ``circ`` from the example of ``semi_apply`` (two X of 40 ns on qubit 0):\n\n"
+        ">>> circ = circuit.ASAP(circ, st_pos=1e-6)\n"
+        ">>> [float(ins.pos) for ins in circ.ins]\n"
+        "[1e-06, 1.04e-06]");
   m.def("ALAP", &alap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
         nb::sig("def ALAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
         "Schedule as late as possible and give every pulse description its absolute time.\n\n"

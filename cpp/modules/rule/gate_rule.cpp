@@ -62,13 +62,19 @@ nb::object recipe_pd(nb::handle recipe, nb::handle pdt, nb::handle cp, nb::handl
   return hp::call_found(get_pd, recipe, {pdt, cp}, kw);
 }
 
+/// Where semi_apply is in the rule's tracks: the indices are all the success
+/// path keeps; the note on an error that passes is built from them.
+struct Place {
+  Py_ssize_t track = -1, pulse = -1;
+};
+
 /// One track laid end to end: the descriptions and the track's duration.
 nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle track_kwds,
-                     nb::list &ret_track) {
+                     nb::list &ret_track, Place &at) {
   nb::object duration = nb::int_(0);
-  Py_ssize_t j = 0;
+  at.pulse = -1;
   hp::for_each(track, [&](nb::handle recipe) {
-    nb::object pulse_kwds = route_index(track_kwds, j++);
+    nb::object pulse_kwds = route_index(track_kwds, ++at.pulse);
     nb::object pd = recipe_pd(recipe, pdt, cp, pulse_kwds);
     nb::object pulse_duration_ = pulse_duration(pd);
     hp::setitem(pd, HV_KEY("pos"), duration);
@@ -96,12 +102,42 @@ void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::
   });
 }
 
+/// "while applying RULE at marker 'd0', track #1, pulse #0 (recipe X_p)", and
+/// the markers the qubit information has when it lacks this one.
+void note_place(const nb::python_error &e, nb::handle self, nb::handle its_qubit_info, nb::handle marker,
+                nb::handle tracks, const Place &at) noexcept {
+  hp::add_note(e, [&] {
+    nb::object text = hp::steal_or_throw(PyUnicode_FromFormat("while applying %s at marker %R",
+                                                              Py_TYPE(self.ptr())->tp_name, marker.ptr()));
+    if (at.track >= 0) text = hp::steal_or_throw(PyUnicode_FromFormat("%U, track #%zd", text.ptr(), at.track));
+    if (at.pulse < 0) return text;
+    text = hp::steal_or_throw(PyUnicode_FromFormat("%U, pulse #%zd", text.ptr(), at.pulse));
+    // The recipe's class, when the tracks can be indexed.
+    nb::object track = nb::steal(PySequence_GetItem(tracks.ptr(), at.track));
+    nb::object recipe = track.is_valid() ? nb::steal(PySequence_GetItem(track.ptr(), at.pulse)) : nb::object();
+    if (!recipe.is_valid()) {
+      PyErr_Clear();
+      return text;
+    }
+    return hp::steal_or_throw(PyUnicode_FromFormat("%U (recipe %s)", text.ptr(), Py_TYPE(recipe.ptr())->tp_name));
+  });
+  hp::add_note(e, [&]() -> nb::object {
+    if (!e.matches(PyExc_KeyError) || !PyDict_Check(its_qubit_info.ptr()) ||
+        PyDict_Contains(its_qubit_info.ptr(), marker.ptr()) != 0)
+      return {};
+    nb::object keys = hp::steal_or_throw(PyDict_Keys(its_qubit_info.ptr()));
+    return hp::steal_or_throw(PyUnicode_FromFormat("the qubit information has no marker %R; its markers are %R",
+                                                   marker.ptr(), keys.ptr()));
+  });
+}
+
 nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
   Recording recording(self, its_qubit_info, targeted_kwds);
   if (nb::object again = recording.replayed(); again.is_valid()) return again;
   nb::dict line_tracks, line_tracks_duration;
   nb::object max_duration = nb::int_(0);
-  hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
+  Place at;
+  auto each_line = [&](nb::handle line, nb::handle tracks) {
     // its_qubit_info[line] is read once per key; for a dict that is the same
     // entry each time, so it is looked up once.
     nb::object entry = hp::getitem(its_qubit_info, line);
@@ -115,15 +151,25 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
     nb::list ret_tracks, tracks_duration;
     Py_ssize_t i = 0;
     hp::for_each(tracks, [&](nb::handle track) {
+      at = Place{i};
       nb::object track_kwds = route_index(line_kwds, i++);
       nb::list ret_track;
-      nb::object track_duration = lay_track(track, pdt, cp, track_kwds, ret_track);
+      nb::object track_duration = lay_track(track, pdt, cp, track_kwds, ret_track, at);
       ret_tracks.append(ret_track);
       max_duration = builtin_max(max_duration, track_duration);
       tracks_duration.append(track_duration);
     });
     hp::setitem(line_tracks, line_name, ret_tracks);
     hp::setitem(line_tracks_duration, line_name, tracks_duration);
+  };
+  hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
+    at = Place{};
+    try {
+      each_line(line, tracks);
+    } catch (nb::python_error &e) {
+      note_place(e, self, its_qubit_info, line, tracks, at);
+      throw;
+    }
   });
   if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
     align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
@@ -158,7 +204,7 @@ void export_gate_rule(nb::module_ &m) {
                  "    When ``_align`` is not ``'left'``, ``'right'`` or ``'center'``.");
   hp::def_method(
       cls, "semi_apply", &semi_apply, hp::arg("its_qubit_info"), hp::arg("targeted_kwds"),
-      nb::sig("def semi_apply(self, its_qubit_info: typing.Mapping[str, typing.Mapping[str, typing.Any]], "
+      nb::sig("def semi_apply(self, its_qubit_info: halvane.records.QubitInfoLike, "
               "**targeted_kwds: typing.Any) -> tuple[typing.Any, dict[str, list[list[dict]]]]"),
       "Turn the gate into aligned tracks of new pulse descriptions.\n\n"
       "Keywords are routed with ``brick.catch`` first to the marker, then to\n"

@@ -9,6 +9,7 @@
 #include <cmath>
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "modules/wavespec_handling/filters.hpp"
+#include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
@@ -93,7 +94,16 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
     parser.plan.pulses.reserve(static_cast<std::size_t>(Py_SIZE(pds.ptr())));
   nb::object it = hp::steal_or_throw(PyObject_GetIter(pds.ptr()));
   std::size_t order = 0;
-  while (PyObject *pd = PyIter_Next(it.ptr())) parser.entry(nb::steal(pd), order++);
+  while (PyObject *pd = PyIter_Next(it.ptr())) {
+    nb::object entry = nb::steal(pd);
+    try {
+      parser.entry(entry, order);
+    } catch (nb::python_error &e) {
+      note_entry(e, entry, order);
+      throw;
+    }
+    ++order;
+  }
   if (PyErr_Occurred()) hp::rethrow();
 
   std::optional<nb::list> iirs = iir_coefficients(li);
@@ -130,7 +140,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
 
 void export_driver(nb::module_ &m) {
   m.def("pdc2pulse", &pdc2pulse, hp::arg("pds"), hp::arg("li"),
-        nb::sig("def pdc2pulse(pds: typing.Iterable[dict], li: typing.Mapping) "
+        nb::sig("def pdc2pulse(pds: typing.Iterable[halvane.records.PulseLike], li: halvane.records.RecordLike) "
                 "-> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]"),
         "Sample one control line's pulse descriptions.\n\n"
         "Parameters\n----------\n"
@@ -150,7 +160,14 @@ void export_driver(nb::module_ &m) {
         "    deviation from ``offset_global``.\n\n"
         "Returns\n-------\ntuple of numpy.ndarray\n"
         "    ``(X, W, S)``: the sample times, the modulated line signal and the\n"
-        "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.");
+        "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.\n\n"
+        "Examples\n--------\n"
+        ">>> from halvane import wavespec_handling as wh\n"
+        ">>> pulse = {'shape': 'cos', 'pos': 10e-9, 'width': 20e-9, 'plateau': 0, 'amp': 0.5,\n"
+        "...          'freq': 100e6, 'phase': 0, 'phase1': 0}\n"
+        ">>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})\n"
+        ">>> X.shape, W.dtype, round(float(abs(S).max()), 6)\n"
+        "((80,), dtype('complex128'), 0.5)");
   driver_names.rng.bind(m, "rng");
   driver_names.grad.bind(m, "grad");
   driver_names.carrier.bind(m, "carrier");

@@ -1,0 +1,14 @@
+// The native modules as inspect, pydoc and editors expect them.
+#pragma once
+#include <initializer_list>
+#include <nanobind/nanobind.h>
+
+namespace halvane::py {
+namespace nb = nanobind;
+
+/// Finish a module: set `__all__` to its public names (those without a
+/// leading underscore, and `also`) and make its functions routines with
+/// signatures (see introspection.cpp). Call last in NB_MODULE.
+void publish(nb::module_ &m, std::initializer_list<const char *> also = {});
+
+}  // namespace halvane::py

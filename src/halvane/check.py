@@ -1,0 +1,502 @@
+"""Find the mistakes that halvane accepts silently: typos, wrong units, gaps.
+
+Pulse descriptions, sampling records, calibration dicts and qubit
+information are plain dicts, so a misspelt key is simply never read and a
+time in nanoseconds written as ``40`` is taken as 40 seconds. The two
+checkers here read what you would hand to the package and list what looks
+wrong, with a suggestion where one is near::
+
+    >>> from halvane import check
+    >>> check.check_pulses([{'shape': 'cos', 'pos': 0, 'width': 40e-9, 'plateau': 0,
+    ...                      'amp': 0.5, 'freq': 100e6, 'phase': 0, 'phase1': 0,
+    ...                      'drag_scal': 0.3e-9}])
+    [Finding(where="entry #0 key 'drag_scal'", message="no part of halvane reads this key; did you mean 'drag_scale'?")]
+
+They never modify what they are given and never raise: a value that cannot
+be read is reported as a finding itself.
+"""
+
+from __future__ import annotations
+
+import difflib
+import math
+from collections.abc import Iterable, Mapping
+from dataclasses import dataclass
+
+from halvane.records import PulseDescription, SamplingRecord
+
+__all__ = ["Finding", "check_pulses", "check_circuit", "unknown_shape_note", "PULSE_KEYS", "RECORD_KEYS",
+           "CALIBRATION_KEYS"]
+
+#: Every pulse-description key that some part of the package reads or carries.
+PULSE_KEYS = frozenset(PulseDescription.__annotations__)
+#: The keys of the sampling record.
+RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
+_RECORD_REQUIRED = ("N", "srate", "offset_global")
+_QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
+
+# The calibration entries each recipe of the catalogue reads, and what each
+# holds: a gate entry (pulse keys plus `phase_offs`), a dict of pulse keys,
+# or a single value.
+_GATE = "gate"
+_DICT = "dict"
+_VALUE = "value"
+CALIBRATION_KEYS: dict[str, tuple[tuple[str, str], ...]] = {
+    **{c: (("pi", _GATE),) for c in ("X_p", "Y_p", "mX_p", "mY_p", "W_p", "mW_p")},
+    **{c: (("pi2", _GATE),) for c in ("X2_p", "Y2_p", "mX2_p", "mY2_p", "W2_p", "mW2_p")},
+    "X12_p": (("pi12", _GATE),),
+    "X23_p": (("pi23", _GATE),),
+    "X232_p": (("pi23", _GATE),),
+    "F_p": (("fp", _DICT),),
+    "M_p": (("M01", _DICT),),
+    "Xf0g1_p": (("f0g1", _DICT),),
+    "Vz_p": (("vz", _VALUE),),
+    "VZ_left_p": (("vz_left", _VALUE),),
+    "VZ_right_p": (("vz_right", _VALUE),),
+    "Coup_off_p": (("offamp", _VALUE), ("offplateau", _VALUE)),
+    "I_p": (),
+}
+
+
+@dataclass(frozen=True)
+class Finding:
+    """One thing that looks wrong: ``where`` it is and what the ``message`` says."""
+
+    where: str
+    message: str
+
+    def __str__(self) -> str:
+        return f"{self.where}: {self.message}"
+
+
+def _near(name: object, known: Iterable[object]) -> str:
+    """'; did you mean 'x'?' for the closest known name, or ''."""
+    if not isinstance(name, str):
+        return ""
+    match = difflib.get_close_matches(name, [k for k in known if isinstance(k, str)], n=1, cutoff=0.6)
+    return f"; did you mean {match[0]!r}?" if match else ""
+
+
+def _text(o: object) -> str:
+    """repr() that cannot fail."""
+    try:
+        return repr(o)
+    except Exception:
+        return f"<{type(o).__name__}>"
+
+
+def _number(v: object) -> complex | None:
+    """The value as a complex number, or None when it is not a number."""
+    if isinstance(v, (str, bytes)):
+        return None
+    try:
+        return complex(v)  # type: ignore[call-overload]
+    except Exception:
+        return None
+
+
+def _is_nan(z: complex) -> bool:
+    return math.isnan(z.real) or math.isnan(z.imag)
+
+
+def _shape_table() -> Mapping[object, object]:
+    try:
+        from halvane import wavespec_handling
+
+        return wavespec_handling.shapeTable
+    except Exception:
+        return {}
+
+
+def unknown_shape_note(name: object, table: Mapping[object, object]) -> str:
+    """
+    The note for a shape name missing from ``table``: the names it has and the closest.
+
+    A function's own name leads to its key, so ``'cosine'`` suggests ``'cos'``.
+    """
+    keys = [k for k in table if isinstance(k, str)]
+    # Each key answers to itself and to the name of the function it holds.
+    answers = {k: k for k in keys}
+    for k in keys:
+        answers.setdefault(getattr(table[k], "__name__", k), k)
+    match = difflib.get_close_matches(name, list(answers), n=1, cutoff=0.6) if isinstance(name, str) else []
+    hint = f"; did you mean {answers[match[0]]!r}?" if match else ""
+    return f"{name!r} is not a name in shapeTable ({', '.join(map(repr, keys))}){hint}"
+
+
+class _Report:
+    """The findings of one check, each reported once."""
+
+    def __init__(self) -> None:
+        self.findings: list[Finding] = []
+        self._seen: set[object] = set()
+
+    def add(self, where: str, message: str) -> None:
+        f = Finding(where, message)
+        if self.first_time(f):
+            self.findings.append(f)
+
+    def first_time(self, token: object) -> bool:
+        """True the first time a token (a finding, a dict's id) is met, so each is handled once."""
+        if token in self._seen:
+            return False
+        self._seen.add(token)
+        return True
+
+    def pulse(self, pd: object, where: str, known: frozenset[str] = PULSE_KEYS) -> None:
+        """Check one pulse description (or template, or calibration entry)."""
+        if not isinstance(pd, Mapping):
+            self.add(where, f"is not a dict but {type(pd).__name__}")
+            return
+        try:
+            items = list(pd.items())
+        except Exception as e:
+            self.add(where, f"cannot be read ({type(e).__name__}: {e})")
+            return
+        for key, value in items:
+            at = f"{where} key {_text(key)}"
+            if key not in known:
+                self.add(at, "no part of halvane reads this key" + _near(key, known))
+                continue
+            if key in ("shape", "edge_shape"):
+                if isinstance(value, str):
+                    table = _shape_table()
+                    if table and value not in table:
+                        self.add(at, unknown_shape_note(value, table))
+                elif key == "edge_shape" or not callable(value):
+                    self.add(at, f"{_text(value)} is neither a shape name nor callable")
+                continue
+            self.value(key, value, at)
+
+    def value(self, key: str, value: object, at: str) -> None:
+        """Check one value of a pulse description by its key."""
+        if key == "drag_list":
+            try:
+                values = list(value)  # type: ignore[call-overload]
+            except Exception:
+                self.add(at, f"{_text(value)} is not a list of numbers")
+                return
+            for v in values:
+                z = _number(v)
+                if z is None or _is_nan(z):
+                    self.add(at, f"holds {_text(v)}, not a number")
+            return
+        z = _number(value)
+        if z is None:
+            self.add(at, f"{_text(value)} is not a number")
+        elif _is_nan(z):
+            self.add(at, "is NaN")
+        elif key in ("width", "plateau") and abs(z) > 1e-3:
+            self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
+        elif key == "freq" and 0 < abs(z) < 1e3:
+            self.add(at, f"{_text(value)} Hz is under 1 kHz: frequencies are in hertz (100 MHz is 100e6)")
+        elif key == "amp" and abs(z) > 1:
+            self.add(at, f"|amp| = {abs(z):g} is above 1")
+
+    def record(self, li: object) -> None:
+        """Check a sampling record."""
+        where = "sampling record"
+        if not isinstance(li, Mapping):
+            self.add(where, f"is not a dict but {type(li).__name__}")
+            return
+        try:
+            items = dict(li.items())
+        except Exception as e:
+            self.add(where, f"cannot be read ({type(e).__name__}: {e})")
+            return
+        for key in _RECORD_REQUIRED:
+            if key not in items:
+                self.add(f"{where} key {key!r}", "is missing" + _near(key, [k for k in items if k not in RECORD_KEYS]))
+        for key, value in items.items():
+            at = f"{where} key {_text(key)}"
+            if key not in RECORD_KEYS:
+                self.add(at, "no part of halvane reads this key" + _near(key, RECORD_KEYS))
+            elif key == "extra":
+                if not isinstance(value, dict):
+                    self.add(at, f"is {type(value).__name__}, not a dict: no filtering is done")
+            else:
+                z = _number(value)
+                if z is None:
+                    self.add(at, f"{_text(value)} is not a number")
+                elif _is_nan(z):
+                    self.add(at, "is NaN")
+                elif key == "srate" and abs(z) < 1e6:
+                    self.add(at, f"{_text(value)} samples/s is under 1 MHz: rates are per second (2 GS/s is 2e9)")
+
+
+def _collections(pds: object) -> list[tuple[str, object]]:
+    """(prefix, collection) pairs: one list, or a dict of line name -> list."""
+    if isinstance(pds, Mapping):
+        try:
+            values = list(pds.items())
+        except Exception:
+            return [("", pds)]
+        if values and all(not isinstance(v, Mapping) and isinstance(v, Iterable) for _, v in values):
+            return [(f"line {_text(k)} ", v) for k, v in values]
+    return [("", pds)]
+
+
+def check_pulses(pds: object, li: object = None) -> list[Finding]:
+    """
+    List what looks wrong in pulse descriptions and a sampling record.
+
+    Parameters
+    ----------
+    pds : iterable of dict, or dict of line name -> iterable of dict
+        A line's pulse descriptions, or the lines that ``collect_pdc`` returns.
+    li : dict, optional
+        The sampling record.
+
+    Returns
+    -------
+    list of Finding
+        Keys that no part of the package reads (with the closest known key),
+        shape names missing from ``shapeTable``, values that are not numbers
+        or are NaN, and magnitudes that suggest wrong units: ``width`` or
+        ``plateau`` over 1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1,
+        ``srate`` under 1 MHz. Empty when nothing looks wrong.
+
+    Examples
+    --------
+    >>> check_pulses([{'shape': 'cosine', 'pos': 0, 'width': 40, 'plateau': 0,
+    ...                'amp': 0.5, 'freq': 1e8, 'phase': 0, 'phase1': 0}])[0].where
+    "entry #0 key 'shape'"
+    """
+    report = _Report()
+    for prefix, collection in _collections(pds):
+        try:
+            entries = list(collection)  # type: ignore[call-overload]
+        except Exception as e:
+            report.add(prefix.strip() or "pulse descriptions", f"cannot be iterated ({type(e).__name__}: {e})")
+            continue
+        for k, pd in enumerate(entries):
+            try:
+                report.pulse(pd, f"{prefix}entry #{k}")
+            except Exception as e:  # an odd object somewhere: say so and go on
+                report.add(f"{prefix}entry #{k}", f"could not be checked ({type(e).__name__}: {e})")
+    if li is not None:
+        report.record(li)
+    return report.findings
+
+
+def _rule_for(rules: Mapping, nm: object, xqb: str) -> tuple[object, str | None]:
+    """The rule that rule application would select, or None and why."""
+    from halvane import rule
+
+    try:
+        return rule.get_rule(rules[nm], xqb), None
+    except Exception as e:
+        return None, f"{type(e).__name__}: {e}"
+
+
+def _recipe_name(recipe: object) -> str | None:
+    """The catalogue recipe whose ``will`` this recipe runs, or None."""
+    for cls in type(recipe).__mro__:
+        if "will" in vars(cls):
+            name = cls.__name__
+            return name if name in CALIBRATION_KEYS and cls.__module__.startswith("halvane") else None
+    return None
+
+
+class _CircuitCheck(_Report):
+    """The checks of a circuit against its rules and qubit information."""
+
+    def calibration(self, recipe: object, cp: object, pdt: object, where: str) -> None:
+        """The calibration entries the recipe reads, present and well formed."""
+        name = _recipe_name(recipe)
+        if name is None:
+            return
+        if not isinstance(cp, Mapping):
+            self.add(where, f"calibration is {type(cp).__name__}, not a dict")
+            return
+        for key, kind in CALIBRATION_KEYS[name]:
+            at = f"{where} calibration {key!r}"
+            if key not in cp:
+                self.add(at, f"is missing, and {name} reads it" + _near(key, list(cp)))
+                continue
+            entry = cp[key]
+            if kind == _VALUE:
+                if self.first_time((id(cp), key)):
+                    self.value("vz" if key.startswith("vz") else "amp" if key == "offamp" else "plateau",
+                               entry, at)
+                continue
+            if kind == _GATE and isinstance(entry, Mapping) and "phase_offs" not in entry:
+                self.add(at, "has no 'phase_offs'" + _near("phase_offs", list(entry)))
+            if kind == _GATE and isinstance(entry, Mapping) and "vz" not in entry \
+                    and isinstance(pdt, Mapping) and "vz" not in pdt:
+                self.add(at, "has no 'vz' and neither has the line's template")
+            if self.first_time(id(entry)):
+                self.pulse(entry, at)
+
+    def keyword(self, key: object, value: object, r: object, where: str) -> None:
+        """One targeted keyword: its routing parts name parts of the rule, its last part a key, its value fits it."""
+        at = f"{where} keyword {_text(key)}"
+        if not isinstance(key, str):
+            self.add(at, "is not a str")
+            return
+        parts = key.split("__")
+        # Routing walks marker, track index, pulse index: `choices` maps each
+        # name the next part may take to the nodes it selects.
+        try:
+            choices: dict[str, list[object]] = {str(m): [t] for m, t in dict(getattr(r, "line_tracks", {})).items()}
+        except Exception:
+            choices = {}
+        depth = 0
+        while len(parts) > 1 and depth < 3:
+            part = parts[0]
+            if part == "X":
+                chosen = [node for nodes in choices.values() for node in nodes]
+            elif part in choices:
+                chosen = choices[part]
+            else:
+                what = ("marker", "track", "pulse")[depth]
+                self.add(at, f"{part!r} names no {what} of the rule of this gate "
+                             f"({', '.join(map(repr, choices)) or 'none'}){_near(part, choices)}")
+                return
+            choices = {}
+            for node in chosen:
+                for i, child in enumerate(_items(node)):
+                    choices.setdefault(str(i), []).append(child)
+            parts, depth = parts[1:], depth + 1
+        rest = "__".join(parts)
+        if rest not in PULSE_KEYS:
+            self.add(at, f"routes to the key {rest!r}, which no part of halvane reads" + _near(rest, PULSE_KEYS))
+        elif rest not in ("shape", "edge_shape"):
+            self.value(rest, value, at)
+
+
+def _items(o: object) -> list[object]:
+    try:
+        return list(o)  # type: ignore[call-overload]
+    except Exception:
+        return []
+
+
+def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Finding]:
+    """
+    List what looks wrong in a circuit, its rules and its qubit information.
+
+    Parameters
+    ----------
+    circ : Circuit or iterable of INSTRUCTION
+    rules : dict
+        Gate name -> RULE or RULE_COMP.
+    qubits_info : dict
+        Qubit key -> marker -> ``{'nm': ..., 'pdt': ..., 'cp': ...}``.
+
+    Returns
+    -------
+    list of Finding
+        Gates with no rule; qubit keys with no qubit information; markers
+        of a rule that the qubit information lacks; targeted keywords whose
+        first part names no marker, track or pulse of the gate's rule, or
+        that route to a key nothing reads; calibration entries a recipe
+        needs that are missing (with a near name when there is one);
+        unknown keys and suspicious values in templates, calibration
+        entries, recipe keywords and the gates' keywords; a circuit already
+        scheduled once.
+        Empty when nothing looks wrong.
+
+    Examples
+    --------
+    >>> from halvane import circuit, rule, waveintent_enumeration as r
+    >>> rules = {'X': rule.RULE(d=[[r.X_p()]])}
+    >>> info = {'0': {'d': {'nm': 'q0', 'pdt': {'shape': 'cos', 'vz': 0},
+    ...                     'cp': {'pi': {'ampl': 0.5, 'phase_offs': 0}}}}}
+    >>> [str(f) for f in check_circuit(circuit.Circuit([circuit.INSTRUCTION('X', 0)]), rules, info)]
+    ["instruction #0 X(0) marker 'd' calibration 'pi' key 'ampl': no part of halvane reads this key; did you mean 'amp'?"]
+    """
+    report = _CircuitCheck()
+    if not isinstance(rules, Mapping):
+        report.add("rules", f"is {type(rules).__name__}, not a dict")
+        return report.findings
+    if not isinstance(qubits_info, Mapping):
+        report.add("qubits_info", f"is {type(qubits_info).__name__}, not a dict")
+        return report.findings
+    instructions = _items(getattr(circ, "ins", circ))
+    if any(hasattr(ins, "pos") for ins in instructions):
+        report.add("circuit", "has been scheduled already: apply the rules again (semi_apply) before "
+                              "scheduling it again, or its pulses move a second time")
+    for k, ins in enumerate(instructions):
+        where = f"instruction #{k} {_str(ins)}"
+        try:
+            _check_instruction(report, ins, rules, qubits_info, where)
+        except Exception as e:  # an odd object somewhere: say so and go on
+            report.add(where, f"could not be checked ({type(e).__name__}: {e})")
+    return report.findings
+
+
+def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubits_info: Mapping, where: str) -> None:
+    """One instruction: its rule, its qubit information, its keywords."""
+    from halvane import brick
+
+    nm = getattr(ins, "nm", None)
+    if nm not in rules:
+        report.add(where, f"gate {nm!r} has no rule" + _near(nm, list(rules)))
+        return
+    try:
+        xqb = brick.to_xqubits(tuple(getattr(ins, "qubits", ())))
+    except Exception as e:
+        report.add(where, f"its qubits cannot form a key ({type(e).__name__}: {e})")
+        return
+    r, why = _rule_for(rules, nm, xqb)
+    if r is None:
+        report.add(where, f"the rule of {nm!r} has nothing for qubit key {xqb!r}" + (f" ({why})" if why else ""))
+        return
+    if nm in ("B", "PIN"):
+        info: object = {}
+    elif xqb not in qubits_info:
+        report.add(where, f"qubit key {xqb!r} has no qubit information (keys: "
+                          f"{', '.join(map(_text, qubits_info)) or 'none'})" + _near(xqb, list(qubits_info)))
+        return
+    else:
+        info = qubits_info[xqb]
+    kwds = getattr(ins, "kwds", None)
+    for key, value in kwds.items() if isinstance(kwds, Mapping) else ():
+        if not (nm == "PIN" and key == "tm"):  # the pin's time, read by rule application
+            report.keyword(key, value, r, where)
+    _check_lines(report, r, info, f"{where}")
+
+
+def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> None:
+    """The rule's markers in the qubit information, their templates, calibration and recipes."""
+    try:
+        line_tracks = dict(getattr(r, "line_tracks"))
+    except Exception:
+        return  # not a RULE of this package: nothing known to check
+    if not isinstance(info, Mapping):
+        report.add(where, f"qubit information is {type(info).__name__}, not a dict")
+        return
+    for marker, tracks in line_tracks.items():
+        at = f"{where} marker {_text(marker)}"
+        if marker not in info:
+            report.add(at, f"is missing from the qubit information (it has {', '.join(map(_text, info)) or 'nothing'})"
+                       + _near(marker, list(info)))
+            continue
+        line = info[marker]
+        if not isinstance(line, Mapping):
+            report.add(at, f"is {type(line).__name__}, not a dict of 'nm', 'pdt' and 'cp'")
+            continue
+        for key in line:
+            if key not in _QUBIT_LINE_KEYS:
+                report.add(f"{at} key {_text(key)}", "no part of halvane reads this key" + _near(key, _QUBIT_LINE_KEYS))
+        missing = [key for key in _QUBIT_LINE_KEYS if key not in line]
+        for key in missing:
+            report.add(at, f"has no {key!r}" + _near(key, list(line)))
+        if missing:
+            continue
+        if report.first_time(id(line["pdt"])):
+            report.pulse(line["pdt"], f"{at} template")
+        for track in _items(tracks):
+            for recipe in _items(track):
+                kw = getattr(recipe, "kw", None)
+                if isinstance(kw, Mapping) and kw and report.first_time(id(kw)):
+                    report.pulse(kw, f"{at} recipe {type(recipe).__name__} keywords")
+                report.calibration(recipe, line["cp"], line["pdt"], at)
+
+
+def _str(ins: object) -> str:
+    try:
+        return str(ins)
+    except Exception:
+        return f"<{type(ins).__name__}>"
