@@ -9,6 +9,7 @@ renderings show nanoseconds.
 from __future__ import annotations
 
 import html
+import importlib.util
 import numbers
 from typing import Any
 
@@ -102,13 +103,16 @@ class ScheduleTable:
                        for row in self._cells())
         return f"<table><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>"
 
-    def to_pandas(self) -> Any:
-        """The rows as a pandas DataFrame (needs pandas, which halvane does not)."""
-        try:
-            import pandas  # type: ignore[import-untyped, import-not-found, unused-ignore]
-        except ImportError as exc:
-            raise ImportError("ScheduleTable.to_pandas needs pandas: pip install pandas") from exc
-        return pandas.DataFrame(self.rows, columns=list(COLUMNS))
+
+def _to_pandas(self: ScheduleTable) -> Any:
+    """The rows as a pandas DataFrame, one row per instruction."""
+    import pandas  # type: ignore[import-untyped, import-not-found, unused-ignore]
+    return pandas.DataFrame(self.rows, columns=list(COLUMNS))
+
+
+# Offered only where pandas can be imported: halvane does not depend on it.
+if importlib.util.find_spec("pandas") is not None:
+    ScheduleTable.to_pandas = _to_pandas  # type: ignore[attr-defined]
 
 
 def schedule_table(circ: Any) -> ScheduleTable:
