@@ -22,7 +22,8 @@ using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
-/// np.max or np.min of [times.get(q, 0) for q in qubits]; `held` and
+/// np.max or np.min of [times.get(q, 0) for q in qubits], and 0 for an
+/// instruction that names no qubits, as for a qubit not yet seen; `held` and
 /// `values` are scratch space reused from one instruction to the next.
 nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vector<nb::object> &held,
                    std::vector<nb::handle> &values) {
@@ -30,8 +31,40 @@ nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vecto
   values.clear();
   nb::object zero = nb::int_(0);
   hp::for_each(qubits, [&](nb::handle q) { held.push_back(hp::get(times, q, zero)); });
+  if (held.empty()) return zero;
   values.assign(held.begin(), held.end());
   return maximum ? np_max(values) : np_min(values);
+}
+
+/// Put the pulse descriptions of `lts` back at their positions inside the
+/// gate, so that moving them by the instruction's `pos` places them as a
+/// first scheduling does, however often the circuit is scheduled. The
+/// positions are remembered, with the descriptions they belong to, in the
+/// instruction's private `_gate_offsets` at the first move of these tracks;
+/// new tracks from a new rule application are taken as they are.
+void restore_gate_offsets(nb::handle ins, nb::handle lts) {
+  nb::list pds;
+  hp::for_values(lts, [&](nb::handle tracks) {
+    hp::for_each(tracks, [&](nb::handle track) { hp::for_each(track, [&](nb::handle pd) { pds.append(pd); }); });
+  });
+  nb::object kept = hp::getattr_or_null(ins, HV_KEY("_gate_offsets"));
+  if (kept.is_valid() && PyTuple_CheckExact(kept.ptr()) && PyTuple_GET_SIZE(kept.ptr()) == 3) {
+    nb::handle kept_lts = PyTuple_GET_ITEM(kept.ptr(), 0), kept_pds = PyTuple_GET_ITEM(kept.ptr(), 1),
+               offsets = PyTuple_GET_ITEM(kept.ptr(), 2);
+    bool same = kept_lts.is(lts) && PyList_CheckExact(kept_pds.ptr()) && PyList_CheckExact(offsets.ptr()) &&
+                PyList_GET_SIZE(kept_pds.ptr()) == PyList_GET_SIZE(pds.ptr()) &&
+                PyList_GET_SIZE(offsets.ptr()) == PyList_GET_SIZE(pds.ptr());
+    for (Py_ssize_t k = 0; same && k < PyList_GET_SIZE(pds.ptr()); ++k)
+      same = PyList_GET_ITEM(kept_pds.ptr(), k) == PyList_GET_ITEM(pds.ptr(), k);
+    if (same) {
+      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(pds.ptr()); ++k)
+        hp::setitem(PyList_GET_ITEM(pds.ptr(), k), HV_KEY("pos"), PyList_GET_ITEM(offsets.ptr(), k));
+      return;
+    }
+  }
+  nb::list offsets;
+  for (nb::handle pd : pds) offsets.append(hp::getitem(pd, HV_KEY("pos")));
+  set_attr(ins, HV_KEY("_gate_offsets"), nb::make_tuple(lts, pds, offsets));
 }
 
 bool differs_from_none(nb::handle v) {
@@ -111,7 +144,9 @@ void shift_circ(nb::handle circ, nb::handle t) {
 
 void flush_gate_pos_to_pds(nb::handle circ) {
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
-    hp::for_values(get_attr(ins, HV_KEY("lts")), [&](nb::handle tracks) {
+    nb::object lts = get_attr(ins, HV_KEY("lts"));
+    restore_gate_offsets(ins, lts);
+    hp::for_values(lts, [&](nb::handle tracks) {
       hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
     });
   });
@@ -131,7 +166,9 @@ void export_scheduling(nb::module_ &m) {
         "Add ``t`` to the ``pos`` of every instruction.");
   m.def("flush_gate_pos_to_pds", &native::flush_gate_pos_to_pds, hp::arg("circ"),
         nb::sig("def flush_gate_pos_to_pds(circ: Circuit) -> None"),
-        "Move every pulse description by its instruction's ``pos`` (``rule.move_track``).");
+        "Place every pulse description at its instruction's ``pos`` plus its offset\n"
+        "inside the gate (``rule.move_track``). Flushing again, after another\n"
+        "schedule, places them anew rather than moving them further.");
   m.def("ASAP", &asap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
         nb::sig("def ASAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
         "Schedule as soon as possible and give every pulse description its absolute time.\n\n"
