@@ -28,9 +28,10 @@ def ref_pdc2pulse(pds, li, rng=None):
             a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
             st, ed = max(a - 5, 0), min(a + b + 5, N)
         if "edge_shape" in pd:
+            first = max(int((pd["pos"] - tx_st) * srate), 0)
             edge_fn = wh.shapeTable[pd["edge_shape"]]
-            edge = (pd["amp"] - bias) * edge_fn(X[st + 5:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
-            W[st + 5:] = S[st + 5:] = edge
+            edge = (pd["amp"] - bias) * edge_fn(X[first:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
+            W[first:] = S[first:] = edge
             bias = pd["amp"]
             continue
         if ed - st < 2:
@@ -101,10 +102,24 @@ def test_levels_of_zero_after_other_levels():
     assert np.signbit(S.real).tolist() == np.signbit(want[2].real).tolist()
 
 
-def test_level_step_before_the_window_starts_at_sample_five():
-    X, W, S = wh.pdc2pulse([step(-50e-9, 0.3)], LI)
-    np.testing.assert_array_equal(S[:5], 0.1)
-    np.testing.assert_allclose(S[5:], 0.3, rtol=0, atol=1e-15)
+@pytest.mark.parametrize("pos", [-50e-9, -20e-9, -18.6e-9, -18.1e-9])
+def test_level_step_at_the_window_start_writes_from_its_own_first_sample(pos):
+    # The window starts at -20 ns, 0.5 ns per sample: these steps begin before
+    # the window, at its first sample, after sample 2, and after sample 3.
+    X, W, S = got = wh.pdc2pulse([step(pos, 0.3, width=0)], LI)
+    first = max(int((pos - LI["st"]) * LI["srate"]), 0)
+    assert first < 4
+    np.testing.assert_array_equal(S[:first], 0.1)
+    np.testing.assert_array_equal(S[first + 1:], 0.3)
+    assert_line(got, ref_pdc2pulse([step(pos, 0.3, width=0)], LI))
+
+
+def test_level_step_from_sample_five_on_is_unchanged():
+    # Steps after samples 5 and 100 (sample 5 lies at -17.5 ns).
+    X, W, S = wh.pdc2pulse([step(-17.4e-9, 0.3, width=0), step(30.1e-9, -0.2, width=0)], LI)
+    np.testing.assert_array_equal(S[:6], 0.1)
+    np.testing.assert_array_equal(S[6:101], 0.3)
+    np.testing.assert_array_equal(S[101:], -0.2)
 
 
 def test_clipped_pulse_equals_its_samples_in_a_wider_window():
@@ -115,7 +130,14 @@ def test_clipped_pulse_equals_its_samples_in_a_wider_window():
     np.testing.assert_allclose(W, W2[100:], rtol=0, atol=1e-12)
 
 
-@pytest.mark.parametrize("extra", [None, {}, IIR, "not a dict"])
+@pytest.mark.parametrize("extra", ["not a dict", [[0.95, 0.05, 3e-7, 5e-10]], 0, ()])
+def test_extra_that_is_not_a_dict_is_refused(extra):
+    li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
+    with pytest.raises(TypeError, match=rf"^li\['extra'\] must be a dict of IIR models or None, not {type(extra).__name__}$"):
+        wh.pdc2pulse([pulse(0)], li)
+
+
+@pytest.mark.parametrize("extra", [None, {}, IIR])
 def test_empty_collection_rests_at_offset_global(extra):
     li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
     X, W, S = wh.pdc2pulse([], li)

@@ -23,9 +23,9 @@ def ref_iir(b0, b1, a1, y):
 
 def ref_fir(b, start_time, adjust, X, Y):
     out = np.copy(Y)
-    start = int(start_time * 1e-6 / ((X[-1] - X[0]).real / len(X)))
+    start = int(start_time * 1e-6 / ((X[-1] - X[0]).real / (len(X) - 1)))
     for n in range(start, start + len(b)):
-        if n == len(X) - 1:
+        if n == len(X):
             break
         out[n] = 0
         for k in range(n - start + 1):
@@ -106,11 +106,28 @@ def test_fir_filtering_matches_the_loop(b, start_time, adjust, y):
 def test_fir_two_taps_by_hand():
     x, y = np.arange(4.0), np.array([1.0, 2.0, 4.0, 8.0])
     assert wh.FIR_filtering([1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 4.0, 8.0]
-    # A window reaching the end stops before the last sample.
-    assert wh.FIR_filtering([1, 1, 1, 1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 7.0, 8.0]
+    # A window reaching the end filters the last sample too.
+    assert wh.FIR_filtering([1, 1, 1, 1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 7.0, 15.0]
 
 
-PERIOD = (X[-1] - X[0]) / len(X)
+@pytest.mark.parametrize("start_time, want", [
+    (0, [0, 1, 2, 3, 4, 5, 6, 7, 8, 9]),
+    (4, [0, 1, 2, 3, 4, 9, 6, 7, 8, 9]),   # the sample at 4 us is index 4
+    (8, [0, 1, 2, 3, 4, 5, 6, 7, 8, 17]),  # the last sample is filtered
+    (9, [0, 1, 2, 3, 4, 5, 6, 7, 8, 9]),   # a window from the last sample keeps only it
+])
+def test_fir_start_time_maps_to_the_sample_at_that_time(start_time, want):
+    X, y = np.arange(10) * 1e-6, np.arange(10.0)
+    assert wh.FIR_filtering([1, 1], start_time, 1, [X, y]).tolist() == want
+
+
+@pytest.mark.parametrize("n", [0, 1])
+def test_fir_needs_two_samples_for_its_period(n):
+    with pytest.raises(ValueError, match=f"^FIR_filtering: the sample period needs at least two samples, got {n}$"):
+        wh.FIR_filtering([1], 0, 1, [X[:n], Y_REAL[:n]])
+
+
+PERIOD = (X[-1] - X[0]) / (len(X) - 1)
 
 
 @pytest.mark.parametrize("start_time, msg", [
