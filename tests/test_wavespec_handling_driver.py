@@ -122,6 +122,16 @@ def test_level_step_from_sample_five_on_is_unchanged():
     np.testing.assert_array_equal(S[101:], -0.2)
 
 
+@pytest.mark.parametrize("pds", [
+    [pulse(-(2.0**62) / 2e9, width=2.0**63 / 2e9)],              # covers the window, a + b beyond 2^62
+    [pulse(2.0**62 / 2e9, width=2.0**62 / 2e9)],                # far after it
+    [pulse(-1e280, width=1e280), pulse(-1e280, width=2e280)],   # ends before it; covers it
+    [step(-1e280, 0.3), step(1e280, 0.5)],
+])
+def test_pulses_far_from_the_window_are_skipped_or_clipped(pds):
+    assert_line(wh.pdc2pulse(pds, LI), ref_pdc2pulse(pds, LI))
+
+
 def test_clipped_pulse_equals_its_samples_in_a_wider_window():
     p = [pulse(-5e-9, width=30e-9)]
     X, W, S = wh.pdc2pulse(p, dict(N=100, srate=2e9, offset_global=0))

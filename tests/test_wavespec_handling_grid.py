@@ -38,6 +38,21 @@ def test_rng_matches_its_formula(pos, width, plateau, st_, srate, N):
     assert got == ref_rng(pd, st_, srate, N) and all(type(v) is int for v in got)
 
 
+@pytest.mark.parametrize("pos, width, srate, N", [
+    (0.0, 1.0, 1e200, 400),                      # a pulse that covers the window many times over
+    (2.0**62, 2.0**62, 1.0, 400),                # a + b beyond 2^63
+    (2.0**61 + 2048, 1.0, 1.0, 400),             # just past the 64-bit fast range
+    (-(2.0**62), 2.0**63, 1.0, 400),             # from far before the window to past its end
+    (-(2.0**62), 2.0**62 + 2048, 1.0, 10**30),   # ends inside a huge window
+    (1e300, 1e300, 1.0, 10**400),                # and beyond 2^1000
+    (-1e300, 0.0, 1.0, 400),
+])
+def test_rng_is_exact_far_from_the_window(pos, width, srate, N):
+    pd = dict(pos=pos, width=width, plateau=0.0)
+    got = wh.rng(pd, 0, srate, N)
+    assert got == ref_rng(pd, 0, srate, N) and all(type(v) is int for v in got)
+
+
 @pytest.mark.parametrize("args", [
     (dict(pos=1, width=2, plateau=3), 0, 10, 1000),
     (dict(pos=np.float64(2e-8), width=np.float32(1e-8), plateau=np.int64(0)), 0.0, np.float64(1e9), 50),
