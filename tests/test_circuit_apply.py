@@ -1,6 +1,10 @@
 """Rule application, ASAP/ALAP scheduling and collection per line."""
 
 import copy
+import itertools
+import os
+import subprocess
+import sys
 import types
 
 import numpy as np
@@ -282,6 +286,37 @@ def test_an_instruction_without_qubits_starts_or_ends_at_zero(where):
     assert hc._ASAP(c) == 20 and nothing.pos == 0
     assert hc._ALAP(c) == -20 and nothing.pos == -5
     assert [i.pos for i in c.ins if i is not nothing] == [-20, -20]
+
+
+@pytest.mark.parametrize("run", [hc._ASAP, hc._ALAP, hc.forwared_dag_circuit,
+                                 lambda c: hc.semi_apply(c, {"X": hr.RULE()}, INFO)])
+def test_endless_qubits_stop_at_a_signal(interrupt, run):
+    ins = X(0)
+    ins.qubits, ins.dur = itertools.repeat(0), 1
+    interrupt(0.05)
+    with pytest.raises(TimeoutError, match="interrupted"):
+        run(hc.Circuit([ins]))
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer reserves address space")
+def test_running_out_of_memory_is_a_memory_error_of_this_package():
+    # Endless qubits under a cap on the address space: the times gathered for
+    # the reduction outgrow it.
+    code = """if True:
+        import itertools, resource
+        from halvane import circuit as hc
+        ins = hc.INSTRUCTION("X")
+        ins.qubits, ins.dur = itertools.repeat(0), 1
+        with open("/proc/self/statm") as f:
+            size = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + 2**28, resource.getrlimit(resource.RLIMIT_AS)[1]))
+        try:
+            hc._ASAP(hc.Circuit([ins]))
+        except MemoryError as e:
+            print(e)
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert out.stdout == "halvane ran out of memory\n", out.stderr
 
 
 def test_scheduling_failures():

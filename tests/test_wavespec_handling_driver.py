@@ -2,6 +2,7 @@
 
 import copy
 import functools
+import itertools
 import threading
 
 import numpy as np
@@ -92,6 +93,16 @@ def test_level_step_from_sample_five_on_is_unchanged():
 ])
 def test_pulses_far_from_the_window_are_skipped_or_clipped(pds):
     assert_line(wh.pdc2pulse(pds, LI), ref_pdc2pulse(pds, LI))
+
+
+@pytest.mark.parametrize("pds", [
+    [pulse(0, drag_list=itertools.repeat(1e-11))],   # an endless drag_list
+    itertools.repeat(pulse(1e-3)),                   # an endless collection (outside the window)
+])
+def test_endless_iterables_stop_at_a_signal(interrupt, pds):
+    interrupt(0.05)
+    with pytest.raises(TimeoutError, match="interrupted"):
+        wh.pdc2pulse(pds, LI)
 
 
 def test_clipped_pulse_equals_its_samples_in_a_wider_window():

@@ -1,6 +1,9 @@
 // The exact exception texts shared by every module.
 #include "py/errors.hpp"
 
+#include <new>
+#include <stdexcept>
+
 namespace halvane::py {
 
 void raise_arg_type(const char *name, PyTypeObject *expected, nb::handle got) {
@@ -21,6 +24,19 @@ void raise_key_error(nb::handle key) {
     PyErr_SetObject(PyExc_KeyError, key.ptr());
   }
   rethrow();
+}
+
+void translate_allocation_failures() {
+  nb::register_exception_translator([](const std::exception_ptr &p, void *) {
+    // Anything else is rethrown to the translators registered before.
+    try {
+      std::rethrow_exception(p);
+    } catch (const std::bad_alloc &) {
+      PyErr_SetString(PyExc_MemoryError, "halvane ran out of memory");
+    } catch (const std::length_error &) {
+      PyErr_SetString(PyExc_MemoryError, "halvane ran out of memory: a buffer beyond the largest possible size");
+    }
+  });
 }
 
 }  // namespace halvane::py

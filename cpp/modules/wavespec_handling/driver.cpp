@@ -100,7 +100,11 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
     parser.plan.pulses.reserve(static_cast<std::size_t>(Py_SIZE(pds.ptr())));
   nb::object it = hp::steal_or_throw(PyObject_GetIter(pds.ptr()));
   std::size_t order = 0;
-  while (PyObject *pd = PyIter_Next(it.ptr())) parser.entry(nb::steal(pd), order++);
+  while (PyObject *pd_ = PyIter_Next(it.ptr())) {
+    nb::object pd = nb::steal(pd_);
+    hp::check_signals();
+    parser.entry(pd, order++);
+  }
   if (PyErr_Occurred()) hp::rethrow();
 
   std::optional<nb::list> iirs = iir_coefficients(li);

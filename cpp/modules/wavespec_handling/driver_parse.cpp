@@ -249,7 +249,11 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
   if (drags) {
     if (!PyList_CheckExact(drags.ptr()) && !PyTuple_CheckExact(drags.ptr())) s.center.reset();
     nb::object it = hp::steal_or_throw(PyObject_GetIter(drags.ptr()));
-    while (PyObject *d = PyIter_Next(it.ptr())) drag(s, pd, nb::steal(d));
+    while (PyObject *d_ = PyIter_Next(it.ptr())) {
+      nb::object d = nb::steal(d_);
+      hp::check_signals();
+      drag(s, pd, d);
+    }
     if (PyErr_Occurred()) hp::rethrow();
   }
   rotation(s, pd);

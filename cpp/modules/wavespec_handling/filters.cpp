@@ -210,6 +210,7 @@ nb::object fix(nb::handle X, nb::handle Y, nb::handle iir, nb::handle fir) {
     nb::object it = num(PyObject_GetIter(iir.ptr()));
     while (PyObject *F_ = PyIter_Next(it.ptr())) {
       nb::object F = nb::steal(F_);
+      hp::check_signals();
       auto [b0, b1, a1] = hp::unpack<3>(add(hp::numpy().attr("array")(F), pass));
       nb::handle f = iir_binding.current();
       if (iir_binding.is_original(f)) {

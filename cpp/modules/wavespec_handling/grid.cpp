@@ -120,6 +120,7 @@ nb::dict mpdc(nb::args pdcs) {
     nb::object it = hp::steal_or_throw(PyObject_GetIter(items.ptr()));
     while (PyObject *item_ = PyIter_Next(it.ptr())) {
       nb::object item = nb::steal(item_);
+      hp::check_signals();
       auto [k, v] = hp::unpack<2>(item);
       int has = PyDict_Contains(rpdc.ptr(), k.ptr());
       if (has < 0) hp::rethrow();
