@@ -106,9 +106,9 @@ void export_rule_selection(nb::module_ &m) {
       "``RULE_COMP([[0, rA], [[1, 2], rB], [[(0, 1)], rC], ['*', rD]])`` maps\n"
       "``'0'`` to ``rA``, ``'1'`` and ``'2'`` to ``rB``, ``'0x1'`` to ``rC``,\n"
       "and everything else to ``rD``. The first item of each pair is expanded\n"
-      "one level when it is iterable, so a multi-qubit key is written inside a\n"
-      "list; later pairs overwrite earlier ones. All keys must have the arity of\n"
-      "the first one.");
+      "one level when it is iterable and not a str, so a multi-qubit key is\n"
+      "written inside a list or as one key string (``['1x0', rE]``); later pairs\n"
+      "overwrite earlier ones. All keys must have the arity of the first one.");
   cls.attr("__maj_type__") = "RULE_COMP";
   cls.attr("__mnr_type__") = "RULE_COMP";
   // One default list, made here and never changed.
