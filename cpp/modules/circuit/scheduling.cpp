@@ -39,32 +39,33 @@ nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vecto
 /// Put the pulse descriptions of `lts` back at their positions inside the
 /// gate, so that moving them by the instruction's `pos` places them as a
 /// first scheduling does, however often the circuit is scheduled. The
-/// positions are remembered, with the descriptions they belong to, in the
-/// instruction's private `_gate_offsets` at the first move of these tracks;
-/// new tracks from a new rule application are taken as they are.
-void restore_gate_offsets(nb::handle ins, nb::handle lts) {
-  nb::list pds;
+/// positions are remembered at the first move of these tracks, in the
+/// instruction's private `_gate_offsets`: one flat tuple (lts, pd, offset,
+/// pd, offset, ...), a single object for the collector to traverse. New
+/// tracks from a new rule application are taken as they are.
+void restore_gate_offsets(nb::handle ins, nb::handle lts, std::vector<nb::object> &pds) {
+  pds.clear();
   hp::for_values(lts, [&](nb::handle tracks) {
-    hp::for_each(tracks, [&](nb::handle track) { hp::for_each(track, [&](nb::handle pd) { pds.append(pd); }); });
+    hp::for_each(tracks, [&](nb::handle track) {
+      hp::for_each(track, [&](nb::handle pd) { pds.push_back(nb::borrow(pd)); });
+    });
   });
+  const auto n = static_cast<Py_ssize_t>(pds.size());
   nb::object kept = hp::getattr_or_null(ins, HV_KEY("_gate_offsets"));
-  if (kept.is_valid() && PyTuple_CheckExact(kept.ptr()) && PyTuple_GET_SIZE(kept.ptr()) == 3) {
-    nb::handle kept_lts = PyTuple_GET_ITEM(kept.ptr(), 0), kept_pds = PyTuple_GET_ITEM(kept.ptr(), 1),
-               offsets = PyTuple_GET_ITEM(kept.ptr(), 2);
-    bool same = kept_lts.is(lts) && PyList_CheckExact(kept_pds.ptr()) && PyList_CheckExact(offsets.ptr()) &&
-                PyList_GET_SIZE(kept_pds.ptr()) == PyList_GET_SIZE(pds.ptr()) &&
-                PyList_GET_SIZE(offsets.ptr()) == PyList_GET_SIZE(pds.ptr());
-    for (Py_ssize_t k = 0; same && k < PyList_GET_SIZE(pds.ptr()); ++k)
-      same = PyList_GET_ITEM(kept_pds.ptr(), k) == PyList_GET_ITEM(pds.ptr(), k);
-    if (same) {
-      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(pds.ptr()); ++k)
-        hp::setitem(PyList_GET_ITEM(pds.ptr(), k), HV_KEY("pos"), PyList_GET_ITEM(offsets.ptr(), k));
-      return;
-    }
+  PyObject *k = kept.is_valid() ? kept.ptr() : nullptr;
+  bool same = k && PyTuple_CheckExact(k) && PyTuple_GET_SIZE(k) == 1 + 2 * n && PyTuple_GET_ITEM(k, 0) == lts.ptr();
+  for (Py_ssize_t j = 0; same && j < n; ++j) same = PyTuple_GET_ITEM(k, 1 + 2 * j) == pds[j].ptr();
+  if (same) {
+    for (Py_ssize_t j = 0; j < n; ++j) hp::setitem(pds[j], HV_KEY("pos"), PyTuple_GET_ITEM(k, 2 + 2 * j));
+    return;
   }
-  nb::list offsets;
-  for (nb::handle pd : pds) offsets.append(hp::getitem(pd, HV_KEY("pos")));
-  set_attr(ins, HV_KEY("_gate_offsets"), nb::make_tuple(lts, pds, offsets));
+  nb::object record = hp::steal_or_throw(PyTuple_New(1 + 2 * n));
+  PyTuple_SET_ITEM(record.ptr(), 0, nb::borrow(lts).release().ptr());
+  for (Py_ssize_t j = 0; j < n; ++j) {
+    PyTuple_SET_ITEM(record.ptr(), 1 + 2 * j, nb::object(pds[j]).release().ptr());
+    PyTuple_SET_ITEM(record.ptr(), 2 + 2 * j, hp::getitem(pds[j], HV_KEY("pos")).release().ptr());
+  }
+  set_attr(ins, HV_KEY("_gate_offsets"), record);
 }
 
 bool differs_from_none(nb::handle v) {
@@ -143,9 +144,10 @@ void shift_circ(nb::handle circ, nb::handle t) {
 }
 
 void flush_gate_pos_to_pds(nb::handle circ) {
+  std::vector<nb::object> pds;
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
     nb::object lts = get_attr(ins, HV_KEY("lts"));
-    restore_gate_offsets(ins, lts);
+    restore_gate_offsets(ins, lts, pds);
     hp::for_values(lts, [&](nb::handle tracks) {
       hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
     });
