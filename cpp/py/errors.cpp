@@ -28,7 +28,7 @@ void raise_key_error(nb::handle key) {
 
 void translate_allocation_failures() {
   nb::register_exception_translator([](const std::exception_ptr &p, void *) {
-    // Anything else is rethrown to the translators registered before.
+    // Any other exception propagates to the translators registered before.
     try {
       std::rethrow_exception(p);
     } catch (const std::bad_alloc &) {

@@ -3,8 +3,8 @@
 // A complex is a table from qubit keys ('0', '0x1') to rules, with a default
 // under "*". Its constructor expands each description one level (a list of
 // qubits is several single-qubit keys; a multi-qubit key is written inside
-// a list, or as one key string such as '1x0') and adds the terminals with add_element, which also holds every
-// key to the arity of the first.
+// a list, or as one key string such as '1x0') and adds the terminals with
+// add_element, which also holds every key to the arity of the first.
 #include "modules/rule/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
