@@ -3,6 +3,7 @@
 import copy
 import itertools
 import os
+import pickle
 import subprocess
 import sys
 import types
@@ -240,6 +241,14 @@ def test_scheduling_in_seconds_twice_gives_the_same_floats():
     hc.ALAP(c, st_pos=0)
     hc.ASAP(c, ed_pos=1e-6)
     assert pulse_positions(c) == once
+
+
+def test_a_copied_circuit_schedules_again_as_once():
+    c = applied(X(0), CZ(0, 1), Y(0), Y(1))
+    hc.ASAP(c, st_pos=10)
+    for clone in (copy.deepcopy(c), pickle.loads(pickle.dumps(c))):
+        hc.ALAP(clone, st_pos=10)
+        assert pulse_positions(clone) == pulse_positions(c)
 
 
 def test_a_new_rule_application_is_scheduled_from_its_own_offsets():
