@@ -11,10 +11,12 @@ Workloads:
       numpy's allocations as traced, and the growth of the resident set of
       a fresh process (which counts everything, native scratch included).
 The baseline is the driver's algorithm written directly in numpy and SciPy,
-as a user would; both run interleaved in one process and must agree.
+as a user would (tests/reference.py); both run interleaved in one process
+and must agree.
 """
 
 import argparse
+import pathlib
 import statistics
 import subprocess
 import sys
@@ -23,84 +25,11 @@ import time
 import tracemalloc
 
 import numpy as np
-import scipy.signal
 
 from halvane import wavespec_handling as wh
 
-
-# ---- the numpy baseline ---------------------------------------------------
-
-def sine_edge(X, x0, w_=1e-10, a_=0, b_=1):
-    w = w_ if w_ > 1e-10 else 1e-10
-    a, b = min(a_, b_), max(a_, b_)
-
-    def seige(x):
-        return np.pi * (x * (b - a) / w + (b + a - 1) / 2)
-
-    l, r = sorted((np.sin(seige(-w / 2)), np.sin(seige(w / 2))))
-    Y = np.zeros(len(X), dtype=np.complex128)
-    Y += ((X >= x0 - w / 2) & (X < x0 + w / 2)) * (np.sin(seige(X - x0)) - l) / (r - l)
-    Y += X >= x0 + w / 2
-    return Y
-
-
-def cosine(X, pd, cp={}):
-    if np.abs(pd["width"]) < 1e-14:
-        p, w = pd["pos"], pd["width"] + pd["plateau"]
-        return pd["amp"] * (((X >= p) & (X < p + w)) + 0j)
-    p = pd["pos"] + pd["width"] / 4
-    return (pd["amp"] * sine_edge(X, p, pd["width"] / 2, 0, 1)
-            * sine_edge(-X, -(p + pd["width"] / 2 + pd["plateau"]), pd["width"] / 2, 0, 1))
-
-
-def carrier(X, freq, ph=0, imb=0):
-    A, B, p2 = np.cos(np.pi / 4 + imb) * np.sqrt(2), np.sin(np.pi / 4 + imb) * np.sqrt(2), np.pi / 2 + ph
-    return A * np.cos(2 * np.pi * freq * X) - 1j * B * np.cos(2 * np.pi * freq * X + p2)
-
-
-def grad(sh):
-    return 0 * sh if len(sh) < 2 else np.gradient(sh)
-
-
-def numpy_pdc2pulse(pds, li):
-    N, srate, gof, tx_st = li["N"], li["srate"], li["offset_global"], li.get("st", 0)
-    X = np.linspace(tx_st, tx_st + N / srate, N, endpoint=False)
-    W = np.zeros(N, dtype=np.complex128)
-    S = np.zeros(N, dtype=np.complex128)
-    W.fill(gof)
-    S.fill(gof)
-    bias = gof
-    for pd in pds:
-        a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
-        st, ed = max(a - 5, 0), min(a + b + 5, N)
-        if "edge_shape" in pd:
-            st += 5
-            edge = (pd["amp"] - bias) * sine_edge(X[st:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
-            W[st:] = edge
-            S[st:] = edge
-            bias = pd["amp"]
-            continue
-        if ed - st < 2:
-            continue
-        wX = X[st:ed]
-        sh = cosine(wX, pd, {})
-        sh += 1j * grad(sh) * srate * pd.get("drag_scale", 0)
-        for drag in pd.get("drag_list", []):
-            sh += 1j * grad(sh) * srate * drag
-        center = (pd["width"] + pd["plateau"]) / 2 + pd["pos"]
-        sh = (pd.get("amp_scale", 1) * np.exp(1j * (pd["phase"] + pd["phase1"])) * sh
-              * np.exp(2j * np.pi * pd.get("drag_detuning", 0) * (wX - center)))
-        cr = carrier(wX, pd["freq"], 0, 0)
-        W[st:ed] += sh * cr
-        S[st:ed] += sh
-    if "extra" in li and isinstance(li["extra"], dict):
-        Y = np.copy(W) - gof
-        for A, B, tau, Ts in li["extra"].values():
-            lam = 2 * A * tau + 2 * B * tau + A * Ts
-            b0, b1, a1 = (2 * tau + Ts) / lam, (Ts - 2 * tau) / lam, (2 * A * tau + 2 * B * tau - A * Ts) / lam
-            Y, _ = scipy.signal.lfilter([b0, b1], [1, -a1], Y, -1, np.zeros(1))
-        W[:] = Y + gof
-    return X, W, S
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+import reference as ref  # noqa: E402
 
 
 # ---- workloads --------------------------------------------------------------
@@ -130,13 +59,13 @@ def median_time(f, repeat):
 
 
 def compare(name, pds, li, repeat):
-    got, want = wh.pdc2pulse(pds, li), numpy_pdc2pulse(pds, li)
-    scale = max(1.0, np.abs(want[1]).max())
+    got, want = wh.pdc2pulse(pds, li), ref.pdc2pulse(pds, li)
     assert np.array_equal(got[0], want[0])
-    assert np.abs(got[1] - want[1]).max() < 1e-12 * scale and np.abs(got[2] - want[2]).max() < 1e-12 * scale
+    ref.assert_close(got[1], want[1])
+    ref.assert_close(got[2], want[2])
     t_np, t_hv = [], []
     for _ in range(repeat):  # interleaved
-        t_np.append(median_time(lambda: numpy_pdc2pulse(pds, li), 1))
+        t_np.append(median_time(lambda: ref.pdc2pulse(pds, li), 1))
         t_hv.append(median_time(lambda: wh.pdc2pulse(pds, li), 3))
     a, b = statistics.median(t_np), statistics.median(t_hv)
     print(f"({name}) numpy {a * 1e3:8.1f} ms   halvane {b * 1e3:7.2f} ms   ratio {a / b:6.1f}x")

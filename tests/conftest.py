@@ -1,5 +1,6 @@
 """Fixtures shared by the test modules."""
 
+import signal
 from collections.abc import Mapping
 
 import pytest
@@ -69,3 +70,16 @@ class _ReadLog(dict):
 def read_log():
     """The type of a dict that logs its reads: read_log(log, ...)."""
     return _ReadLog
+
+
+@pytest.fixture
+def interrupt():
+    """interrupt(seconds): a signal after `seconds` whose handler raises
+    TimeoutError, as Ctrl-C's raises KeyboardInterrupt."""
+    def handler(signum, frame):
+        raise TimeoutError("interrupted")
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    yield lambda seconds: signal.setitimer(signal.ITIMER_REAL, seconds)
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    signal.signal(signal.SIGALRM, previous)

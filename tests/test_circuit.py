@@ -132,12 +132,22 @@ def test_links():
 
 def test_links_on_shared_pairs_repeated_qubits_and_repeated_objects():
     a, b = hc.INSTRUCTION("CZ", 0, 1), hc.INSTRUCTION("CZ", 1, 0)
-    self_loop = hc.INSTRUCTION("X", 2, 2)
-    c = hc.Circuit([a, b, self_loop, a])
+    twice = hc.INSTRUCTION("X", 2, 2)
+    c = hc.Circuit([a, b, twice, a])
     hc.forwared_dag_circuit(c)
     hc.backward_dag_circuit(c)
     assert a.nxt_ins == {b} and b.nxt_ins == {a} and b.pre_ins == {a} and a.pre_ins == {b}
-    assert self_loop.nxt_ins == {self_loop} == self_loop.pre_ins
+    # An instruction is never its own neighbour.
+    assert not hasattr(twice, "nxt_ins") and not hasattr(twice, "pre_ins")
+
+
+def test_an_instruction_listed_twice_in_a_row_is_not_its_own_neighbour():
+    x, y = hc.INSTRUCTION("X", 0), hc.INSTRUCTION("Y", 0)
+    c = hc.Circuit([x, x, y, y])
+    hc.forwared_dag_circuit(c)
+    hc.backward_dag_circuit(c)
+    assert x.nxt_ins == {y} and y.pre_ins == {x}
+    assert not hasattr(x, "pre_ins") and not hasattr(y, "nxt_ins")
 
 
 def test_barriers_link_only_after_widening():

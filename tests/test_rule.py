@@ -110,11 +110,16 @@ def test_zero_length_tracks_and_empty_rules():
     assert hr.RULE(d0=[]).semi_apply(info(d0="L")) == (0, {"L": []})
 
 
-def test_markers_on_one_line_name_keep_the_later_tracks_but_all_count():
-    rule = hr.RULE(a=[[we.I_p(plateau=30)]], b=[[we.I_p(plateau=10)]], _align="right")
-    max_duration, lts = rule.semi_apply(info(a="L", b="L"))
-    assert max_duration == 30
-    assert lts == {"L": [[dict(T, width=0, plateau=10, pos=20)]]}
+@pytest.mark.parametrize("align, shifts", [("left", (0, 0, 0)), ("right", (0, 20, 10)), ("center", (0, 10.0, 5.0))])
+def test_markers_on_one_line_name_keep_the_tracks_of_both(align, shifts):
+    rule = hr.RULE(a=[[we.I_p(plateau=30)]], z=[[we.I_p(plateau=5)]], b=[[we.I_p(plateau=10), we.I_p(plateau=10)]],
+                   _align=align)
+    max_duration, lts = rule.semi_apply(info(a="L", b="L", z="M"))
+    assert max_duration == 30 and list(lts) == ["L", "M"]
+    a, b = shifts[0], shifts[2]
+    assert lts["L"] == [[dict(T, width=0, plateau=30, pos=a)],
+                        [dict(T, width=0, plateau=10, pos=b), dict(T, width=0, plateau=10, pos=b + 10)]]
+    assert lts["M"] == [[dict(T, width=0, plateau=5, pos={"left": 0, "right": 25, "center": 12.5}[align])]]
 
 
 def test_options_are_split_by_the_leading_underscore():

@@ -28,6 +28,10 @@ def table(comp):
         ([[[(1, 0), [2, 1]], rD]], {"1x0": "rD", "2x1": "rD"}),
         ([[["1x0", "2x1"], rC]], {"1x0": "rC", "2x1": "rC"}),
         ([[["01"], rA]], {"1": "rA"}),
+        # A str at the top of a pair is one description, not its characters.
+        ([["1x0", rA]], {"1x0": "rA"}),
+        ([["12", rA]], {"12": "rA"}),
+        ([["01", rA], [("3",), rB]], {"1": "rA", "3": "rB"}),
         ([[[1, 2, 3, 4], rB], [[4, 5], rC]], {"1": "rB", "2": "rB", "3": "rB", "4": "rC", "5": "rC"}),
         ([[[(i, j) for i in range(3) for j in (i, i + 1)], rA]],
          {"0x0": "rA", "0x1": "rA", "1x1": "rA", "1x2": "rA", "2x2": "rA", "2x3": "rA"}),
@@ -41,6 +45,7 @@ def test_descriptions_are_expanded_one_level(pairs, keys):
 
 def test_default_rule_and_get_rule():
     comp = hr.RULE_COMP([[0, rA], ["*", rB]])
+    assert hr.RULE_COMP([["*", rA], ["0x1", rB]]).default_rule is rA
     assert comp.default_rule is rB and comp.number_of_qubits_sanity == 1
     assert hr.get_rule(comp, "0") is rA
     assert hr.get_rule(comp, "5") is rB
@@ -73,7 +78,7 @@ def test_arity_is_fixed_by_the_first_key(capsys):
     [
         ([[0.5, rA]], Exception, "^add_element- Given type unknown$"),
         ([[[None], rA]], Exception, "^add_element- Given type unknown$"),
-        ([["1x0", rA]], ValueError, "invalid literal for int"),
+        ([["1y0", rA]], ValueError, "invalid literal for int"),
         ([[0, rA, rB]], ValueError, "too many values to unpack"),
         ([[0]], ValueError, "not enough values to unpack"),
         ([5], TypeError, "cannot unpack non-iterable int object"),

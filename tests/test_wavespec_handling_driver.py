@@ -1,66 +1,30 @@
 """The sampling driver pdc2pulse against the numpy steps it is defined by."""
 
 import copy
+import functools
+import itertools
 import threading
 
 import numpy as np
 import pytest
-import scipy.signal
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import reference as ref
 from halvane import wavespec_handling as wh
 
 SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
 
 
-def ref_pdc2pulse(pds, li, rng=None):
-    """The driver's steps in numpy; envelopes and edges come from the shape table."""
-    N, srate, gof, tx_st = li["N"], li["srate"], li["offset_global"], li.get("st", 0)
-    X = np.linspace(tx_st, tx_st + N / srate, N, endpoint=False)
-    W = np.zeros(N, complex)
-    W.fill(gof)
-    S, bias = W.copy(), gof
-    for pd in pds:
-        if rng:
-            st, ed = rng(pd, tx_st, srate, N)
-        else:
-            a, b = int((pd["pos"] - tx_st) * srate), int((pd["width"] + pd["plateau"]) * srate)
-            st, ed = max(a - 5, 0), min(a + b + 5, N)
-        if "edge_shape" in pd:
-            edge_fn = wh.shapeTable[pd["edge_shape"]]
-            edge = (pd["amp"] - bias) * edge_fn(X[st + 5:], pd["pos"] + pd["width"] / 2, pd["width"]) + bias
-            W[st + 5:] = S[st + 5:] = edge
-            bias = pd["amp"]
-            continue
-        if ed - st < 2:
-            continue
-        wX = X[st:ed]
-        shape = pd["shape"]
-        sh = (wh.shapeTable[shape] if isinstance(shape, str) else shape)(wX, pd, {})
-        for d in [pd.get("drag_scale", 0), *pd.get("drag_list", [])]:
-            sh = sh + 1j * (np.gradient(sh) if len(sh) > 1 else 0 * sh) * srate * d
-        center = (pd["width"] + pd["plateau"]) / 2 + pd["pos"]
-        sh = (pd.get("amp_scale", 1) * np.exp(1j * (pd["phase"] + pd["phase1"])) * sh
-              * np.exp(2j * np.pi * pd.get("drag_detuning", 0) * (wX - center)))
-        W[st:ed] += sh * np.exp(2j * np.pi * pd["freq"] * wX)
-        S[st:ed] += sh
-    if isinstance(li.get("extra"), dict):
-        Y = W - gof
-        for A, B, tau, Ts in li["extra"].values():
-            lam = 2 * A * tau + 2 * B * tau + A * Ts
-            b0, b1, a1 = (2 * tau + Ts) / lam, (Ts - 2 * tau) / lam, (2 * A * tau + 2 * B * tau - A * Ts) / lam
-            Y = scipy.signal.lfilter([b0, b1], [1, -a1], Y)
-        W = Y + gof
-    return X, W, S
+# The driver's steps in numpy, with the module's own shapes (which tests rebind).
+ref_pdc2pulse = functools.partial(ref.pdc2pulse, table=wh.shapeTable)
 
 
 def assert_line(got, want):
-    X, W, S = got
-    np.testing.assert_array_equal(X, want[0])
-    for g, w in zip((W, S), want[1:]):
+    np.testing.assert_array_equal(got[0], want[0])
+    for g, w in zip(got[1:], want[1:]):
         assert g.dtype == np.complex128
-        np.testing.assert_allclose(g, w, rtol=0, atol=1e-12 * max(1.0, np.abs(w).max(initial=0)))
+        ref.assert_close(g, w)
 
 
 def pulse(pos, shape="cos", width=20e-9, plateau=0.0, amp=0.5, freq=5e9, **kw):
@@ -101,10 +65,44 @@ def test_levels_of_zero_after_other_levels():
     assert np.signbit(S.real).tolist() == np.signbit(want[2].real).tolist()
 
 
-def test_level_step_before_the_window_starts_at_sample_five():
-    X, W, S = wh.pdc2pulse([step(-50e-9, 0.3)], LI)
-    np.testing.assert_array_equal(S[:5], 0.1)
-    np.testing.assert_allclose(S[5:], 0.3, rtol=0, atol=1e-15)
+@pytest.mark.parametrize("pos", [-50e-9, -20e-9, -18.6e-9, -18.1e-9])
+def test_level_step_at_the_window_start_writes_from_its_own_first_sample(pos):
+    # The window starts at -20 ns, 0.5 ns per sample: these steps begin before
+    # the window, at its first sample, after sample 2, and after sample 3.
+    X, W, S = got = wh.pdc2pulse([step(pos, 0.3, width=0)], LI)
+    first = max(int((pos - LI["st"]) * LI["srate"]), 0)
+    assert first < 4
+    np.testing.assert_array_equal(S[:first], 0.1)
+    np.testing.assert_array_equal(S[first + 1:], 0.3)
+    assert_line(got, ref_pdc2pulse([step(pos, 0.3, width=0)], LI))
+
+
+def test_level_step_from_sample_five_on_is_unchanged():
+    # Steps after samples 5 and 100 (sample 5 lies at -17.5 ns).
+    X, W, S = wh.pdc2pulse([step(-17.4e-9, 0.3, width=0), step(30.1e-9, -0.2, width=0)], LI)
+    np.testing.assert_array_equal(S[:6], 0.1)
+    np.testing.assert_array_equal(S[6:101], 0.3)
+    np.testing.assert_array_equal(S[101:], -0.2)
+
+
+@pytest.mark.parametrize("pds", [
+    [pulse(-(2.0**62) / 2e9, width=2.0**63 / 2e9)],              # covers the window, a + b beyond 2^62
+    [pulse(2.0**62 / 2e9, width=2.0**62 / 2e9)],                # far after it
+    [pulse(-1e280, width=1e280), pulse(-1e280, width=2e280)],   # ends before it; covers it
+    [step(-1e280, 0.3), step(1e280, 0.5)],
+])
+def test_pulses_far_from_the_window_are_skipped_or_clipped(pds):
+    assert_line(wh.pdc2pulse(pds, LI), ref_pdc2pulse(pds, LI))
+
+
+@pytest.mark.parametrize("pds", [
+    [pulse(0, drag_list=itertools.repeat(1e-11))],   # an endless drag_list
+    itertools.repeat(pulse(1e-3)),                   # an endless collection (outside the window)
+])
+def test_endless_iterables_stop_at_a_signal(interrupt, pds):
+    interrupt(0.05)
+    with pytest.raises(TimeoutError, match="interrupted"):
+        wh.pdc2pulse(pds, LI)
 
 
 def test_clipped_pulse_equals_its_samples_in_a_wider_window():
@@ -115,7 +113,14 @@ def test_clipped_pulse_equals_its_samples_in_a_wider_window():
     np.testing.assert_allclose(W, W2[100:], rtol=0, atol=1e-12)
 
 
-@pytest.mark.parametrize("extra", [None, {}, IIR, "not a dict"])
+@pytest.mark.parametrize("extra", ["not a dict", [[0.95, 0.05, 3e-7, 5e-10]], 0, ()])
+def test_extra_that_is_not_a_dict_is_refused(extra):
+    li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
+    with pytest.raises(TypeError, match=rf"^li\['extra'\] must be a dict of IIR models or None, not {type(extra).__name__}$"):
+        wh.pdc2pulse([pulse(0)], li)
+
+
+@pytest.mark.parametrize("extra", [None, {}, IIR])
 def test_empty_collection_rests_at_offset_global(extra):
     li = dict(N=50, srate=1e9, offset_global=0.25, extra=extra)
     X, W, S = wh.pdc2pulse([], li)

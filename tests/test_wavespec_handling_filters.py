@@ -2,8 +2,8 @@
 
 import numpy as np
 import pytest
-import scipy.signal
 
+import reference as ref
 from halvane import wavespec_handling as wh
 
 RNG = np.random.default_rng(7)
@@ -12,30 +12,9 @@ Y_REAL = RNG.normal(size=200)
 Y_CPLX = RNG.normal(size=200) + 1j * RNG.normal(size=200)
 
 
-def ref_cal(A, B, tau, Ts):
-    lam = 2 * A * tau + 2 * B * tau + A * Ts
-    return [(2 * tau + Ts) / lam - 1, (-2 * tau + Ts) / lam + 1, (2 * A * tau + 2 * B * tau - A * Ts) / lam - 1]
-
-
-def ref_iir(b0, b1, a1, y):
-    return scipy.signal.lfilter([b0, b1], [1, -a1], y, -1, np.zeros(1))[0]
-
-
-def ref_fir(b, start_time, adjust, X, Y):
-    out = np.copy(Y)
-    start = int(start_time * 1e-6 / ((X[-1] - X[0]).real / len(X)))
-    for n in range(start, start + len(b)):
-        if n == len(X) - 1:
-            break
-        out[n] = 0
-        for k in range(n - start + 1):
-            out[n] += adjust * b[k] * Y[n - k]
-    return out
-
-
 @pytest.mark.parametrize("model", [[0.9, 0.1, 2e-7, 5e-10], [1.2, -0.3, 1e-8, 1e-9], [1, 0, 3e-7, 5e-10]])
 def test_cal_iir_coef_is_the_bilinear_formula(model):
-    assert wh.cal_iir_coef(model) == pytest.approx(ref_cal(*model), rel=1e-15, abs=1e-15)
+    assert wh.cal_iir_coef(model) == pytest.approx(ref.cal_iir_coef(model), rel=1e-15, abs=1e-15)
 
 
 def test_cal_iir_coef_without_exponential_part_is_an_identity_stage():
@@ -62,7 +41,7 @@ def test_cal_iir_coef_errors(arg, exc, msg):
 def test_iir_filtering_matches_lfilter(coefs, y):
     before = y.copy()
     got = wh.IIR_filtering(*coefs, [X, y])
-    want = ref_iir(*coefs, y)
+    want = ref.iir_filtering(*coefs, y)
     assert got.dtype == want.dtype and got.shape == want.shape
     np.testing.assert_allclose(got, want, rtol=1e-12, atol=1e-12 * max(1, np.abs(want).max(initial=0)))
     np.testing.assert_array_equal(y, before)
@@ -70,7 +49,7 @@ def test_iir_filtering_matches_lfilter(coefs, y):
 
 @pytest.mark.parametrize("y", [list(Y_REAL[:5]), Y_REAL.astype(np.float32), np.arange(6)])
 def test_iir_filtering_of_other_inputs_is_lfilters(y):
-    np.testing.assert_array_equal(wh.IIR_filtering(0.9, -0.4, 0.7, [X, y]), ref_iir(0.9, -0.4, 0.7, y))
+    np.testing.assert_array_equal(wh.IIR_filtering(0.9, -0.4, 0.7, [X, y]), ref.iir_filtering(0.9, -0.4, 0.7, y))
 
 
 def test_iir_filtering_calls_a_rebound_lfilter(monkeypatch):
@@ -97,7 +76,7 @@ FIR_CASES = [([1, 1], 0, 1), ([0.5, -0.25, 0.125], 0.1, 2), ([1], 0, 1), ([1.0] 
 def test_fir_filtering_matches_the_loop(b, start_time, adjust, y):
     before = y.copy()
     got = wh.FIR_filtering(b, start_time, adjust, [X, y])
-    want = ref_fir(b, start_time, adjust, X, y)
+    want = ref.fir_filtering(b, start_time, adjust, X, y)
     assert got.dtype == y.dtype
     np.testing.assert_allclose(got, want, rtol=1e-14, atol=1e-14)
     np.testing.assert_array_equal(y, before)
@@ -106,11 +85,28 @@ def test_fir_filtering_matches_the_loop(b, start_time, adjust, y):
 def test_fir_two_taps_by_hand():
     x, y = np.arange(4.0), np.array([1.0, 2.0, 4.0, 8.0])
     assert wh.FIR_filtering([1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 4.0, 8.0]
-    # A window reaching the end stops before the last sample.
-    assert wh.FIR_filtering([1, 1, 1, 1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 7.0, 8.0]
+    # A window reaching the end filters the last sample too.
+    assert wh.FIR_filtering([1, 1, 1, 1, 1], 0, 1, [x, y]).tolist() == [1.0, 3.0, 7.0, 15.0]
 
 
-PERIOD = (X[-1] - X[0]) / len(X)
+@pytest.mark.parametrize("start_time, want", [
+    (0, [0, 1, 2, 3, 4, 5, 6, 7, 8, 9]),
+    (4, [0, 1, 2, 3, 4, 9, 6, 7, 8, 9]),   # the sample at 4 us is index 4
+    (8, [0, 1, 2, 3, 4, 5, 6, 7, 8, 17]),  # the last sample is filtered
+    (9, [0, 1, 2, 3, 4, 5, 6, 7, 8, 9]),   # a window from the last sample keeps only it
+])
+def test_fir_start_time_maps_to_the_sample_at_that_time(start_time, want):
+    X, y = np.arange(10) * 1e-6, np.arange(10.0)
+    assert wh.FIR_filtering([1, 1], start_time, 1, [X, y]).tolist() == want
+
+
+@pytest.mark.parametrize("n", [0, 1])
+def test_fir_needs_two_samples_for_its_period(n):
+    with pytest.raises(ValueError, match=f"^FIR_filtering: the sample period needs at least two samples, got {n}$"):
+        wh.FIR_filtering([1], 0, 1, [X[:n], Y_REAL[:n]])
+
+
+PERIOD = (X[-1] - X[0]) / (len(X) - 1)
 
 
 @pytest.mark.parametrize("start_time, msg", [
@@ -140,8 +136,8 @@ def test_fix_runs_iir_stages_in_order_then_fir():
     fir = ([0.9, 0.1], 0.2, 1.0)
     want = Y_CPLX
     for F in (m1, m2):
-        want = ref_iir(*(np.array(F) + [1, -1, 1]), want)
-    want = ref_fir(*fir, X, want)
+        want = ref.iir_filtering(*(np.array(F) + [1, -1, 1]), want)
+    want = ref.fir_filtering(*fir, X, want)
     got = wh.fix(X, Y_CPLX, [m1, m2], fir)
     np.testing.assert_allclose(got, want, rtol=1e-12, atol=1e-12)
     np.testing.assert_allclose(wh.fix(X, Y_CPLX, [m2, m1], fir), got, rtol=1e-12, atol=1e-12)
@@ -170,7 +166,7 @@ def test_fir_complex_gain_on_real_samples_keeps_the_real_part_with_numpys_warnin
     with pytest.warns(np.exceptions.ComplexWarning):
         got = wh.FIR_filtering([2.0, 1.0], 0.5, 1 + 1j, [X, Y_REAL])
     with pytest.warns(np.exceptions.ComplexWarning):
-        want = ref_fir([2.0, 1.0], 0.5, 1 + 1j, X, Y_REAL)
+        want = ref.fir_filtering([2.0, 1.0], 0.5, 1 + 1j, X, Y_REAL)
     assert got.dtype == np.float64
     np.testing.assert_allclose(got, want, rtol=1e-14, atol=1e-14)
 

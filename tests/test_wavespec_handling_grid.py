@@ -7,18 +7,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import reference as ref
 from halvane import wavespec_handling as wh
-
-
-def ref_rng(pd, st_, srate, N):
-    dur = pd['width'] + pd['plateau']
-    a = int((pd['pos'] - st_) * srate)
-    b = int(dur * srate)
-    return (max(a - 5, 0), min(a + b + 5, N))
-
-
-def ref_grad(sh):
-    return 0 * sh if len(sh) < 2 else np.gradient(sh)
 
 
 # ---- rng -----------------------------------------------------------------------
@@ -35,7 +25,22 @@ def test_rng_hand_worked():
 def test_rng_matches_its_formula(pos, width, plateau, st_, srate, N):
     pd = dict(pos=pos, width=width, plateau=plateau)
     got = wh.rng(pd, st_, srate, N)
-    assert got == ref_rng(pd, st_, srate, N) and all(type(v) is int for v in got)
+    assert got == ref.rng(pd, st_, srate, N) and all(type(v) is int for v in got)
+
+
+@pytest.mark.parametrize("pos, width, srate, N", [
+    (0.0, 1.0, 1e200, 400),                      # a pulse that covers the window many times over
+    (2.0**62, 2.0**62, 1.0, 400),                # a + b beyond 2^63
+    (2.0**61 + 2048, 1.0, 1.0, 400),             # just past the 64-bit fast range
+    (-(2.0**62), 2.0**63, 1.0, 400),             # from far before the window to past its end
+    (-(2.0**62), 2.0**62 + 2048, 1.0, 10**30),   # ends inside a huge window
+    (1e300, 1e300, 1.0, 10**400),                # and beyond 2^1000
+    (-1e300, 0.0, 1.0, 400),
+])
+def test_rng_is_exact_far_from_the_window(pos, width, srate, N):
+    pd = dict(pos=pos, width=width, plateau=0.0)
+    got = wh.rng(pd, 0, srate, N)
+    assert got == ref.rng(pd, 0, srate, N) and all(type(v) is int for v in got)
 
 
 @pytest.mark.parametrize("args", [
@@ -45,7 +50,7 @@ def test_rng_matches_its_formula(pos, width, plateau, st_, srate, N):
     (dict(pos=2e-8, width=1e-8, plateau=0), 0.0, 1e9, 30.0),
 ])
 def test_rng_number_types(args):
-    got, want = wh.rng(*args), ref_rng(*args)
+    got, want = wh.rng(*args), ref.rng(*args)
     assert got == want and [type(v) for v in got] == [type(v) for v in want]
 
 
@@ -76,7 +81,7 @@ def test_rng_bad_values(pd, exc, msg):
          "2-d"])
 def test_grad_matches_numpy(sh):
     with np.errstate(all="ignore"):
-        got, want = wh.grad(sh), ref_grad(sh)
+        got, want = wh.grad(sh), ref.grad(sh)
     if isinstance(want, (list, tuple)):
         assert len(got) == len(want) and all(np.array_equal(g, w) for g, w in zip(got, want))
         return

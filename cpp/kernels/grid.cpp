@@ -21,17 +21,16 @@ SampleRange sample_range(double pos, double width, double plateau, double st, do
   const double a = std::trunc((pos - st) * srate);
   const double b = std::trunc(dur * srate);
   for (double v : {a, b}) {
-    if (std::isnan(v)) return {SampleRange::nan, 0, 0};
-    if (std::isinf(v)) return {SampleRange::infinite, 0, 0};
+    if (std::isnan(v)) return {SampleRange::nan, 0, 0, a, b};
+    if (std::isinf(v)) return {SampleRange::infinite, 0, 0, a, b};
   }
-  constexpr double lim = 0x1p62;
-  const auto clamp = [](double v) {
-    return static_cast<std::int64_t>(v < -lim ? -lim : v > lim ? lim : v);
-  };
-  const std::int64_t ai = clamp(a), bi = clamp(b);
+  // Within +-2^61, a + b + 5 and every difference of the bounds fit in 64 bits.
+  constexpr double lim = 0x1p61;
+  if (std::fabs(a) > lim || std::fabs(b) > lim) return {SampleRange::wide, 0, 0, a, b};
+  const auto ai = static_cast<std::int64_t>(a), bi = static_cast<std::int64_t>(b);
   const std::int64_t first = ai - 5 < 0 ? 0 : ai - 5;
   const std::int64_t end = N < ai + bi + 5 ? N : ai + bi + 5;
-  return {SampleRange::ok, first, end};
+  return {SampleRange::ok, first, end, a, b};
 }
 
 namespace {

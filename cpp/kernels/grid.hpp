@@ -16,10 +16,12 @@ void linspace(double start, double stop, std::size_t n, double *out);
 /// a = int((pos - st) * srate), b = int((width + plateau) * srate), then
 /// first = max(a - 5, 0), end = min(a + b + 5, N). first may exceed end.
 struct SampleRange {
-  enum Status { ok, nan, infinite } status;  ///< int() of a NaN or infinity fails
-  std::int64_t first, end;
+  /// int() of a NaN or infinity fails; `wide` when a or b lies beyond
+  /// +-2^61, where the sums need integers wider than 64 bits.
+  enum Status { ok, nan, infinite, wide } status;
+  std::int64_t first, end;  ///< when ok
+  double a, b;              ///< the truncated a and b, when wide
 };
-/// Indices beyond +-2^62 saturate (they lie outside any window anyway).
 SampleRange sample_range(double pos, double width, double plateau, double st, double srate,
                          std::int64_t N);
 

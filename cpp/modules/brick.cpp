@@ -90,6 +90,7 @@ void export_routing(nb::module_ &m) {
 
 NB_MODULE(brick, m) {
   m.doc() = "Qubit keys, type tags, keyword routing, dict merging and pulse durations.";
+  halvane::py::translate_allocation_failures();
   m.def("check_iterable", &check_iterable, hp::arg("w"),
         nb::sig("def check_iterable(w: object) -> bool"),
         "True when the interpreter can make an iterator of ``w``.\n\n"

@@ -10,6 +10,7 @@ namespace hc = halvane::circuit;
 
 NB_MODULE(circuit, m) {
   m.doc() = "Gate circuits: instructions, rule application, scheduling, collection per line, printing.";
+  halvane::py::translate_allocation_failures();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("rule") = nb::module_::import_("halvane.rule");
   m.attr("brick") = nb::module_::import_("halvane.brick");

@@ -10,6 +10,7 @@ namespace hr = halvane::rule;
 
 NB_MODULE(rule, m) {
   m.doc() = "Gate rules: recipes per line and track, alignment, and rule selection per qubit key.";
+  halvane::py::translate_allocation_failures();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("time") = nb::module_::import_("time");
   m.attr("brick") = nb::module_::import_("halvane.brick");

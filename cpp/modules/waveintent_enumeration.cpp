@@ -203,6 +203,7 @@ void export_recipes(nb::module_ &m) {
 
 NB_MODULE(waveintent_enumeration, m) {
   m.doc() = "The recipe catalogue: one WaveIntent subclass per native operation.";
+  halvane::py::translate_allocation_failures();
   nb::module_ np = nb::module_::import_("numpy");
   m.attr("np") = np;
   m.attr("pw") = nb::module_::import_("halvane.waveintent");

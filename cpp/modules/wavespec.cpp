@@ -44,6 +44,7 @@ void lshift(nb::handle self, nb::handle n) {
   nb::object it = hp::steal_or_throw(PyObject_GetIter(attr_of(self, HV_KEY("pds")).ptr()));
   while (PyObject *p_ = PyIter_Next(it.ptr())) {
     nb::object p = nb::steal(p_);
+    hp::check_signals();
     nb::object pos = hp::getitem(p, HV_KEY("pos"));
     hp::setitem(p, HV_KEY("pos"), hp::steal_or_throw(PyNumber_InPlaceAdd(pos.ptr(), n.ptr())));
   }
@@ -91,6 +92,7 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
 
 NB_MODULE(wavespec, m) {
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
+  halvane::py::translate_allocation_failures();
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
   pulse_compute.bind(m, "pulse_compute");
   nb::object cls = hp::make_class(

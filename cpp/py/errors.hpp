@@ -31,6 +31,16 @@ inline void check_arg(nb::handle v, PyTypeObject *expected, const char *name, bo
 /// Raise KeyError(key) as subscription does (a tuple key is wrapped once more).
 [[noreturn]] void raise_key_error(nb::handle key);
 
+/// Run the interpreter's signal handlers, as its own loops do at every
+/// step, so that Ctrl-C stops a loop over a user's (possibly endless) iterable.
+inline void check_signals() {
+  if (PyErr_CheckSignals() < 0) rethrow();
+}
+
+/// Turn the C++ allocation failures that reach the binding layer into
+/// MemoryError with this package's message; the modules call it once at load.
+void translate_allocation_failures();
+
 /// Raise `type` with a message.
 [[noreturn]] inline void raise(PyObject *type, const char *msg) {
   PyErr_SetString(type, msg);

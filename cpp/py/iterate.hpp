@@ -1,7 +1,8 @@
 // `for` loops over lists, tuples, dicts and any other iterable or mapping.
 //
 // Lists and tuples are walked by index (a list's length is read again at
-// every step, as its iterator does); an exact dict is walked in place and,
+// every step, as its iterator does); loops over lists and iterators check for
+// signals at every step, as the interpreter's own loop does; an exact dict is walked in place and,
 // like the interpreter, refuses to go on when it changes size; everything
 // else goes through the iterator protocol or its items()/values() method.
 // Each element is held while the body runs, so the body may change the
@@ -18,7 +19,11 @@ template <typename Body>
 void for_each(nb::handle iterable, Body &&body) {
   PyObject *o = iterable.ptr();
   if (PyList_CheckExact(o)) {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) body(nb::borrow(PyList_GET_ITEM(o, i)));
+    // A list may grow under the body, so its loop checks for signals too.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+      check_signals();
+      body(nb::borrow(PyList_GET_ITEM(o, i)));
+    }
     return;
   }
   if (PyTuple_CheckExact(o)) {
@@ -26,7 +31,11 @@ void for_each(nb::handle iterable, Body &&body) {
     return;
   }
   nb::object it = steal_or_throw(PyObject_GetIter(o));
-  while (PyObject *x = PyIter_Next(it.ptr())) body(nb::steal(x));
+  while (PyObject *x = PyIter_Next(it.ptr())) {
+    nb::object held = nb::steal(x);
+    check_signals();
+    body(held);
+  }
   if (PyErr_Occurred()) rethrow();
 }
 

@@ -74,6 +74,7 @@ nb::str to_xqubits(nb::handle qubits) {
   nb::list parts;
   while (PyObject *item = PyIter_Next(it.ptr())) {
     nb::object held = nb::steal(item);
+    check_signals();
     parts.append(steal_or_throw(PyObject_Str(item)));
   }
   if (PyErr_Occurred()) rethrow();

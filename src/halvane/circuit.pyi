@@ -220,7 +220,9 @@ def shift_circ(circ: Circuit, t: Any) -> None:
 
 def flush_gate_pos_to_pds(circ: Circuit) -> None:
     """
-    Move every pulse description by its instruction's ``pos`` (``rule.move_track``).
+    Place every pulse description at its instruction's ``pos`` plus its offset
+    inside the gate (``rule.move_track``). Flushing again, after another
+    schedule, places them anew rather than moving them further.
     """
 
 def ASAP(circ: Circuit, st_pos: Any = None, ed_pos: Any = None) -> Circuit:

@@ -47,7 +47,8 @@ class RULE:
         the track's index, then to the pulse's index (``'d0__1__0__amp'``; the
         wildcard ``'X'`` matches any); what remains goes to the recipe's
         ``get_pd``. Each track is laid end to end from 0, then the tracks are
-        aligned on the gate's longest track, across all lines.
+        aligned on the gate's longest track, across all lines. Markers that name
+        the same line give it the tracks of all of them, in marker order.
 
         Parameters
         ----------
@@ -79,9 +80,9 @@ class RULE_COMP:
     ``RULE_COMP([[0, rA], [[1, 2], rB], [[(0, 1)], rC], ['*', rD]])`` maps
     ``'0'`` to ``rA``, ``'1'`` and ``'2'`` to ``rB``, ``'0x1'`` to ``rC``,
     and everything else to ``rD``. The first item of each pair is expanded
-    one level when it is iterable, so a multi-qubit key is written inside a
-    list; later pairs overwrite earlier ones. All keys must have the arity of
-    the first one.
+    one level when it is iterable and not a str, so a multi-qubit key is
+    written inside a list or as one key string (``['1x0', rE]``); later pairs
+    overwrite earlier ones. All keys must have the arity of the first one.
     """
 
     complex_list: Any

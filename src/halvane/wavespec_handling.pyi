@@ -485,7 +485,7 @@ def FIR_filtering(b: Sequence, start_time: Any, adjust: Any, waveform: Sequence)
         Tap weights.
     start_time : number
         Start of the window in microseconds; the index is
-        int(start_time * 1e-6 / ((X[-1] - X[0]) / len(X))).
+        int(start_time * 1e-6 / ((X[-1] - X[0]) / (len(X) - 1))).
     adjust : number
         Gain that multiplies every tap.
     waveform : sequence
@@ -495,9 +495,9 @@ def FIR_filtering(b: Sequence, start_time: Any, adjust: Any, waveform: Sequence)
     -------
     numpy.ndarray
         A copy of ``Y`` whose samples from the start index on, for len(b)
-        samples and never the last one, are the taps times ``adjust``
-        convolved with ``Y`` from the start index. IndexError when the window
-        leaves the array.
+        samples up to the end of the array, are the taps times ``adjust``
+        convolved with ``Y`` from the start index. ValueError for fewer than
+        two samples; IndexError when the window starts past the end.
     """
 
 def fix(X: numpy.ndarray, Y: numpy.ndarray, iir: Iterable | None, fir: Sequence | None) -> numpy.ndarray:
@@ -541,7 +541,8 @@ def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.Reco
         The sampling record: ``N`` samples at ``srate`` samples per second from
         ``st`` (default 0), resting level ``offset_global``, and optionally
         ``extra``, a dict of IIR models ``[A, B, tau, Ts]`` run over W's
-        deviation from ``offset_global``.
+        deviation from ``offset_global`` (None for no filtering; any other
+        value raises TypeError).
 
     Returns
     -------

@@ -7,12 +7,22 @@
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
+#include "py/classes.hpp"
 #include "py/iterate.hpp"
 #include "py/native.hpp"
 #include "py/objects.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+
+nb::object printed_for_note(nb::handle ins) {
+  nb::object qubits = hp::getattr_or_null(ins, HV_KEY("qubits"));
+  if (!qubits.is_valid() || !(PyList_CheckExact(qubits.ptr()) || PyTuple_CheckExact(qubits.ptr()))) return {};
+  nb::object printed = nb::steal(PyObject_Str(ins.ptr()));
+  if (!printed.is_valid()) PyErr_Clear();
+  return printed;
+}
+
 using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
@@ -71,9 +81,9 @@ void note_instruction(const nb::python_error &e, Py_ssize_t k, nb::handle ins, n
   hp::add_note(e, [&] {
     nb::object text = hp::steal_or_throw(PyUnicode_FromFormat("while applying the rules to instruction #%zd", k));
     // Each further part only when it can be made: an odd instruction still gets its index.
-    if (nb::object printed = nb::steal(PyObject_Str(ins.ptr())); printed.is_valid())
-      text = hp::steal_or_throw(PyUnicode_FromFormat("%U %U", text.ptr(), printed.ptr()));
-    PyErr_Clear();
+    nb::object printed = printed_for_note(ins);
+    if (!printed.is_valid()) return text;
+    text = hp::steal_or_throw(PyUnicode_FromFormat("%U %U", text.ptr(), printed.ptr()));
     try {
       nm = get_attr(ins, HV_KEY("nm"));
       xqb = to_xqubits(get_attr(ins, HV_KEY("qubits")));

@@ -14,6 +14,12 @@ void export_collection(nb::module_ &m);    ///< collection.cpp
 void export_printing(nb::module_ &m);      ///< printing.cpp
 void export_reprs(nb::module_ &m);         ///< repr.cpp: Circuit's __repr__ and _repr_html_
 
+/// An instruction's printed form for an error note, or an empty object when
+/// printing it would consume an iterator of the caller's (qubits that are not
+/// a list or tuple): a note must not change what it describes, nor run on
+/// without end over an endless iterable after the error in flight stopped it.
+nb::object printed_for_note(nb::handle ins);
+
 namespace native {
 nb::object get_nxt_ins(nb::handle ins);
 nb::object get_pre_ins(nb::handle ins);

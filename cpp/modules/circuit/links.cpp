@@ -30,7 +30,9 @@ void add_link(nb::handle ins, nb::handle name, nb::handle other) {
 }
 
 /// Walk the circuit in program order with the last instruction seen per
-/// qubit; `link(previous, ins)` for each qubit that has one.
+/// qubit; `link(previous, ins)` for each qubit that has one, unless that is
+/// `ins` itself (a qubit named twice, or one object listed twice in a row):
+/// an instruction is never its own neighbour.
 template <typename Link>
 void build(nb::handle circ, Link link) {
   nb::dict last_ins_reg;
@@ -39,7 +41,7 @@ void build(nb::handle circ, Link link) {
       nb::object last_ins = hp::get(last_ins_reg, q, Py_None);
       int r = PyObject_RichCompareBool(last_ins.ptr(), Py_None, Py_NE);
       if (r < 0) hp::rethrow();
-      if (r) link(last_ins, ins);
+      if (r && !last_ins.is(ins)) link(last_ins, ins);
       hp::setitem(last_ins_reg, q, ins);
     });
   });

@@ -22,7 +22,8 @@ using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
-/// np.max or np.min of [times.get(q, 0) for q in qubits]; `held` and
+/// np.max or np.min of [times.get(q, 0) for q in qubits], and 0 for an
+/// instruction that names no qubits, as for a qubit not yet seen; `held` and
 /// `values` are scratch space reused from one instruction to the next.
 nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vector<nb::object> &held,
                    std::vector<nb::handle> &values) {
@@ -30,8 +31,41 @@ nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vecto
   values.clear();
   nb::object zero = nb::int_(0);
   hp::for_each(qubits, [&](nb::handle q) { held.push_back(hp::get(times, q, zero)); });
+  if (held.empty()) return zero;
   values.assign(held.begin(), held.end());
   return maximum ? np_max(values) : np_min(values);
+}
+
+/// Put the pulse descriptions of `lts` back at their positions inside the
+/// gate, so that moving them by the instruction's `pos` places them as a
+/// first scheduling does, however often the circuit is scheduled. The
+/// positions are remembered at the first move of these tracks, in the
+/// instruction's private `_gate_offsets`: one flat tuple (lts, pd, offset,
+/// pd, offset, ...), a single object for the collector to traverse. New
+/// tracks from a new rule application are taken as they are.
+void restore_gate_offsets(nb::handle ins, nb::handle lts, std::vector<nb::object> &pds) {
+  pds.clear();
+  hp::for_values(lts, [&](nb::handle tracks) {
+    hp::for_each(tracks, [&](nb::handle track) {
+      hp::for_each(track, [&](nb::handle pd) { pds.push_back(nb::borrow(pd)); });
+    });
+  });
+  const auto n = static_cast<Py_ssize_t>(pds.size());
+  nb::object kept = hp::getattr_or_null(ins, HV_KEY("_gate_offsets"));
+  PyObject *k = kept.is_valid() ? kept.ptr() : nullptr;
+  bool same = k && PyTuple_CheckExact(k) && PyTuple_GET_SIZE(k) == 1 + 2 * n && PyTuple_GET_ITEM(k, 0) == lts.ptr();
+  for (Py_ssize_t j = 0; same && j < n; ++j) same = PyTuple_GET_ITEM(k, 1 + 2 * j) == pds[j].ptr();
+  if (same) {
+    for (Py_ssize_t j = 0; j < n; ++j) hp::setitem(pds[j], HV_KEY("pos"), PyTuple_GET_ITEM(k, 2 + 2 * j));
+    return;
+  }
+  nb::object record = hp::steal_or_throw(PyTuple_New(1 + 2 * n));
+  PyTuple_SET_ITEM(record.ptr(), 0, nb::borrow(lts).release().ptr());
+  for (Py_ssize_t j = 0; j < n; ++j) {
+    PyTuple_SET_ITEM(record.ptr(), 1 + 2 * j, nb::object(pds[j]).release().ptr());
+    PyTuple_SET_ITEM(record.ptr(), 2 + 2 * j, hp::getitem(pds[j], HV_KEY("pos")).release().ptr());
+  }
+  set_attr(ins, HV_KEY("_gate_offsets"), record);
 }
 
 bool differs_from_none(nb::handle v) {
@@ -45,14 +79,16 @@ bool differs_from_none(nb::handle v) {
 void note_unapplied(const nb::python_error &e, nb::handle circ) noexcept {
   hp::add_note(e, [&]() -> nb::object {
     Py_ssize_t k = 0;
-    nb::object first;
-    hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    nb::object first, inss = get_attr(circ, HV_KEY("ins"));
+    if (!PyList_CheckExact(inss.ptr()) && !PyTuple_CheckExact(inss.ptr())) return {};
+    hp::for_each(inss, [&](nb::handle ins) {
       nb::object lts = hp::getattr_or_null(ins, HV_KEY("lts"));
       if (!first.is_valid() && (!lts.is_valid() || lts.is_none())) first = nb::borrow(ins);
       if (!first.is_valid()) ++k;
     });
     if (!first.is_valid()) return {};
-    nb::object text = hp::steal_or_throw(PyObject_Str(first.ptr()));
+    nb::object text = printed_for_note(first);
+    if (!text.is_valid()) text = nb::str(Py_TYPE(first.ptr())->tp_name);
     return hp::steal_or_throw(PyUnicode_FromFormat(
         "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
         "apply the rules before scheduling", k, text.ptr()));
@@ -135,8 +171,11 @@ void shift_circ(nb::handle circ, nb::handle t) {
 }
 
 void flush_gate_pos_to_pds(nb::handle circ) {
+  std::vector<nb::object> pds;
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
-    hp::for_values(get_attr(ins, HV_KEY("lts")), [&](nb::handle tracks) {
+    nb::object lts = get_attr(ins, HV_KEY("lts"));
+    restore_gate_offsets(ins, lts, pds);
+    hp::for_values(lts, [&](nb::handle tracks) {
       hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
     });
   });
@@ -156,7 +195,9 @@ void export_scheduling(nb::module_ &m) {
         "Add ``t`` to the ``pos`` of every instruction.");
   m.def("flush_gate_pos_to_pds", &native::flush_gate_pos_to_pds, hp::arg("circ"),
         nb::sig("def flush_gate_pos_to_pds(circ: Circuit) -> None"),
-        "Move every pulse description by its instruction's ``pos`` (``rule.move_track``).");
+        "Place every pulse description at its instruction's ``pos`` plus its offset\n"
+        "inside the gate (``rule.move_track``). Flushing again, after another\n"
+        "schedule, places them anew rather than moving them further.");
   m.def("ASAP", &asap, hp::arg("circ"), hp::arg("st_pos") = nb::none(), hp::arg("ed_pos") = nb::none(),
         nb::sig("def ASAP(circ: Circuit, st_pos: typing.Any = None, ed_pos: typing.Any = None) -> Circuit"),
         "Schedule as soon as possible and give every pulse description its absolute time.\n\n"

@@ -159,6 +159,16 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
       max_duration = builtin_max(max_duration, track_duration);
       tracks_duration.append(track_duration);
     });
+    // Two markers of one line keep the tracks of both, the earlier's first.
+    PyObject *earlier = PyDict_GetItemWithError(line_tracks.ptr(), line_name.ptr());
+    if (!earlier && PyErr_Occurred()) hp::rethrow();
+    if (earlier) {
+      PyObject *durations = PyDict_GetItemWithError(line_tracks_duration.ptr(), line_name.ptr());
+      if (!durations) hp::rethrow();
+      ret_tracks = nb::steal<nb::list>(hp::steal_or_throw(PySequence_Concat(earlier, ret_tracks.ptr())).release());
+      tracks_duration =
+          nb::steal<nb::list>(hp::steal_or_throw(PySequence_Concat(durations, tracks_duration.ptr())).release());
+    }
     hp::setitem(line_tracks, line_name, ret_tracks);
     hp::setitem(line_tracks_duration, line_name, tracks_duration);
   };
@@ -211,7 +221,8 @@ void export_gate_rule(nb::module_ &m) {
       "the track's index, then to the pulse's index (``'d0__1__0__amp'``; the\n"
       "wildcard ``'X'`` matches any); what remains goes to the recipe's\n"
       "``get_pd``. Each track is laid end to end from 0, then the tracks are\n"
-      "aligned on the gate's longest track, across all lines.\n\n"
+      "aligned on the gate's longest track, across all lines. Markers that name\n"
+      "the same line give it the tracks of all of them, in marker order.\n\n"
       "Parameters\n----------\n"
       "its_qubit_info : mapping\n"
       "    Marker -> ``{'nm': line name, 'pdt': template, 'cp': calibration}``.\n"

@@ -3,8 +3,8 @@
 // A complex is a table from qubit keys ('0', '0x1') to rules, with a default
 // under "*". Its constructor expands each description one level (a list of
 // qubits is several single-qubit keys; a multi-qubit key is written inside
-// a list) and adds the terminals with add_element, which also holds every
-// key to the arity of the first.
+// a list, or as one key string such as '1x0') and adds the terminals with
+// add_element, which also holds every key to the arity of the first.
 #include "modules/rule/exports.hpp"
 #include "py/args.hpp"
 #include "py/calls.hpp"
@@ -28,7 +28,8 @@ void init(nb::handle self, nb::handle complex_list) {
   set_attr(self, HV_KEY("number_of_qubits_sanity"), Py_None);
   hp::for_each(complex_list, [&](nb::handle pair) {
     auto [q_desc, rule] = hp::unpack<2>(pair);
-    if (check_iterable(q_desc)) {
+    // A str is one description ('1x0', '12', '*'), not a sequence of characters.
+    if (!PyUnicode_Check(q_desc.ptr()) && check_iterable(q_desc)) {
       hp::for_each(q_desc, [&](nb::handle q_sub_desc) {
         hp::call_method(self, HV_KEY("add_element"), {q_sub_desc, rule});
       });
@@ -105,9 +106,9 @@ void export_rule_selection(nb::module_ &m) {
       "``RULE_COMP([[0, rA], [[1, 2], rB], [[(0, 1)], rC], ['*', rD]])`` maps\n"
       "``'0'`` to ``rA``, ``'1'`` and ``'2'`` to ``rB``, ``'0x1'`` to ``rC``,\n"
       "and everything else to ``rD``. The first item of each pair is expanded\n"
-      "one level when it is iterable, so a multi-qubit key is written inside a\n"
-      "list; later pairs overwrite earlier ones. All keys must have the arity of\n"
-      "the first one.");
+      "one level when it is iterable and not a str, so a multi-qubit key is\n"
+      "written inside a list or as one key string (``['1x0', rE]``); later pairs\n"
+      "overwrite earlier ones. All keys must have the arity of the first one.");
   cls.attr("__maj_type__") = "RULE_COMP";
   cls.attr("__mnr_type__") = "RULE_COMP";
   // One default list, made here and never changed.

@@ -39,11 +39,18 @@ hk::cdouble fill_value(nb::handle gof) {
 }
 
 /// The IIR stages of li['extra']: cal_iir_coef of every value, in order.
-/// Returns the coefficient list, or nothing when `extra` is absent or not a dict.
+/// Returns the coefficient list, or nothing when `extra` is absent or None.
+/// Anything else that is not a dict is refused rather than ignored, since the
+/// caller believes the line pre-distorted.
 std::optional<nb::list> iir_coefficients(nb::handle li) {
   if (!hp::contains(li, HV_KEY("extra"))) return std::nullopt;
   nb::object extra = hp::getitem(li, HV_KEY("extra"));
-  if (!PyDict_Check(extra.ptr())) return std::nullopt;
+  if (extra.is_none()) return std::nullopt;
+  if (!PyDict_Check(extra.ptr())) {
+    PyErr_Format(PyExc_TypeError, "li['extra'] must be a dict of IIR models or None, not %.200s",
+                 Py_TYPE(extra.ptr())->tp_name);
+    hp::rethrow();
+  }
   // The stages come from a second read of `extra`, as li['extra'].values().
   extra = hp::getitem(li, HV_KEY("extra"));
   nb::list iirs;
@@ -96,6 +103,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   std::size_t order = 0;
   while (PyObject *pd = PyIter_Next(it.ptr())) {
     nb::object entry = nb::steal(pd);
+    hp::check_signals();
     try {
       parser.entry(entry, order);
     } catch (nb::python_error &e) {
@@ -157,7 +165,8 @@ void export_driver(nb::module_ &m) {
         "    The sampling record: ``N`` samples at ``srate`` samples per second from\n"
         "    ``st`` (default 0), resting level ``offset_global``, and optionally\n"
         "    ``extra``, a dict of IIR models ``[A, B, tau, Ts]`` run over W's\n"
-        "    deviation from ``offset_global``.\n\n"
+        "    deviation from ``offset_global`` (None for no filtering; any other\n"
+        "    value raises TypeError).\n\n"
         "Returns\n-------\ntuple of numpy.ndarray\n"
         "    ``(X, W, S)``: the sample times, the modulated line signal and the\n"
         "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.\n\n"

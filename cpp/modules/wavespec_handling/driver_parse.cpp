@@ -176,17 +176,14 @@ LineParser::Bounds LineParser::bounds(nb::handle pd) {
 void LineParser::entry(nb::handle pd, std::size_t order) {
   Bounds b = bounds(pd);
   if (hp::contains(pd, HV_KEY("edge_shape")))
-    level_step(pd, b, order);
+    level_step(pd, order);
   else
     pulse(pd, b, order);
 }
 
-void LineParser::level_step(nb::handle pd, const Bounds &b, std::size_t order) {
+void LineParser::level_step(nb::handle pd, std::size_t order) {
   nb::object table = nb::borrow(driver_names.shapeTable.current());
   nb::object edge_fn = hp::getitem(table, hp::getitem(pd, HV_KEY("edge_shape")));
-  // The guard is not used for steps: a step starts writing 5 samples later.
-  nb::object st5 = b.native ? nb::int_(b.st + 5) : add(b.st_obj, nb::int_(5));
-  std::size_t first = slice_bounds(st5, nb::none(), line_.n).first;
 
   nb::object to_set_bias = hp::getitem(pd, HV_KEY("amp"));
   nb::object A = sub(to_set_bias, current_bias_);
@@ -194,6 +191,11 @@ void LineParser::level_step(nb::handle pd, const Bounds &b, std::size_t order) {
   // Sequenced reads: the operands of one C++ call are evaluated in no set
   // order, and a description that is not a dict sees the order of its reads.
   nb::object pos = hp::getitem(pd, HV_KEY("pos"));
+  // A step writes from its own first sample, max(a, 0) with
+  // a = int((pos - st) * srate): the pulses' guard is not used for steps.
+  nb::object a = hp::steal_or_throw(PyNumber_Long(mul(sub(pos, tx_st_), srate_).ptr()));
+  if (PyObject_RichCompareBool(a.ptr(), nb::int_(0).ptr(), Py_LT) == 1) a = nb::int_(0);
+  std::size_t first = slice_bounds(a, nb::none(), line_.n).first;
   nb::object x0 = add(pos, truediv(hp::getitem(pd, HV_KEY("width")), nb::int_(2)));
   nb::object w = hp::getitem(pd, HV_KEY("width"));
 
@@ -206,7 +208,7 @@ void LineParser::level_step(nb::handle pd, const Bounds &b, std::size_t order) {
     step.A = *Ac;
     step.B = *Bc;
   } else {
-    nb::object edge = add(mul(A, edge_fn(grid_slice(st5, nb::none()), x0, w)), B);
+    nb::object edge = add(mul(A, edge_fn(grid_slice(a, nb::none()), x0, w)), B);
     // W[st:] = edge: numpy's casting and broadcasting into the tail.
     nb::object tail = hp::empty(static_cast<Py_ssize_t>(line_.n - first), hp::Dtype::complex128);
     if (PyObject_SetItem(tail.ptr(), Py_Ellipsis, edge.ptr()) < 0) hp::rethrow();
@@ -247,7 +249,11 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
   if (drags) {
     if (!PyList_CheckExact(drags.ptr()) && !PyTuple_CheckExact(drags.ptr())) s.center.reset();
     nb::object it = hp::steal_or_throw(PyObject_GetIter(drags.ptr()));
-    while (PyObject *d = PyIter_Next(it.ptr())) drag(s, pd, nb::steal(d));
+    while (PyObject *d_ = PyIter_Next(it.ptr())) {
+      nb::object d = nb::steal(d_);
+      hp::check_signals();
+      drag(s, pd, d);
+    }
     if (PyErr_Occurred()) hp::rethrow();
   }
   rotation(s, pd);

@@ -69,7 +69,7 @@ class LineParser {
   struct PulseState;
 
   Bounds bounds(nb::handle pd);
-  void level_step(nb::handle pd, const Bounds &b, std::size_t order);
+  void level_step(nb::handle pd, std::size_t order);
   void pulse(nb::handle pd, const Bounds &b, std::size_t order);
   void envelope(PulseState &s, nb::handle pd);
   void drag(PulseState &s, nb::handle pd, nb::handle coef);

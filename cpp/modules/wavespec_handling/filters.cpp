@@ -156,8 +156,15 @@ nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
   nb::object X = np_copy(item(waveform, 0));
   Py_ssize_t data_len = PyObject_Length(X.ptr());
   if (data_len < 0) hp::rethrow();
+  if (data_len < 2) {
+    PyErr_Format(PyExc_ValueError,
+                 "FIR_filtering: the sample period needs at least two samples, got %zd", data_len);
+    hp::rethrow();
+  }
+  // The period of data_len samples spread over X[0] .. X[-1], so that
+  // start_time maps to the sample at that time.
   nb::object time_period = sub(item(X, data_len - 1), item(X, 0)).attr("real");
-  nb::object sampling_period = hp::truediv(time_period, nb::int_(data_len));
+  nb::object sampling_period = hp::truediv(time_period, nb::int_(data_len - 1));
   nb::object start = num(PyNumber_Long(
       hp::truediv(mul(start_time.attr("real"), nb::float_(1e-6)), sampling_period.attr("real")).ptr()));
   Py_ssize_t N = PyObject_Length(b.ptr());
@@ -167,10 +174,11 @@ nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
   long long first = PyLong_AsLongLongAndOverflow(start.ptr(), &overflow);
   if (overflow || first > PY_SSIZE_T_MAX || first < PY_SSIZE_T_MIN)
     hp::raise(PyExc_IndexError, "cannot fit 'int' into an index-sized integer");
-  // The loop runs n = first .. first + N - 1 and stops on reaching the last sample.
+  // The loop runs n = first .. first + N - 1, the last sample included, and
+  // stops on reaching the end of the array.
   Py_ssize_t end = first > 0 && N > PY_SSIZE_T_MAX - first ? PY_SSIZE_T_MAX
                                                           : static_cast<Py_ssize_t>(first) + N;
-  if (first <= data_len - 1 && data_len - 1 < end) end = data_len - 1;
+  if (first <= data_len && data_len < end) end = data_len;
   if (end <= first) return y;
   if (!fir_reads_unseen(b, waveform)) {
     fir_by_items(y, static_cast<Py_ssize_t>(first), end, b, adjust, waveform);
@@ -202,6 +210,7 @@ nb::object fix(nb::handle X, nb::handle Y, nb::handle iir, nb::handle fir) {
     nb::object it = num(PyObject_GetIter(iir.ptr()));
     while (PyObject *F_ = PyIter_Next(it.ptr())) {
       nb::object F = nb::steal(F_);
+      hp::check_signals();
       auto [b0, b1, a1] = hp::unpack<3>(add(hp::numpy().attr("array")(F), pass));
       nb::handle f = iir_binding.current();
       if (iir_binding.is_original(f)) {
@@ -283,14 +292,14 @@ void export_filters(nb::module_ &m) {
         "b : sequence of numbers\n    Tap weights.\n"
         "start_time : number\n"
         "    Start of the window in microseconds; the index is\n"
-        "    int(start_time * 1e-6 / ((X[-1] - X[0]) / len(X))).\n"
+        "    int(start_time * 1e-6 / ((X[-1] - X[0]) / (len(X) - 1))).\n"
         "adjust : number\n    Gain that multiplies every tap.\n"
         "waveform : sequence\n    ``[X, Y]``: sample times (s) and float64 or complex128 samples.\n\n"
         "Returns\n-------\nnumpy.ndarray\n"
         "    A copy of ``Y`` whose samples from the start index on, for len(b)\n"
-        "    samples and never the last one, are the taps times ``adjust``\n"
-        "    convolved with ``Y`` from the start index. IndexError when the window\n"
-        "    leaves the array.");
+        "    samples up to the end of the array, are the taps times ``adjust``\n"
+        "    convolved with ``Y`` from the start index. ValueError for fewer than\n"
+        "    two samples; IndexError when the window starts past the end.");
   m.def("fix", &fix, hp::arg("X"), hp::arg("Y"), hp::arg("iir"), hp::arg("fir"),
         nb::sig("def fix(X: numpy.ndarray, Y: numpy.ndarray, iir: typing.Iterable | None, "
                 "fir: typing.Sequence | None) -> numpy.ndarray"),

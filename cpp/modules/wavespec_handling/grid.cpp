@@ -9,6 +9,7 @@
 
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/args.hpp"
+#include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
@@ -44,9 +45,21 @@ nb::object rng(nb::handle pd, nb::handle st, nb::handle srate, nb::handle N) {
     hp::raise(PyExc_ValueError, "cannot convert float NaN to integer");
   if (range.status == hk::SampleRange::infinite)
     hp::raise(PyExc_OverflowError, "cannot convert float infinity to integer");
+  nb::object first, end;
+  if (range.status == hk::SampleRange::wide) {
+    // Far outside any window: the interpreter's unbounded integers.
+    nb::object a = hp::steal_or_throw(PyLong_FromDouble(range.a));
+    nb::object b = hp::steal_or_throw(PyLong_FromDouble(range.b));
+    nb::object five = nb::int_(5), zero = nb::int_(0);
+    first = hp::subtract(a, five);
+    if (less(first, zero)) first = zero;
+    end = hp::add(hp::add(a, b), five);
+  } else {
+    first = nb::int_(range.first);
+    end = hp::steal_or_throw(PyLong_FromLongLong(range.end));
+  }
   // min(a + b + 5, N) is N itself when N is smaller.
-  nb::object end = hp::steal_or_throw(PyLong_FromLongLong(range.end));
-  return nb::make_tuple(nb::int_(range.first), less(N, end) ? nb::borrow(N) : end);
+  return nb::make_tuple(first, less(N, end) ? nb::borrow(N) : end);
 }
 
 bool is_exact_ndarray(nb::handle x) {
@@ -107,6 +120,7 @@ nb::dict mpdc(nb::args pdcs) {
     nb::object it = hp::steal_or_throw(PyObject_GetIter(items.ptr()));
     while (PyObject *item_ = PyIter_Next(it.ptr())) {
       nb::object item = nb::steal(item_);
+      hp::check_signals();
       auto [k, v] = hp::unpack<2>(item);
       int has = PyDict_Contains(rpdc.ptr(), k.ptr());
       if (has < 0) hp::rethrow();
