@@ -3,12 +3,14 @@
 #include "py/errors.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/exports.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hr = halvane::rule;
 
 NB_MODULE(rule, m) {
   m.doc() = "Gate rules: recipes per line and track, alignment, and rule selection per qubit key.";
+  halvane::py::enable_pickling();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("time") = nb::module_::import_("time");
   m.attr("brick") = nb::module_::import_("halvane.brick");

@@ -11,6 +11,7 @@
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
 #include "py/unpack.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -86,6 +87,7 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
 
 NB_MODULE(wavespec, m) {
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
+  halvane::py::enable_pickling();
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
   pulse_compute.bind(m, "pulse_compute");
   nb::object cls = hp::make_class(

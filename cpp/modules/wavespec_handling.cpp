@@ -1,11 +1,13 @@
 // halvane.wavespec_handling: pulse synthesis.
 #include "modules/wavespec_handling/exports.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace wh = halvane::wavespec_handling;
 
 NB_MODULE(wavespec_handling, m) {
   m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
+  halvane::py::enable_pickling();
   wh::export_constants(m);
   wh::export_grid(m);
   wh::export_shapes(m);

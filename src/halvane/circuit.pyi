@@ -63,6 +63,24 @@ class Circuit:
             The circuit itself.
         """
 
+class _GateConstructor:
+    """
+    Build an INSTRUCTION of this gate name on the given qubits and keywords.
+
+    ``instructification`` stores one per gate name; ``X(0, amp=1)`` is
+    ``INSTRUCTION('X', 0, amp=1)``, the class looked up in this module at
+    each call. It keeps only its gate name (``gate``), so it pickles.
+    """
+
+    def __init__(self, gate: Any) -> None:
+        """Keep the gate name as ``gate``."""
+
+    def __call__(self, *args: Any, **kwargs: Any) -> INSTRUCTION:
+        """``INSTRUCTION(self.gate, *args, **kwargs)``."""
+
+    def __repr__(self) -> str:
+        """``<constructor of gate 'X'>``."""
+
 def instructification(instructions: Iterable[str], glob: MutableMapping[str, Any]) -> None:
     """
     Store a constructor of instructions under each gate name in ``glob``.
