@@ -14,4 +14,5 @@ NB_MODULE(wavespec_handling, m) {
   wh::export_carrier(m);
   wh::export_filters(m);
   wh::export_driver(m);
+  wh::export_lines(m);
 }

@@ -547,3 +547,45 @@ def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.nd
         ``(X, W, S)``: the sample times, the modulated line signal and the
         envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.
     """
+
+def sample_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, *, threads: int | None = None, out: Mapping | None = None) -> dict[Any, tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]]:
+    """
+    Sample many control lines at once, on native threads.
+
+    Each line gives exactly what ``pdc2pulse(lines[name], record)`` gives.
+    Every line is first read under the GIL, in order, with pdc2pulse's
+    reads and errors (an error carries a note naming its line, and then
+    nothing is rendered); then all lines are rendered with the GIL
+    released. When a collaborator of the driver (``rng``, ``grad``,
+    ``carrier``, ``cal_iir_coef``, ``fix``, ``shapeTable`` or ``pdc2pulse``
+    itself) has been rebound, the lines go one by one through
+    ``pdc2pulse`` instead.
+
+    Parameters
+    ----------
+    lines : mapping
+        Line name to pulse descriptions, as ``circuit.collect_pdc`` gives.
+    li : mapping
+        One sampling record for every line, or a mapping from each line name
+        to its own record (a mapping without the key ``N`` that has every
+        line name).
+    threads : int, optional
+        How many threads render (the calling one included); default: the
+        CPUs this process may use. Below 1 raises ValueError.
+    out : mapping, optional
+        Line name to a pair ``(W, S)`` of writeable, contiguous complex128
+        arrays of the line's length, written in place of new arrays.
+
+    Returns
+    -------
+    dict
+        Line name to ``(X, W, S)``, in the order of ``lines``.
+    """
+
+def _pdc2pulse_into(pds: Iterable[dict], li: Mapping, out: numpy.ndarray) -> numpy.ndarray:
+    """
+    ``pdc2pulse(pds, li)[1]`` written into ``out``, which it returns; no S is kept.
+
+    For ``WaveSpec.sample(out=...)``; ``out`` must be a writeable, contiguous
+    complex128 array of ``li['N']`` samples.
+    """
