@@ -15,4 +15,5 @@ NB_MODULE(wavespec_handling, m) {
   wh::export_filters(m);
   wh::export_driver(m);
   wh::export_lines(m);
+  wh::export_memory(m);
 }

@@ -589,3 +589,32 @@ def _pdc2pulse_into(pds: Iterable[dict], li: Mapping, out: numpy.ndarray) -> num
     For ``WaveSpec.sample(out=...)``; ``out`` must be a writeable, contiguous
     complex128 array of ``li['N']`` samples.
     """
+
+def buffer_cache(limit: int | None = None) -> int:
+    """
+    The bound, in bytes, of the cache of released array buffers.
+
+    Large arrays that this module makes (the sampling driver,
+    ``sample_lines``, the shapes, ``carrier``, the filters) take their memory
+    from a cache of buffers that such arrays released, so a loop that
+    samples and drops its arrays reuses pages already in memory instead
+    of getting fresh ones from the system. The arrays are ordinary numpy
+    arrays. At most ``limit`` bytes are held; more goes back to the
+    system. The bound starts at the environment variable
+    ``HALVANE_BUFFER_CACHE`` (bytes, or with a K, M or G suffix) read at
+    import, else 256 MiB.
+
+    Parameters
+    ----------
+    limit : int, optional
+        The new bound; 0 turns the cache off and gives back what it holds.
+        Omitted, nothing changes.
+
+    Returns
+    -------
+    int
+        The bound before the call.
+    """
+
+def _buffer_cache_held() -> int:
+    """The bytes the buffer cache holds now."""

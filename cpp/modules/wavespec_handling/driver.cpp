@@ -23,11 +23,7 @@ namespace hk = halvane::kernels;
 namespace {
 
 /// numpy.zeros(n, complex128).
-nb::object zeros(Py_ssize_t n) {
-  static nb::handle f = nb::object(hp::numpy().attr("zeros")).release();
-  static nb::handle c128 = nb::object(hp::numpy().attr("complex128")).release();
-  return f(n, c128);
-}
+nb::object zeros(Py_ssize_t n) { return hp::zeros(n, hp::Dtype::complex128); }
 
 /// The value that W.fill(gof) stores.
 hk::cdouble fill_value(nb::handle gof) {
