@@ -112,6 +112,9 @@ def test_bad_input_raises_as_pdc2pulse_and_renders_nothing(lines, li, exc, match
     assert _tasks() == tasks
 
 
+SHARED = np.zeros(2001, complex)
+
+
 @pytest.mark.parametrize("kw, exc, match", [
     (dict(threads=0), ValueError, "threads must be at least 1, not 0"),
     (dict(threads=-3), ValueError, "threads must be at least 1, not -3"),
@@ -121,6 +124,11 @@ def test_bad_input_raises_as_pdc2pulse_and_renders_nothing(lines, li, exc, match
      r"out\['q0_z'\]\[1\] must have exactly 2000 samples"),
     (dict(out={"q0_z": (np.zeros(2000),) * 2}), TypeError, r"out\['q0_z'\]\[0\] must be a complex128"),
     (dict(out={"q0_z": (np.zeros(2000, complex),) * 2}), ValueError, "two different arrays"),
+    (dict(out=[np.zeros(2000, complex)] * 2), TypeError, "out must be a mapping from line name"),
+    (dict(out={"q0_z": (SHARED[:2000], SHARED[1:])}), ValueError,
+     "the out buffers of lines 'q0_z' and 'q0_z' share memory"),
+    (dict(out={"q0_z": (SHARED[:2000], np.zeros(2000, complex)), 7: (np.zeros(2000, complex), SHARED[1:])}),
+     ValueError, "the out buffers of lines 'q0_z' and 7 share memory"),
 ])
 def test_bad_options(kw, exc, match):
     with pytest.raises(exc, match=match):

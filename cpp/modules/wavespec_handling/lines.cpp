@@ -7,6 +7,7 @@
 // a call that raises renders nothing, and no thread outlives the call. When
 // a collaborator of the driver has been rebound, lines go one by one through
 // pdc2pulse as the interpreter would call it.
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <new>
@@ -121,6 +122,30 @@ nb::object through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record,
   });
 }
 
+/// ValueError when the caller's buffers of two lines (or W and S of one)
+/// share memory: the lines render at the same time.
+void check_no_overlap(const std::vector<std::unique_ptr<LineJob>> &jobs, nb::handle names) {
+  struct Span {
+    const char *lo, *hi;
+    std::size_t line;
+  };
+  std::vector<Span> spans;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    const kernels::Line &l = jobs[j]->line;
+    const std::size_t bytes = l.n * sizeof(kernels::cdouble);
+    for (const kernels::cdouble *p : {l.W, l.S})
+      if (p && bytes) spans.push_back({reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(p) + bytes, j});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.lo < b.lo; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].lo >= spans[i - 1].hi) continue;
+    PyErr_Format(PyExc_ValueError, "the out buffers of lines %R and %R share memory",
+                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::min(spans[i - 1].line, spans[i].line))),
+                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::max(spans[i - 1].line, spans[i].line))));
+    hp::rethrow();
+  }
+}
+
 /// Render every job on `threads` threads, the calling one included.
 void render_all(std::vector<std::unique_ptr<LineJob>> &jobs, std::size_t threads) {
   std::atomic<std::size_t> next{0};
@@ -172,6 +197,11 @@ std::size_t thread_count(nb::handle threads) {
 
 nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb::handle out) {
   const std::size_t nthreads = thread_count(threads);
+  if (!out.is_none() && !PyObject_HasAttrString(out.ptr(), "keys")) {
+    PyErr_Format(PyExc_TypeError, "out must be a mapping from line name to a pair (W, S) of arrays, not %s",
+                 Py_TYPE(out.ptr())->tp_name);
+    hp::rethrow();
+  }
   if (!PyObject_HasAttrString(lines.ptr(), "items")) {
     PyErr_Format(PyExc_TypeError, "lines must be a mapping from line name to pulse descriptions, not %s",
                  Py_TYPE(lines.ptr())->tp_name);
@@ -199,6 +229,7 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
       return prepare_line(pds, rec, OutBuffers{W, S, [&](Py_ssize_t n) { check_pair(W, S, n, name); }});
     }));
   }
+  check_no_overlap(jobs, names);
   render_all(jobs, nthreads);
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     nb::handle name = PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(j));
