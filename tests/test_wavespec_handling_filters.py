@@ -235,6 +235,7 @@ def with_values(y, at, values):
     with_values(Y_LONG, [1500, 4100], [np.inf, complex(np.nan, 1)]),
     with_values(Y_LONG, [2047, 3000], [complex(1, -np.inf), complex(-np.inf, np.inf)]),
     with_values(Y_LONG, [LONG - 3], [np.nan]),
+    with_values(Y_LONG.real.copy(), [2100, 4500], [-np.inf, np.nan]), RNG.normal(size=2 * LONG)[::2],
 ])
 def test_long_signals_match_lfilter_with_the_same_nan_and_infinity(coefs, y):
     assert_same_values(wh.IIR_filtering(*coefs, [X_LONG, y]), ref_iir(*coefs, y))
