@@ -11,6 +11,7 @@
 #include <atomic>
 #include <exception>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 #ifdef __linux__
