@@ -53,7 +53,7 @@ def test_sample_covers_exactly_the_window(start, stop, rate, n):
 def test_rate_is_remembered_and_resting_level_and_extra_pass_through():
     iir = {"a": [0.95, 0.05, 3e-7, 5e-10]}
     ws = WaveSpec([pulse(1e-7)], 0, 1e-6, offset_global=0.2, extra=iir)
-    W1 = ws.sample(2e9, out=object(), chunk_size=7, function_lib="x")
+    W1 = ws.sample(2e9, chunk_size=7, function_lib="x")
     W2 = ws.sample()
     assert ws.sample_rate == 2e9 and ws.li["srate"] == 2e9 and ws.li["extra"] is iir
     np.testing.assert_array_equal(W1, W2)
@@ -116,3 +116,55 @@ def test_a_rate_is_stored_only_when_it_compares_unequal_to_none():
     w.sample(1e9)
     w.sample(Rate(5e8))
     assert w.sample_rate == 1e9 and w.li["srate"] == 1e9
+
+
+# ---- sampling into the caller's array ---------------------------------------
+
+OUT_LINE = [pulse(k * 30e-9, amp=0.1 * k) for k in range(12)] + [
+    dict(edge_shape="sine_edge", pos=200e-9, width=4e-9, plateau=0, amp=0.3)]
+
+
+@pytest.mark.parametrize("extra", [None, {"a": [0.95, 0.05, 3e-7, 5e-10]}])
+@pytest.mark.parametrize("rest", [0, 0.1 - 0.2j])
+def test_sample_into_out_is_bit_identical_and_returns_it(extra, rest):
+    ws = WaveSpec(OUT_LINE, stop=400e-9, offset_global=rest, extra=extra)
+    out = np.full(800, np.nan + 0j)
+    assert ws.sample(2e9, out=out) is out
+    np.testing.assert_array_equal(out, ws.sample(2e9))
+    assert ws.li["N"] == 800
+
+
+def test_sample_into_out_through_a_rebound_driver(monkeypatch):
+    seen = []
+
+    def driver(pds, li):
+        seen.append(li["N"])
+        return None, np.arange(li["N"]) + 1j, None
+
+    monkeypatch.setattr(wavespec.pulse_compute, "pdc2pulse", driver)
+    out = np.zeros(8, complex)
+    assert WaveSpec([], stop=4e-9).sample(2e9, out=out) is out
+    np.testing.assert_array_equal(out, np.arange(8) + 1j)
+    assert seen == [8]
+
+
+def _read_only(n):
+    a = np.zeros(n, complex)
+    a.flags.writeable = False
+    return a
+
+
+@pytest.mark.parametrize("out, exc, msg", [
+    ([0j] * 8, TypeError, "out must be a complex128 numpy array, not list"),
+    (np.zeros(8), TypeError, "out must be a complex128 numpy array, not an array of dtype float64"),
+    (np.zeros(8, np.complex64), TypeError, "not an array of dtype complex64"),
+    (np.zeros(8, ">c16"), TypeError, "out must be a complex128 numpy array"),
+    (_read_only(8), ValueError, "out must be writeable, not read-only"),
+    (np.zeros((2, 4), complex), ValueError, r"out must be one-dimensional, not of shape \(2, 4\)"),
+    (np.zeros(9, complex), ValueError, r"out must have exactly 8 samples \(the window's length\), not 9"),
+    (np.zeros(16, complex)[::2], ValueError, "out must be contiguous and aligned"),
+])
+def test_sample_refuses_an_out_that_does_not_fit(out, exc, msg):
+    ws = WaveSpec([pulse(0)], stop=4e-9)
+    with pytest.raises(exc, match=msg):
+        ws.sample(2e9, out=out)

@@ -192,3 +192,56 @@ def test_fir_reads_a_tap_and_the_input_sequence_for_every_term():
     want[2] = 3 * Y[2]
     want[3] = 3 * Y[3] + 6 * Y[2]
     np.testing.assert_array_equal(out, want)
+
+
+# ---- long signals: the blocked recursion, and where it hands over ----------
+
+LONG = 5 * 1024 + 77  # several blocks of samples and a tail
+X_LONG = np.arange(LONG) * 5e-10
+Y_LONG = RNG.normal(size=LONG) + 1j * RNG.normal(size=LONG)
+
+
+def with_values(y, at, values):
+    y = y.copy()
+    y[at] = values
+    return y
+
+
+@pytest.mark.parametrize("coefs", [
+    (0.9, -0.4, 0.7), (1.0003, -0.9997, 0.9994),      # the driver's kind: a1 close to 1
+    (0.5, 0.2, -0.99), (0, 0, 0.5), (1, 0, 0),
+    (0.9, -0.4, 1.5), (0.9, -0.4, -1.2), (0.7, 0.1, 1.0005),  # unstable: grows, overflows
+    (1.1 + 0.2j, -0.5, 0.3 - 0.1j), (0.9, -0.4, 1.3 + 0.2j),   # complex coefficients
+])
+@pytest.mark.parametrize("y", [
+    Y_LONG, Y_LONG[::-1], RNG.normal(size=3 * LONG)[::3] + 0j, Y_LONG.real.copy(),
+    with_values(Y_LONG, [1500, 4100], [np.inf, complex(np.nan, 1)]),
+    with_values(Y_LONG, [2047, 3000], [complex(1, -np.inf), complex(-np.inf, np.inf)]),
+    with_values(Y_LONG, [LONG - 3], [np.nan]),
+    with_values(Y_LONG.real.copy(), [2100, 4500], [-np.inf, np.nan]), RNG.normal(size=2 * LONG)[::2],
+])
+def test_long_signals_match_lfilter_with_the_same_nan_and_infinity(coefs, y):
+    ref.assert_close(wh.IIR_filtering(*coefs, [X_LONG, y]), ref.iir_filtering(*coefs, y))
+
+
+@pytest.mark.parametrize("models", [[[0.95, 0.05, 3e-7, 5e-10], [1.02, -0.02, 2e-8, 5e-10]],
+                                    [[1, 0.3, 1e-6, 5e-10]] * 6,  # more stages than one pass takes
+                                    [[0.5, -1.2, 1e-9, 5e-10]]])  # unstable (|a1| > 1)
+@pytest.mark.parametrize("steps", [[], [dict(edge_shape="sine_edge", pos=1.66e-6, width=4e-9, plateau=0, amp=np.inf)]])
+def test_driver_stages_on_long_lines_match_lfilter(models, steps):
+    def ref_chain(w):
+        for m in models:
+            w = ref.iir_filtering(*(np.array(ref.cal_iir_coef(m)) + [1, -1, 1]), w)
+        return w
+
+    ref.assert_close(wh.fix(X_LONG, Y_LONG, [wh.cal_iir_coef(m) for m in models], None), ref_chain(Y_LONG))
+    # A line of pulses (and a step to an infinite level): the stages run
+    # over W minus the resting level.
+    rest = 0.25 + 0.5j
+    li = dict(N=LONG, srate=2e9, offset_global=rest)
+    pds = [dict(shape="cos", pos=k * 50e-9, width=40e-9, plateau=0, amp=0.5, phase=k, phase1=0, freq=1e8)
+           for k in range(55)] + steps
+    with np.errstate(invalid="ignore"):
+        _, W, _ = wh.pdc2pulse(pds, li)
+        _, got, _ = wh.pdc2pulse(pds, dict(li, extra={str(k): m for k, m in enumerate(models)}))
+        ref.assert_close(got, ref_chain(W - rest) + rest)

@@ -37,7 +37,7 @@ constexpr std::size_t chunk = 2048;
 void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v) {
   if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
   std::fill(line.W + lo, line.W + hi, v);
-  std::fill(line.S + lo, line.S + hi, v);
+  if (line.S) std::fill(line.S + lo, line.S + hi, v);
 }
 
 void write_base(const Line &line, const Segment &s, cdouble *scratch) {
@@ -45,7 +45,7 @@ void write_base(const Line &line, const Segment &s, cdouble *scratch) {
   const LevelStep &st = *s.step;
   if (st.values) {
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
-    std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.S + s.begin);
+    if (line.S) std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.S + s.begin);
     return;
   }
   // Before its window the edge is exactly 0 and after it exactly 1 when the
@@ -73,7 +73,7 @@ void write_base(const Line &line, const Segment &s, cdouble *scratch) {
     for (std::size_t k = 0; k < m; ++k) {
       const cdouble v = cmul(st.A, scratch[k]) + st.B;
       line.W[b + k] = v;
-      line.S[b + k] = v;
+      if (line.S) line.S[b + k] = v;
     }
   }
 }
@@ -90,8 +90,9 @@ void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdoub
   for (std::size_t i = lo; i < hi; ++i) {
     const std::size_t k = i - p.first;
     line.W[i] += cr ? cmul(sh[k], cr[k]) : p.add_W[k];
-    line.S[i] += sh[k];
   }
+  if (line.S)
+    for (std::size_t i = lo; i < hi; ++i) line.S[i] += sh[i - p.first];
 }
 
 }  // namespace

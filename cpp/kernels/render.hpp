@@ -68,7 +68,7 @@ struct LinePlan {
 struct Line {
   std::size_t n;
   double *X;
-  cdouble *W, *S;
+  cdouble *W, *S;         ///< S may be null: the envelope is then not kept
   bool grid_ready;       ///< X already holds the grid
   bool zeroed;           ///< W and S hold +0 already, so such samples need no writing
   double t0, t1;         ///< X = linspace(t0, t1, n, endpoint=False)

@@ -8,6 +8,7 @@
 #include "py/routing.hpp"
 #include "py/tags.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -91,6 +92,7 @@ void export_routing(nb::module_ &m) {
 NB_MODULE(brick, m) {
   m.doc() = "Qubit keys, type tags, keyword routing, dict merging and pulse durations.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   m.def("check_iterable", &check_iterable, hp::arg("w"),
         nb::sig("def check_iterable(w: object) -> bool"),
         "True when the interpreter can make an iterator of ``w``.\n\n"

@@ -4,6 +4,7 @@
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hc = halvane::circuit;
@@ -11,6 +12,7 @@ namespace hc = halvane::circuit;
 NB_MODULE(circuit, m) {
   m.doc() = "Gate circuits: instructions, rule application, scheduling, collection per line, printing.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("rule") = nb::module_::import_("halvane.rule");
   m.attr("brick") = nb::module_::import_("halvane.brick");

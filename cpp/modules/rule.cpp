@@ -4,6 +4,7 @@
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/exports.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hr = halvane::rule;
@@ -11,6 +12,7 @@ namespace hr = halvane::rule;
 NB_MODULE(rule, m) {
   m.doc() = "Gate rules: recipes per line and track, alignment, and rule selection per qubit key.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("time") = nb::module_::import_("time");
   m.attr("brick") = nb::module_::import_("halvane.brick");

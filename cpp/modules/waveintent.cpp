@@ -10,6 +10,7 @@
 #include "py/native.hpp"
 #include "py/recipes.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -33,6 +34,7 @@ nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwd
 NB_MODULE(waveintent, m) {
   m.doc() = "WaveIntent, the base recipe that turns a line's template into a pulse description.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   nb::object cls = hp::make_class(
       m, "WaveIntent", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
       "Base recipe: template copy, calibration hook, class keywords, call keywords.\n\n"

@@ -13,6 +13,7 @@
 #include "py/numbers.hpp"
 #include "py/rebind.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -204,6 +205,7 @@ void export_recipes(nb::module_ &m) {
 NB_MODULE(waveintent_enumeration, m) {
   m.doc() = "The recipe catalogue: one WaveIntent subclass per native operation.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   nb::module_ np = nb::module_::import_("numpy");
   m.attr("np") = np;
   m.attr("pw") = nb::module_::import_("halvane.waveintent");

@@ -9,9 +9,11 @@
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
 #include "py/numbers.hpp"
+#include "py/out_arrays.hpp"
 #include "py/rebind.hpp"
 #include "py/unpack.hpp"
 #include "py/introspection.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -65,7 +67,10 @@ long long window_samples(nb::handle start, nb::handle stop, nb::handle rate) {
   return static_cast<long long>(n);
 }
 
-nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handle, nb::handle) {
+/// The driver as loaded, and its entry that writes W into a caller's array.
+PyObject *original_pdc2pulse = nullptr, *pdc2pulse_into = nullptr;
+
+nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::handle, nb::handle) {
   // A rate is stored when `None != sample_rate`, so its own comparison decides.
   int given = PyObject_RichCompareBool(Py_None, sample_rate.ptr(), Py_NE);
   if (given < 0) hp::rethrow();
@@ -82,10 +87,16 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
   if (!extra.is_none()) li["extra"] = extra;
   set_attr(self, HV_KEY("li"), li);
 
+  if (!out.is_none()) hp::out_array(out, PyLong_AsSsize_t(li["N"].ptr()), HV_KEY("out"));
   nb::object driver = attr_of(pulse_compute.current(), HV_KEY("pdc2pulse"));
+  if (!out.is_none() && driver.ptr() == original_pdc2pulse)
+    return nb::handle(pdc2pulse_into)(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")), out);
   nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
   auto [X, W, S] = hp::unpack<3>(r);
-  return W;
+  if (out.is_none()) return W;
+  nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
+  if (PyObject_SetItem(out.ptr(), all.ptr(), W.ptr()) < 0) hp::rethrow();
+  return nb::borrow(out);
 }
 
 }  // namespace
@@ -93,8 +104,12 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
 NB_MODULE(wavespec, m) {
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
   pulse_compute.bind(m, "pulse_compute");
+  // Kept for the life of the process, like the module that holds them.
+  original_pdc2pulse = nb::object(m.attr("pulse_compute").attr("pdc2pulse")).release().ptr();
+  pdc2pulse_into = nb::object(m.attr("pulse_compute").attr("_pdc2pulse_into")).release().ptr();
   nb::object cls = hp::make_class(
       m, "WaveSpec", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
       "One control line: a pulse description list and the window [start, stop).\n\n"
@@ -131,7 +146,7 @@ NB_MODULE(wavespec, m) {
   hp::def_method(cls, "sample", &sample, hp::arg("sample_rate") = nb::none(),
                  hp::arg("out") = nb::none(), hp::arg("chunk_size") = nb::none(),
                  hp::arg("function_lib") = nb::none(),
-                 nb::sig("def sample(self, sample_rate: float | None = None, out: typing.Any = None, "
+                 nb::sig("def sample(self, sample_rate: float | None = None, out: numpy.ndarray | None = None, "
                          "chunk_size: typing.Any = None, function_lib: typing.Any = None) "
                          "-> numpy.ndarray"),
                  "Sample the window [start, stop) and return the modulated signal.\n\n"
@@ -139,9 +154,14 @@ NB_MODULE(wavespec, m) {
                  "sample_rate : float, optional\n"
                  "    Samples per second; stored as ``sample_rate``. Omitted, the rate of\n"
                  "    the previous call is used.\n"
-                 "out, chunk_size, function_lib\n    Accepted and ignored.\n\n"
+                 "out : numpy.ndarray, optional\n"
+                 "    A writeable, contiguous complex128 array of exactly N samples: the\n"
+                 "    signal is written into it, and it is returned (TypeError for\n"
+                 "    another type or dtype, ValueError for another shape).\n"
+                 "chunk_size, function_lib\n    Accepted and ignored.\n\n"
                  "Returns\n-------\nnumpy.ndarray\n"
-                 "    ``W`` of ``pulse_compute.pdc2pulse(self.pds, self.li)``, complex128.\n"
+                 "    ``W`` of ``pulse_compute.pdc2pulse(self.pds, self.li)``, complex128\n"
+                 "    (``out`` itself when given).\n"
                  "    ``self.li`` is the record ``{'st': start, 'N': N, 'srate': rate,\n"
                  "    'offset_global': offset_global}`` (plus ``'extra'`` when set), where\n"
                  "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"

@@ -2,6 +2,7 @@
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/introspection.hpp"
 #include "py/errors.hpp"
+#include "py/pickling.hpp"
 
 namespace nb = nanobind;
 namespace wh = halvane::wavespec_handling;
@@ -9,11 +10,14 @@ namespace wh = halvane::wavespec_handling;
 NB_MODULE(wavespec_handling, m) {
   m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
   halvane::py::translate_allocation_failures();
+  halvane::py::enable_pickling();
   wh::export_constants(m);
   wh::export_grid(m);
   wh::export_shapes(m);
   wh::export_carrier(m);
   wh::export_filters(m);
   wh::export_driver(m);
+  wh::export_lines(m);
+  wh::export_memory(m);
   halvane::py::publish(m);
 }

@@ -1,5 +1,6 @@
 // numpy arrays and scalars seen from C++.
 #include "py/ndarrays.hpp"
+#include "py/buffer_cache.hpp"
 #include <cstdint>
 #include <cstring>
 
@@ -32,9 +33,33 @@ const NumpyTypes &types() {
 
 nb::handle numpy() { return types().module; }
 
+namespace {
+
+/// The bytes of n elements, or 0 when n is no plain size (numpy then judges it).
+std::size_t bytes_of(nb::handle n, Dtype dtype) {
+  const std::size_t count = PyLong_Check(n.ptr()) ? PyLong_AsSize_t(n.ptr()) : 0;
+  if (PyErr_Occurred()) {
+    PyErr_Clear();
+    return 0;
+  }
+  const std::size_t item = dtype == Dtype::float64 ? 8 : 16;
+  return count > SIZE_MAX / item ? 0 : count * item;
+}
+
+}  // namespace
+
 nb::object empty(nb::handle n, Dtype dtype) {
   const NumpyTypes &t = types();
+  CachedAllocations cached(bytes_of(n, dtype));
   return t.empty(n, dtype == Dtype::float64 ? t.f64 : t.c128);
+}
+
+nb::object zeros(Py_ssize_t n, Dtype dtype) {
+  static nb::handle f = nb::object(numpy().attr("zeros")).release();
+  const NumpyTypes &t = types();
+  nb::object count = steal_or_throw(PyLong_FromSsize_t(n));
+  CachedAllocations cached(bytes_of(count, dtype));
+  return f(count, dtype == Dtype::float64 ? t.f64 : t.c128);
 }
 
 nb::object empty(Py_ssize_t n, Dtype dtype) {

@@ -86,6 +86,29 @@ class Circuit:
     def _repr_html_(self) -> str | None:
         """The schedule table as HTML when the circuit is scheduled, else None."""
 
+class _GateConstructor:
+    """
+    Build an INSTRUCTION of this gate name on the given qubits and keywords.
+
+    ``instructification`` stores one per gate name; ``X(0, amp=1)`` is
+    ``INSTRUCTION('X', 0, amp=1)``, the class looked up in this module at
+    each call. It keeps only its gate name (``gate``), so it pickles.
+    """
+
+    def __init__(self, gate: Any) -> None:
+        """Keep the gate name as ``gate``, and a docstring naming it."""
+
+    def __call__(self, *qubits: Any, **kwds: Any) -> INSTRUCTION:
+        """``INSTRUCTION(self.gate, *qubits, **kwds)``."""
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        """
+        ``(type(self), (self.gate,))``: a constructor pickles as its gate name.
+        """
+
+    def __repr__(self) -> str:
+        """``<constructor of gate 'X'>``."""
+
 def instructification(instructions: Iterable[str], glob: MutableMapping[str, Any]) -> None:
     """
     Store a constructor of instructions under each gate name in ``glob``.

@@ -58,7 +58,7 @@ class WaveSpec:
     def __lshift__(self, n: float) -> None:
         """Add ``n`` to the ``pos`` of every pulse description, in list order."""
 
-    def sample(self, sample_rate: float | None = None, out: Any = None, chunk_size: Any = None, function_lib: Any = None) -> numpy.ndarray:
+    def sample(self, sample_rate: float | None = None, out: numpy.ndarray | None = None, chunk_size: Any = None, function_lib: Any = None) -> numpy.ndarray:
         """
         Sample the window [start, stop) and return the modulated signal.
 
@@ -67,13 +67,18 @@ class WaveSpec:
         sample_rate : float, optional
             Samples per second; stored as ``sample_rate``. Omitted, the rate of
             the previous call is used.
-        out, chunk_size, function_lib
+        out : numpy.ndarray, optional
+            A writeable, contiguous complex128 array of exactly N samples: the
+            signal is written into it, and it is returned (TypeError for
+            another type or dtype, ValueError for another shape).
+        chunk_size, function_lib
             Accepted and ignored.
 
         Returns
         -------
         numpy.ndarray
-            ``W`` of ``pulse_compute.pdc2pulse(self.pds, self.li)``, complex128.
+            ``W`` of ``pulse_compute.pdc2pulse(self.pds, self.li)``, complex128
+            (``out`` itself when given).
             ``self.li`` is the record ``{'st': start, 'N': N, 'srate': rate,
             'offset_global': offset_global}`` (plus ``'extra'`` when set), where
             N = ceil((stop - start) * rate) counts the samples start + k/rate

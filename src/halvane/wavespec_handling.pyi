@@ -560,4 +560,75 @@ def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.Reco
     ((80,), dtype('complex128'), 0.5)
     """
 
-__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse']
+def sample_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, *, threads: int | None = None, out: Mapping | None = None) -> dict[Any, tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]]:
+    """
+    Sample many control lines at once, on native threads.
+
+    Each line gives exactly what ``pdc2pulse(lines[name], record)`` gives.
+    Every line is first read under the GIL, in order, with pdc2pulse's
+    reads and errors (an error carries a note naming its line, and then
+    nothing is rendered); then all lines are rendered with the GIL
+    released. When a collaborator of the driver (``rng``, ``grad``,
+    ``carrier``, ``cal_iir_coef``, ``fix``, ``shapeTable`` or ``pdc2pulse``
+    itself) has been rebound, the lines go one by one through
+    ``pdc2pulse`` instead.
+
+    Parameters
+    ----------
+    lines : mapping
+        Line name to pulse descriptions, as ``circuit.collect_pdc`` gives.
+    li : mapping
+        One sampling record for every line, or a mapping from each line name
+        to its own record (a mapping without the key ``N`` that has every
+        line name).
+    threads : int, optional
+        How many threads render (the calling one included); default: the
+        CPUs this process may use. Below 1 raises ValueError.
+    out : mapping, optional
+        Line name to a pair ``(W, S)`` of writeable, contiguous complex128
+        arrays of the line's length, written in place of new arrays.
+
+    Returns
+    -------
+    dict
+        Line name to ``(X, W, S)``, in the order of ``lines``.
+    """
+
+def _pdc2pulse_into(pds: Iterable[dict], li: Mapping, out: numpy.ndarray) -> numpy.ndarray:
+    """
+    ``pdc2pulse(pds, li)[1]`` written into ``out``, which it returns; no S is kept.
+
+    For ``WaveSpec.sample(out=...)``; ``out`` must be a writeable, contiguous
+    complex128 array of ``li['N']`` samples.
+    """
+
+def buffer_cache(limit: int | None = None) -> int:
+    """
+    The bound, in bytes, of the cache of released array buffers.
+
+    Large arrays that this module makes (the sampling driver,
+    ``sample_lines``, the shapes, ``carrier``, the filters) take their memory
+    from a cache of buffers that such arrays released, so a loop that
+    samples and drops its arrays reuses pages already in memory instead
+    of getting fresh ones from the system. The arrays are ordinary numpy
+    arrays. At most ``limit`` bytes are held; more goes back to the
+    system. The bound starts at the environment variable
+    ``HALVANE_BUFFER_CACHE`` (bytes, or with a K, M or G suffix) read at
+    import, else 256 MiB.
+
+    Parameters
+    ----------
+    limit : int, optional
+        The new bound; 0 turns the cache off and gives back what it holds.
+        Omitted, nothing changes.
+
+    Returns
+    -------
+    int
+        The bound before the call.
+    """
+
+def _buffer_cache_held() -> int:
+    """The bytes the buffer cache holds now."""
+
+__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse', 'sample_lines', 'buffer_cache']

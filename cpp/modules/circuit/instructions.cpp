@@ -3,7 +3,6 @@
 // Instructions are plain records: every attribute lives in the instance
 // __dict__, so those added later (pos, pre_ins, nxt_ins) are absent until
 // set, and instructions hash and compare by identity.
-#include <string>
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
@@ -71,10 +70,33 @@ nb::object get_measurement_info(nb::handle self) {
   return nb::borrow(self);
 }
 
-/// The name a constructor shows in its signature: the gate name's own text.
-/// It is read without str(), which a str subclass may override, and a name
-/// with no UTF-8 form (a lone surrogate, or no str at all) gets a generic one:
-/// storing the constructor must not depend on how its name can be shown.
+/// The class of the constructors that instructification stores. A constructor
+/// holds its gate name (attribute `gate`) and a docstring naming it, and
+/// pickles and copies as that name alone, rebuilt in another process.
+PyObject *constructor_class = nullptr;
+
+
+nb::object construct(nb::handle self, nb::args args, nb::kwargs kwargs) {
+  nb::object gate = get_attr(self, HV_KEY("gate"));
+  nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
+  return hp::call_kw(instruction_class(), all, kwargs);
+}
+
+/// Rebuilt from its gate name alone, in this process or another.
+nb::object constructor_reduce(nb::handle self) {
+  return nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(Py_TYPE(self.ptr()))),
+                        nb::make_tuple(get_attr(self, HV_KEY("gate"))));
+}
+
+nb::object constructor_repr(nb::handle self) {
+  nb::object gate = hp::steal_or_throw(PyObject_Repr(get_attr(self, HV_KEY("gate")).ptr()));
+  return concat(concat(HV_KEY("<constructor of gate "), gate), HV_KEY(">"));
+}
+
+/// The name of a gate as its constructor's docstring shows it. It is read
+/// without str(), which a str subclass may override, and a name with no UTF-8
+/// form (a lone surrogate, or no str at all) gets a generic one: storing the
+/// constructor must not depend on how its name can be shown.
 std::string constructor_name(nb::handle name) {
   if (PyUnicode_Check(name.ptr())) {
     if (const char *text = PyUnicode_AsUTF8(name.ptr())) return text;
@@ -91,20 +113,15 @@ std::string constructor_doc(nb::handle gate) {
   return doc;
 }
 
+/// Keep the gate name, and a docstring that names it (help() and IPython's ?).
+void init_constructor(nb::handle self, nb::handle gate) {
+  set_attr(self, HV_KEY("gate"), gate);
+  set_attr(self, HV_KEY("__doc__"), nb::str(constructor_doc(gate).c_str()));
+}
+
 void instructification(nb::handle instructions, nb::handle glob) {
-  hp::for_each(instructions, [&](nb::handle name) {
-    nb::object gate = nb::borrow(name);
-    std::string fn_name = constructor_name(gate);
-    nb::object ctor = nb::cpp_function(
-        [gate](nb::args args, nb::kwargs kwargs) {
-          nb::object all = hp::steal_or_throw(PySequence_Concat(nb::make_tuple(gate).ptr(), args.ptr()));
-          return hp::call_kw(instruction_class(), all, kwargs);
-        },
-        nb::name(fn_name.c_str()), nb::arg("qubits"), nb::arg("kwds"),
-        nb::sig(("def " + fn_name + "(*qubits: typing.Any, **kwds: typing.Any) -> INSTRUCTION").c_str()),
-        constructor_doc(gate).c_str());
-    hp::setitem(glob, name, ctor);
-  });
+  nb::handle cls = constructor_class;
+  hp::for_each(instructions, [&](nb::handle name) { hp::setitem(glob, name, cls(name)); });
 }
 
 const char *instruction_doc =
@@ -148,6 +165,24 @@ void export_instructions(nb::module_ &m) {
                  nb::sig("def get_measurement_info(self) -> Circuit"),
                  "Set ``measure_info`` to ``[pos, int(first qubit)]`` per measurement.\n\n"
                  "Returns\n-------\nCircuit\n    The circuit itself.");
+
+  nb::object ctor = hp::make_class(
+      m, "_GateConstructor", nb::make_tuple(object),
+      "Build an INSTRUCTION of this gate name on the given qubits and keywords.\n\n"
+      "``instructification`` stores one per gate name; ``X(0, amp=1)`` is\n"
+      "``INSTRUCTION('X', 0, amp=1)``, the class looked up in this module at\n"
+      "each call. It pickles as its gate name (``gate``).");
+  hp::def_method(ctor, "__init__", &init_constructor, hp::arg("gate"),
+                 nb::sig("def __init__(self, gate: typing.Any) -> None"), "Keep the gate name as ``gate``, and a docstring naming it.");
+  hp::def_method(ctor, "__call__", &construct, hp::arg("qubits"), hp::arg("kwds"),
+                 nb::sig("def __call__(self, *qubits: typing.Any, **kwds: typing.Any) -> INSTRUCTION"),
+                 "``INSTRUCTION(self.gate, *qubits, **kwds)``.");
+
+  hp::def_method(ctor, "__reduce__", &constructor_reduce, nb::sig("def __reduce__(self) -> tuple[typing.Any, ...]"),
+                 "``(type(self), (self.gate,))``: a constructor pickles as its gate name.");
+  hp::def_method(ctor, "__repr__", &constructor_repr, nb::sig("def __repr__(self) -> str"),
+                 "``<constructor of gate 'X'>``.");
+  constructor_class = ctor.release().ptr();
 
   m.def("instructification", &instructification, hp::arg("instructions"), hp::arg("glob"),
         nb::sig("def instructification(instructions: typing.Iterable[str], "

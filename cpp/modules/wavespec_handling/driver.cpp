@@ -7,7 +7,7 @@
 // from several threads. A rebound `fix` (or filter stage) runs afterwards
 // through the interpreter on the rendered samples.
 #include <cmath>
-#include "modules/wavespec_handling/driver_parse.hpp"
+#include "modules/wavespec_handling/driver.hpp"
 #include "modules/wavespec_handling/filters.hpp"
 #include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
@@ -24,11 +24,7 @@ namespace hk = halvane::kernels;
 namespace {
 
 /// numpy.zeros(n, complex128).
-nb::object zeros(Py_ssize_t n) {
-  static nb::handle f = nb::object(hp::numpy().attr("zeros")).release();
-  static nb::handle c128 = nb::object(hp::numpy().attr("complex128")).release();
-  return f(n, c128);
-}
+nb::object zeros(Py_ssize_t n) { return hp::zeros(n, hp::Dtype::complex128); }
 
 /// The value that W.fill(gof) stores.
 hk::cdouble fill_value(nb::handle gof) {
@@ -61,11 +57,15 @@ std::optional<nb::list> iir_coefficients(nb::handle li) {
   return iirs;
 }
 
-nb::object pdc2pulse(nb::handle pds, nb::handle li) {
-  nb::object N = hp::getitem(li, HV_KEY("N"));
-  nb::object srate = hp::getitem(li, HV_KEY("srate"));
-  nb::object gof = hp::getitem(li, HV_KEY("offset_global"));
-  nb::object tx_st = hp::get(li, HV_KEY("st"), nb::int_(0));
+}  // namespace
+
+std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::optional<OutBuffers> out) {
+  auto job = std::make_unique<LineJob>();
+  nb::object &N = job->N, &srate = job->srate, &gof = job->gof, &tx_st = job->tx_st;
+  N = hp::getitem(li, HV_KEY("N"));
+  srate = hp::getitem(li, HV_KEY("srate"));
+  gof = hp::getitem(li, HV_KEY("offset_global"));
+  tx_st = hp::get(li, HV_KEY("st"), nb::int_(0));
   nb::object tx_ed = hp::add(tx_st, hp::truediv(N, srate));
 
   nb::object count = hp::steal_or_throw(PyNumber_Index(N.ptr()));
@@ -73,7 +73,8 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
     PyErr_Format(PyExc_ValueError, "Number of samples, %S, must be non-negative.", count.ptr());
     hp::rethrow();
   }
-  nb::object X = hp::empty(count, hp::Dtype::float64);  // numpy's MemoryError when too large
+  nb::object &X = job->X, &W = job->W, &S = job->S;
+  X = hp::empty(count, hp::Dtype::float64);  // numpy's MemoryError when too large
   const Py_ssize_t n = PyLong_AsSsize_t(count.ptr());
   // W.fill(gof) comes after the allocations, so a bad gof raises after them.
   std::optional<hk::cdouble> rest;
@@ -85,17 +86,24 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
   // A line resting at +0 takes arrays zeroed by the allocator (memory fresh
   // from the kernel is zero already) and writes only the samples its entries
-  // touch; any other level is written once, while the GIL is released.
-  const bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) &&
-                      !std::signbit(rest->imag());
-  nb::object W = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
-  nb::object S = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
+  // touch; any other level, and any buffer of the caller's, is written once,
+  // while the GIL is released.
+  bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) && !std::signbit(rest->imag());
+  if (out) {
+    out->check(n);
+    zeroed = false;
+    W = nb::borrow(out->W);
+    S = nb::borrow(out->S);
+  } else {
+    W = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
+    S = zeroed ? zeros(n) : hp::empty(n, hp::Dtype::complex128);
+  }
   if (bad_rest) throw std::move(*bad_rest);
 
-  hk::Line line{static_cast<std::size_t>(n), hp::own_view(X).real(), hp::own_view(W).cplx(),
-                hp::own_view(S).cplx(), false, zeroed, hp::to_double(tx_st), hp::to_double(tx_ed),
-                0, *rest};
-  LineParser parser(line, X, N, srate, tx_st, gof);
+  job->line = hk::Line{static_cast<std::size_t>(n), hp::own_view(X).real(), hp::own_view(W).cplx(),
+                       S.is_none() ? nullptr : hp::own_view(S).cplx(), false, zeroed, hp::to_double(tx_st),
+                       hp::to_double(tx_ed), 0, *rest};
+  LineParser &parser = job->parser.emplace(job->line, X, N, srate, tx_st, gof);
 
   if (PyList_CheckExact(pds.ptr()) || PyTuple_CheckExact(pds.ptr()))
     parser.plan.pulses.reserve(static_cast<std::size_t>(Py_SIZE(pds.ptr())));
@@ -114,8 +122,9 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
   if (PyErr_Occurred()) hp::rethrow();
 
-  std::optional<nb::list> iirs = iir_coefficients(li);
-  bool python_fix = false;
+  std::optional<nb::list> &iirs = job->iirs;
+  iirs = iir_coefficients(li);
+  bool &python_fix = job->python_fix;
   if (iirs) {
     python_fix = !driver_names.fix.is_original(driver_names.fix.current());
     for (nb::handle F : *iirs) {
@@ -127,21 +136,32 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
     }
     parser.plan.filter = !python_fix;
   }
+  return job;
+}
 
-  {
-    // Only raw buffers of arrays held above are touched while rendering.
-    nb::gil_scoped_release nogil;
-    hk::render(line, parser.plan);
-  }
+// Only raw buffers of arrays the job holds are touched while rendering.
+void render_line(LineJob &job) { hk::render(job.line, job.parser->plan); }
 
-  if (python_fix) {
+nb::object finish_line(LineJob &job) {
+  if (job.python_fix) {
     nb::object fix = nb::borrow(driver_names.fix.current());
-    nb::object dev = hp::subtract(hp::numpy().attr("copy")(W), gof);
-    nb::object filtered = hp::add(fix(X, dev, *iirs, nb::none()), gof);
+    nb::object dev = hp::subtract(hp::numpy().attr("copy")(job.W), job.gof);
+    nb::object filtered = hp::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
-    if (PyObject_SetItem(W.ptr(), all.ptr(), filtered.ptr()) < 0) hp::rethrow();
+    if (PyObject_SetItem(job.W.ptr(), all.ptr(), filtered.ptr()) < 0) hp::rethrow();
   }
-  return nb::make_tuple(X, W, S);
+  return nb::make_tuple(job.X, job.W, job.S);
+}
+
+namespace {
+
+nb::object pdc2pulse(nb::handle pds, nb::handle li) {
+  std::unique_ptr<LineJob> job = prepare_line(pds, li);
+  {
+    nb::gil_scoped_release nogil;
+    render_line(*job);
+  }
+  return finish_line(*job);
 }
 
 }  // namespace

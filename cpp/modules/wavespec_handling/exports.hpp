@@ -14,6 +14,8 @@ void export_shapes(nb::module_ &m);     // edges, envelopes and shapeTable
 void export_carrier(nb::module_ &m);    // carrier
 void export_filters(nb::module_ &m);    // IIR_filtering, FIR_filtering, cal_iir_coef, fix
 void export_driver(nb::module_ &m);     // pdc2pulse
+void export_lines(nb::module_ &m);      // sample_lines, _pdc2pulse_into
+void export_memory(nb::module_ &m);     // buffer_cache
 
 // For the sampling driver, which renders natively what it can (shapes.cpp,
 // carrier.cpp; valid once export_shapes / export_carrier have run).

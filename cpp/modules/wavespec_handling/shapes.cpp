@@ -137,7 +137,7 @@ nb::object np_sin(nb::handle x) { return hp::numpy().attr("sin")(x); }
 nb::object complex_zeros(nb::handle X) {
   Py_ssize_t n = PyObject_Length(X.ptr());
   if (n < 0) hp::rethrow();
-  return hp::numpy().attr("zeros")(n, hp::numpy().attr("complex128"));
+  return hp::zeros(n, hp::Dtype::complex128);
 }
 nb::object iadd(nb::object a, nb::handle b) { return hp::steal_or_throw(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
 nb::object edge_width(nb::handle w_) {

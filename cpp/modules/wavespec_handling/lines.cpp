@@ -1,0 +1,307 @@
+// halvane.wavespec_handling: sample_lines, many lines in one call, and the
+// in-place entry that WaveSpec.sample(out=...) uses.
+//
+// Every line is parsed under the GIL, in the order of `lines`, exactly as
+// pdc2pulse parses it; only when all have parsed do the lines render, on
+// native threads with the GIL released, the calling thread one of them. So
+// a call that raises renders nothing, and no thread outlives the call. When
+// a collaborator of the driver has been rebound, lines go one by one through
+// pdc2pulse as the interpreter would call it.
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+#ifdef __linux__
+#include <sched.h>
+#endif
+#include "modules/wavespec_handling/driver.hpp"
+#include "py/args.hpp"
+#include "py/mapping.hpp"
+#include "py/out_arrays.hpp"
+
+namespace halvane::wavespec_handling {
+
+namespace hp = halvane::py;
+
+namespace {
+
+hp::Rebindable pdc2pulse_name;
+
+bool original(const hp::Rebindable &r) {
+  try {
+    return r.is_original(r.current());
+  } catch (nb::python_error &) {  // deleted: pdc2pulse raises that itself, in order
+    return false;
+  }
+}
+
+/// The CPUs this process may run on.
+std::size_t usable_cpus() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<std::size_t>(CPU_COUNT(&set));
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+/// Run `body` with a note naming the line on any Python error it raises.
+template <typename F>
+auto for_line(nb::handle name, F &&body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (nb::python_error &e) {
+    nb::object note = nb::str("while sampling line {!r}").format(name);
+    nb::object value = nb::borrow(e.value());
+    if (PyObject_HasAttrString(value.ptr(), "add_note")) value.attr("add_note")(note);
+    throw;
+  }
+}
+
+/// The caller's (W, S) for line `name`, checked against its length n.
+void check_pair(nb::handle W, nb::handle S, Py_ssize_t n, nb::handle name) {
+  hp::out_array(W, n, nb::str("out[{!r}][0]").format(name));
+  hp::out_array(S, n, nb::str("out[{!r}][1]").format(name));
+  if (W.is(S)) {
+    PyErr_Format(PyExc_ValueError, "out[%R] must be two different arrays, not one array twice", name.ptr());
+    hp::rethrow();
+  }
+}
+
+/// out[name] as the pair (W, S), or nothing when out is None or lacks it.
+std::optional<std::pair<nb::object, nb::object>> out_of(nb::handle out, nb::handle name) {
+  if (out.is_none()) return std::nullopt;
+  int has = PySequence_Contains(out.ptr(), name.ptr());
+  if (has < 0) hp::rethrow();
+  if (!has) return std::nullopt;
+  nb::object items = hp::steal_or_throw(PySequence_Tuple(hp::getitem(out, name).ptr()));
+  if (PyTuple_GET_SIZE(items.ptr()) != 2) {
+    PyErr_Format(PyExc_ValueError, "out[%R] must be a pair (W, S) of arrays, not %zd items", name.ptr(),
+                 PyTuple_GET_SIZE(items.ptr()));
+    hp::rethrow();
+  }
+  return std::pair{nb::borrow(PyTuple_GET_ITEM(items.ptr(), 0)), nb::borrow(PyTuple_GET_ITEM(items.ptr(), 1))};
+}
+
+/// True when li maps every line name to a record of its own: it has no
+/// key 'N' and has every name. Anything else is one record for all lines.
+bool records_per_line(nb::handle li, nb::handle names) {
+  auto has = [&](nb::handle key) {
+    int r = PySequence_Contains(li.ptr(), key.ptr());
+    if (r < 0) PyErr_Clear();  // not a container: one record, whose reads raise as pdc2pulse's do
+    return r == 1;
+  };
+  if (has(HV_KEY("N"))) return false;
+  for (nb::handle name : names)
+    if (!has(name)) return false;
+  return true;
+}
+
+/// Line `name` through the current pdc2pulse, as the interpreter calls it;
+/// with out buffers, its W and S are copied into them.
+nb::object through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb::handle out) {
+  return for_line(name, [&] {
+    nb::object f = nb::borrow(pdc2pulse_name.current());
+    nb::object r = f(pds, record);
+    auto buffers = out_of(out, name);
+    if (!buffers) return r;
+    nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
+    nb::object got = hp::steal_or_throw(PySequence_Tuple(r.ptr()));
+    if (PyTuple_GET_SIZE(got.ptr()) != 3)
+      hp::raise(PyExc_ValueError, "pdc2pulse must give three arrays (X, W, S)");
+    nb::handle X = PyTuple_GET_ITEM(got.ptr(), 0), W = PyTuple_GET_ITEM(got.ptr(), 1),
+               S = PyTuple_GET_ITEM(got.ptr(), 2);
+    Py_ssize_t n = PyObject_Length(W.ptr());
+    if (n < 0) hp::rethrow();
+    check_pair(buffers->first, buffers->second, n, name);
+    if (PyObject_SetItem(buffers->first.ptr(), all.ptr(), W.ptr()) < 0 ||
+        PyObject_SetItem(buffers->second.ptr(), all.ptr(), S.ptr()) < 0)
+      hp::rethrow();
+    return nb::object(nb::make_tuple(X, buffers->first, buffers->second));
+  });
+}
+
+/// ValueError when the caller's buffers of two lines (or W and S of one)
+/// share memory: the lines render at the same time.
+void check_no_overlap(const std::vector<std::unique_ptr<LineJob>> &jobs, nb::handle names) {
+  struct Span {
+    const char *lo, *hi;
+    std::size_t line;
+  };
+  std::vector<Span> spans;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    const kernels::Line &l = jobs[j]->line;
+    const std::size_t bytes = l.n * sizeof(kernels::cdouble);
+    for (const kernels::cdouble *p : {l.W, l.S})
+      if (p && bytes) spans.push_back({reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(p) + bytes, j});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.lo < b.lo; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].lo >= spans[i - 1].hi) continue;
+    PyErr_Format(PyExc_ValueError, "the out buffers of lines %R and %R share memory",
+                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::min(spans[i - 1].line, spans[i].line))),
+                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::max(spans[i - 1].line, spans[i].line))));
+    hp::rethrow();
+  }
+}
+
+/// Render every job on `threads` threads, the calling one included.
+void render_all(std::vector<std::unique_ptr<LineJob>> &jobs, std::size_t threads) {
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    try {
+      for (std::size_t i; !failed && (i = next++) < jobs.size();) render_line(*jobs[i]);
+    } catch (...) {
+      if (!failed.exchange(true)) failure = std::current_exception();
+    }
+  };
+  {
+    nb::gil_scoped_release nogil;
+    std::vector<std::thread> pool;
+    const std::size_t extra = std::min(threads, jobs.size()) - (jobs.empty() ? 0 : 1);
+    for (std::size_t t = 0; t < extra; ++t) {
+      try {
+        pool.emplace_back(work);
+      } catch (const std::system_error &) {
+        break;  // no more threads to be had: the others share the work
+      }
+    }
+    work();
+    for (std::thread &t : pool) t.join();
+  }
+  if (!failure) return;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc &) {
+    hp::raise(PyExc_MemoryError, "sample_lines: out of memory while rendering the lines");
+  }
+}
+
+std::size_t thread_count(nb::handle threads) {
+  if (threads.is_none()) return usable_cpus();
+  nb::object t = hp::steal_or_throw(PyNumber_Index(threads.ptr()));
+  if (PyObject_RichCompareBool(t.ptr(), nb::int_(1).ptr(), Py_LT) == 1) {
+    PyErr_Format(PyExc_ValueError, "threads must be at least 1, not %S", t.ptr());
+    hp::rethrow();
+  }
+  const std::size_t n = PyLong_AsSize_t(t.ptr());
+  if (PyErr_Occurred()) {  // more than a size_t holds: as many as there are lines
+    PyErr_Clear();
+    return SIZE_MAX;
+  }
+  return n;
+}
+
+nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb::handle out) {
+  const std::size_t nthreads = thread_count(threads);
+  if (!out.is_none() && !PyObject_HasAttrString(out.ptr(), "keys")) {
+    PyErr_Format(PyExc_TypeError, "out must be a mapping from line name to a pair (W, S) of arrays, not %s",
+                 Py_TYPE(out.ptr())->tp_name);
+    hp::rethrow();
+  }
+  if (!PyObject_HasAttrString(lines.ptr(), "items")) {
+    PyErr_Format(PyExc_TypeError, "lines must be a mapping from line name to pulse descriptions, not %s",
+                 Py_TYPE(lines.ptr())->tp_name);
+    hp::rethrow();
+  }
+  nb::object items = hp::steal_or_throw(PySequence_List(lines.attr("items")().ptr()));
+  nb::list names;
+  for (nb::handle item : items) names.append(hp::getitem(item, nb::int_(0)));
+  const bool per_line = records_per_line(li, names);
+  auto record = [&](nb::handle name) { return per_line ? hp::getitem(li, name) : nb::borrow(li); };
+
+  nb::dict result;
+  std::vector<std::unique_ptr<LineJob>> jobs;
+  Py_ssize_t k = 0;
+  const Py_ssize_t count = PyList_GET_SIZE(items.ptr());
+  // While the driver is as loaded, parse every line now and render them together.
+  for (; k < count && driver_unchanged(); ++k) {
+    nb::handle item = PyList_GET_ITEM(items.ptr(), k);
+    nb::object name = hp::getitem(item, nb::int_(0)), pds = hp::getitem(item, nb::int_(1));
+    jobs.push_back(for_line(name, [&] {
+      nb::object rec = record(name);
+      auto buffers = out_of(out, name);
+      if (!buffers) return prepare_line(pds, rec);
+      nb::object W = buffers->first, S = buffers->second;
+      return prepare_line(pds, rec, OutBuffers{W, S, [&](Py_ssize_t n) { check_pair(W, S, n, name); }});
+    }));
+  }
+  check_no_overlap(jobs, names);
+  render_all(jobs, nthreads);
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    nb::handle name = PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(j));
+    result[name] = for_line(name, [&] { return finish_line(*jobs[j]); });
+    jobs[j].reset();
+  }
+  // A collaborator rebound before (or while) parsing: the rest one by one.
+  for (; k < count; ++k) {
+    nb::handle item = PyList_GET_ITEM(items.ptr(), k);
+    nb::object name = hp::getitem(item, nb::int_(0)), pds = hp::getitem(item, nb::int_(1));
+    result[name] = through_pdc2pulse(name, pds, record(name), out);
+  }
+  return result;
+}
+
+/// pdc2pulse writing W into `out` (checked first) and keeping no S.
+nb::object pdc2pulse_into(nb::handle pds, nb::handle li, nb::handle out) {
+  std::unique_ptr<LineJob> job =
+      prepare_line(pds, li, OutBuffers{out, nb::none(), [&](Py_ssize_t n) { hp::out_array(out, n, HV_KEY("out")); }});
+  {
+    nb::gil_scoped_release nogil;
+    render_line(*job);
+  }
+  finish_line(*job);
+  return nb::borrow(out);
+}
+
+}  // namespace
+
+bool driver_unchanged() {
+  return original(driver_names.rng) && original(driver_names.grad) && original(driver_names.carrier) &&
+         original(driver_names.cal_iir_coef) && original(driver_names.fix) && original(driver_names.shapeTable) &&
+         original(pdc2pulse_name);
+}
+
+void export_lines(nb::module_ &m) {
+  pdc2pulse_name.bind(m, "pdc2pulse");
+  m.def("sample_lines", &sample_lines, hp::arg("lines"), hp::arg("li"), nb::kw_only(),
+        hp::arg("threads") = nb::none(), hp::arg("out") = nb::none(),
+        nb::sig("def sample_lines(lines: typing.Mapping[typing.Any, typing.Iterable[dict]], li: typing.Mapping, "
+                "*, threads: int | None = None, out: typing.Mapping | None = None) "
+                "-> dict[typing.Any, tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]]"),
+        "Sample many control lines at once, on native threads.\n\n"
+        "Each line gives exactly what ``pdc2pulse(lines[name], record)`` gives.\n"
+        "Every line is first read under the GIL, in order, with pdc2pulse's\n"
+        "reads and errors (an error carries a note naming its line, and then\n"
+        "nothing is rendered); then all lines are rendered with the GIL\n"
+        "released. When a collaborator of the driver (``rng``, ``grad``,\n"
+        "``carrier``, ``cal_iir_coef``, ``fix``, ``shapeTable`` or ``pdc2pulse``\n"
+        "itself) has been rebound, the lines go one by one through\n"
+        "``pdc2pulse`` instead.\n\n"
+        "Parameters\n----------\n"
+        "lines : mapping\n    Line name to pulse descriptions, as ``circuit.collect_pdc`` gives.\n"
+        "li : mapping\n"
+        "    One sampling record for every line, or a mapping from each line name\n"
+        "    to its own record (a mapping without the key ``N`` that has every\n"
+        "    line name).\n"
+        "threads : int, optional\n"
+        "    How many threads render (the calling one included); default: the\n"
+        "    CPUs this process may use. Below 1 raises ValueError.\n"
+        "out : mapping, optional\n"
+        "    Line name to a pair ``(W, S)`` of writeable, contiguous complex128\n"
+        "    arrays of the line's length, written in place of new arrays.\n\n"
+        "Returns\n-------\ndict\n"
+        "    Line name to ``(X, W, S)``, in the order of ``lines``.");
+  m.def("_pdc2pulse_into", &pdc2pulse_into, hp::arg("pds"), hp::arg("li"), hp::arg("out"),
+        nb::sig("def _pdc2pulse_into(pds: typing.Iterable[dict], li: typing.Mapping, out: numpy.ndarray) "
+                "-> numpy.ndarray"),
+        "``pdc2pulse(pds, li)[1]`` written into ``out``, which it returns; no S is kept.\n\n"
+        "For ``WaveSpec.sample(out=...)``; ``out`` must be a writeable, contiguous\n"
+        "complex128 array of ``li['N']`` samples.");
+}
+
+}  // namespace halvane::wavespec_handling

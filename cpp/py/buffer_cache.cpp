@@ -1,0 +1,161 @@
+// The buffer cache behind numpy's memory-handler interface.
+#include "py/buffer_cache.hpp"
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <utility>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
+#define NPY_TARGET_VERSION NPY_1_22_API_VERSION
+#define NPY_NO_DEPRECATED_API NPY_1_22_API_VERSION
+#include <numpy/arrayobject.h>
+
+namespace halvane::py {
+
+namespace {
+
+/// Requests are rounded up to whole pages, so that lines of nearly the same
+/// length share blocks and a block's size follows from the request alone.
+constexpr std::size_t page = 4096;
+
+std::size_t rounded(std::size_t size) { return (size + page - 1) / page * page; }
+
+struct Cache {
+  std::mutex m;
+  std::list<std::pair<std::size_t, void *>> blocks;  ///< oldest release first
+  std::size_t held = 0;
+  std::atomic<std::size_t> limit{0};
+
+  /// A held block of exactly `size` bytes, or null.
+  void *take(std::size_t size) {
+    std::lock_guard lock(m);
+    for (auto it = blocks.begin(); it != blocks.end(); ++it) {
+      if (it->first != size) continue;
+      void *p = it->second;
+      held -= size;
+      blocks.erase(it);
+      return p;
+    }
+    return nullptr;
+  }
+
+  /// Keep `p` of `size` bytes, making room by giving the oldest blocks back;
+  /// false when it cannot be kept.
+  bool keep(void *p, std::size_t size) {
+    std::lock_guard lock(m);
+    if (size > limit.load()) return false;
+    while (held + size > limit.load()) evict_oldest();
+    blocks.emplace_back(size, p);
+    held += size;
+    return true;
+  }
+
+  void evict_oldest() {
+    std::free(blocks.front().second);
+    held -= blocks.front().first;
+    blocks.pop_front();
+  }
+};
+
+// Never destroyed: arrays may be freed during interpreter shutdown.
+Cache &cache() {
+  static Cache *c = new Cache;
+  return *c;
+}
+
+/// Fresh memory of `r` bytes; large blocks ask for huge pages, as numpy's
+/// own allocator does, so that first use faults once per 2 MiB, not 4 kiB.
+void *fresh(std::size_t r, bool zeroed) {
+  void *p = zeroed ? std::calloc(r ? r : 1, 1) : std::malloc(r ? r : 1);
+#ifdef MADV_HUGEPAGE
+  constexpr std::size_t huge = std::size_t{4} << 20;
+  if (p && r >= huge) {
+    const auto first = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+    const auto last = (reinterpret_cast<std::uintptr_t>(p) + r) / page * page;
+    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);  // advice only
+  }
+#endif
+  return p;
+}
+
+void *cached_malloc(void *, std::size_t size) {
+  const std::size_t r = rounded(size);
+  if (void *p = r >= min_cached ? cache().take(r) : nullptr) return p;
+  return fresh(r, false);
+}
+
+void *cached_calloc(void *, std::size_t nelem, std::size_t elsize) {
+  if (elsize && nelem > SIZE_MAX / elsize) return nullptr;
+  const std::size_t r = rounded(nelem * elsize);
+  if (void *p = r >= min_cached ? cache().take(r) : nullptr) return std::memset(p, 0, r);
+  return fresh(r, true);
+}
+
+void *cached_realloc(void *, void *ptr, std::size_t size) {
+  const std::size_t r = rounded(size);
+  return std::realloc(ptr, r ? r : 1);
+}
+
+void cached_free(void *, void *ptr, std::size_t size) {
+  if (!ptr) return;
+  const std::size_t r = rounded(size);
+  if (r < min_cached || !cache().keep(ptr, r)) std::free(ptr);
+}
+
+PyDataMem_Handler handler = {
+    "halvane_buffer_cache", 1, {nullptr, cached_malloc, cached_calloc, cached_realloc, cached_free}};
+
+/// The handler capsule, made (and numpy's C API imported) on first use.
+PyObject *handler_capsule() {
+  static PyObject *capsule = [] {
+    if (PyArray_API == nullptr && _import_array() < 0) rethrow();
+    PyObject *c = PyCapsule_New(&handler, "mem_handler", nullptr);
+    if (!c) rethrow();
+    return c;
+  }();
+  return capsule;
+}
+
+}  // namespace
+
+CachedAllocations::CachedAllocations(std::size_t bytes) {
+  if (bytes < min_cached || cache().limit.load() == 0) return;
+  // The capsule first: making it imports numpy's C API, which the call needs.
+  PyObject *ours = handler_capsule();
+  previous_ = PyDataMem_SetHandler(ours);
+  if (!previous_) rethrow();
+}
+
+CachedAllocations::~CachedAllocations() {
+  if (!previous_) return;
+  PyObject *type, *value, *trace;
+  PyErr_Fetch(&type, &value, &trace);  // an error on its way out stays as it is
+  PyObject *ours = PyDataMem_SetHandler(previous_);
+  Py_XDECREF(ours);
+  Py_DECREF(previous_);
+  PyErr_Clear();
+  PyErr_Restore(type, value, trace);
+}
+
+std::size_t buffer_cache_limit() { return cache().limit.load(); }
+
+std::size_t set_buffer_cache_limit(std::size_t limit) {
+  Cache &c = cache();
+  std::lock_guard lock(c.m);
+  const std::size_t previous = c.limit.exchange(limit);
+  while (c.held > limit) c.evict_oldest();
+  return previous;
+}
+
+std::size_t buffer_cache_held() {
+  Cache &c = cache();
+  std::lock_guard lock(c.m);
+  return c.held;
+}
+
+}  // namespace halvane::py
