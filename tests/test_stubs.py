@@ -8,6 +8,14 @@ import pytest
 
 import halvane
 
+# The stubs are nanobind's stubgen output, which changes between its releases:
+# they are compared only with the version pinned in the "test" extra.
+STUBGEN_VERSIONS = ((3, 1),)
+try:
+    import nanobind
+except ImportError:
+    nanobind = None
+
 SRC = pathlib.Path(__file__).resolve().parent.parent / "src" / "halvane"
 STUBS = sorted(p.stem for p in SRC.glob("*.pyi"))
 BUILT = sorted(p.name.split(".")[0] for p in pathlib.Path(halvane.__file__).parent.glob("*.so"))
@@ -18,8 +26,11 @@ def test_every_module_has_a_stub():
     assert (SRC / "py.typed").exists()
 
 
+@pytest.mark.skipif(nanobind is None, reason="nanobind is not installed: pip install '.[test]' to compare the stubs")
 @pytest.mark.parametrize("module", STUBS)
 def test_stub_matches_module(module, tmp_path):
+    if tuple(map(int, nanobind.__version__.split(".")[:2])) not in STUBGEN_VERSIONS:
+        pytest.skip(f"nanobind {nanobind.__version__} is outside the pinned range whose stubgen made the stubs")
     out = tmp_path / f"{module}.pyi"
     subprocess.run([sys.executable, "-m", "nanobind.stubgen", "-q", "-P", "-m", f"halvane.{module}", "-o", str(out)],
                    check=True)

@@ -40,13 +40,14 @@ void Originals::watch(nb::handle module) {
   PyObject *d = PyModule_GetDict(module.ptr());
   if (!d) rethrow();
   Py_INCREF(d);  // module dicts live as long as the interpreter
+  compat::watch_dict(d);
   dicts_.push_back(d);
 }
 
 bool Originals::hold() const {
   if (confirmed_) {
     bool same = true;
-    for (std::size_t i = 0; i < dicts_.size(); ++i) same &= dict_version(dicts_[i]) == tags_[i];
+    for (std::size_t i = 0; i < dicts_.size(); ++i) same &= compat::dict_stamp(dicts_[i]) == tags_[i];
     if (same) return true;
   }
   confirmed_ = false;
@@ -60,7 +61,7 @@ bool Originals::hold() const {
   for (const Member *m : members_)
     if (!m->holds_original()) return false;
   tags_.clear();
-  for (PyObject *d : dicts_) tags_.push_back(dict_version(d));
+  for (PyObject *d : dicts_) tags_.push_back(compat::dict_stamp(d));
   confirmed_ = true;
   return true;
 }

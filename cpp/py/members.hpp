@@ -14,14 +14,11 @@
 #pragma once
 #include <cstdint>
 #include <vector>
+#include "py/compat.hpp"
 #include "py/rebind.hpp"
 
 namespace halvane::py {
 
-/// A dict's version tag (CPython 3.11): it moves with every modification.
-inline std::uint64_t dict_version(PyObject *d) {
-  return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
-}
 
 class Member {
  public:

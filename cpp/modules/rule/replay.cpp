@@ -136,9 +136,12 @@ bool plain_dict(PyObject *d, Ok ok) {
   return true;
 }
 
-Dict watch(PyObject *d) { return {d, hp::dict_version(d)}; }
+Dict watch(PyObject *d) {
+  hp::compat::watch_dict(d);
+  return {d, hp::compat::dict_stamp(d)};
+}
 
-bool unchanged(const Dict &d) { return hp::dict_version(d.d) == d.version; }
+bool unchanged(const Dict &d) { return hp::compat::dict_stamp(d.d) == d.version; }
 
 /// plain_dict(d, ok), with an exact dict watched first: while it is
 /// unchanged, so is the answer.
@@ -198,7 +201,7 @@ bool record_tracks(Record &rec, PyObject *tracks) {
       nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));
       if (!kw.is_valid() || !plain_dict(kw.ptr(), plain)) return false;
       if (!(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return false;
-      rec.recipes.push_back({recipe, t, t->tp_version_tag, get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
+      rec.recipes.push_back({recipe, t, hp::compat::type_version(t), get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
       if (rec.dicts.back().d != native.globals) rec.dicts.push_back(watch(native.globals));
     }
   }
@@ -281,7 +284,7 @@ bool same_items(const Seq &s) {
 
 bool same_recipe(const Record::Recipe &r) {
   PyTypeObject *t = Py_TYPE(r.obj);
-  if (t != r.type || !(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) || t->tp_version_tag != r.tag) return false;
+  if (t != r.type || r.tag == 0 || hp::compat::type_version(t) != r.tag) return false;
   // The instance may have its own get_pd, will or kw by now.
   hp::Method get_pd = hp::find_method(r.obj, HV_KEY("get_pd"));
   if (!get_pd.unbound || get_pd.f.ptr() != r.get_pd) return false;

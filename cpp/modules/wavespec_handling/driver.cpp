@@ -10,6 +10,7 @@
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "modules/wavespec_handling/filters.hpp"
 #include "py/args.hpp"
+#include "py/compat.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -158,6 +159,7 @@ void export_driver(nb::module_ &m) {
   driver_names.fix.bind(m, "fix");
   driver_names.shapeTable.bind(m, "shapeTable");
   driver_names.globals = PyModule_GetDict(m.ptr());
+  hp::compat::watch_dict(driver_names.globals);
 }
 
 }  // namespace halvane::wavespec_handling

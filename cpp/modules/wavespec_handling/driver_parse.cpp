@@ -60,7 +60,7 @@ std::pair<std::size_t, std::size_t> slice_bounds(nb::handle start, nb::handle st
 }  // namespace
 
 void Bindings::check() {
-  const std::uint64_t v = hp::dict_version(driver_names.globals);
+  const std::uint64_t v = hp::compat::dict_stamp(driver_names.globals);
   if (v == globals_seen_) return;
   globals_seen_ = v;
   rng_.reset();
@@ -94,9 +94,10 @@ std::pair<nb::object, std::optional<kernels::Shape>> Bindings::table_shape(nb::h
     nb::object fn = hp::getitem(table, name);
     return {fn, native_shape(fn)};
   }
-  if (table.ptr() != table_ || hp::dict_version(table.ptr()) != table_seen_) {
+  if (table.ptr() != table_ || hp::compat::dict_stamp(table.ptr()) != table_seen_) {
+    if (table.ptr() != table_) hp::compat::watch_dict(table.ptr());
     table_ = table.ptr();
-    table_seen_ = hp::dict_version(table.ptr());
+    table_seen_ = hp::compat::dict_stamp(table.ptr());
     entries_ = {};
   }
   for (const Entry &e : entries_)

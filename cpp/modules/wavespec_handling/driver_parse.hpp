@@ -25,7 +25,7 @@ extern DriverNames driver_names;
 
 /// The per-entry checks "is this collaborator the original?", remembered
 /// while neither the module's globals nor the shape table change. A dict's
-/// version tag (PEP 509) moves with every modification, so a rebinding, by
+/// stamp moves with every modification, so a rebinding, by
 /// the user or by a callback in the middle of a call, is seen at the next
 /// entry that asks.
 class Bindings {

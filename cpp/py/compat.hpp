@@ -1,0 +1,146 @@
+// What halvane needs of CPython beyond its public API, for 3.11, 3.12 and 3.13.
+//
+// This is the only file that names a private function of the interpreter or
+// reads one of its structs; everything else calls the functions below. Each
+// has one meaning on every supported version:
+//
+// - lookup_attr, function_str and get_method are the interpreter's own
+//   attribute lookup without AttributeError, the "module.qualname()" text of
+//   its messages, and its method lookup that skips the bound-method object.
+//   3.13 made the last one internal, so there it is rebuilt from public calls.
+// - dict_stamp(d) is a number that changes whenever dict d changes, for a
+//   dict that watch_dict(d) was given first. 3.11 reads the dict's version
+//   tag; 3.12 deprecated that tag in favour of dict watchers, so from 3.12 one
+//   watcher for the whole process counts every change of every watched dict
+//   (and its deallocation, so that a new dict at the same address never
+//   passes for an unchanged one) and the stamp is that count.
+// - type_version(t) is the type's version tag, which moves when the type or
+//   a base is modified, or 0 when the type has none.
+#pragma once
+#include <cstdint>
+#include "py/errors.hpp"
+
+namespace halvane::py::compat {
+
+/// getattr(o, name) into *v: 1 found, 0 absent (AttributeError cleared), -1 error.
+inline int lookup_attr(PyObject *o, PyObject *name, PyObject **v) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return PyObject_GetOptionalAttr(o, name, v);
+#else
+  return _PyObject_LookupAttr(o, name, v);
+#endif
+}
+
+/// "module.qualname()" for a function, as the interpreter's call errors name it.
+inline PyObject *function_str(PyObject *f) { return _PyObject_FunctionStr(f); }
+
+/// obj.<name> for a call into *f: 1 when *f is a function found on the type
+/// that still wants `obj` as its first argument, 0 when *f is the attribute
+/// itself (NULL with an error set when the lookup failed), -1 on error.
+inline int get_method(PyObject *obj, PyObject *name, PyObject **f) {
+#if PY_VERSION_HEX < 0x030D0000
+  return _PyObject_GetMethod(obj, name, f);
+#else
+  PyTypeObject *tp = Py_TYPE(obj);
+  if (tp->tp_getattro == PyObject_GenericGetAttr && PyUnicode_CheckExact(name)) {
+    // A method descriptor found first along the MRO, unless the instance's
+    // own dict shadows it (a non-data descriptor yields to the instance).
+    PyObject *descr = nullptr;
+    PyObject *mro = tp->tp_mro;
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro) && !descr; ++i) {
+      PyObject *d = PyType_GetDict(reinterpret_cast<PyTypeObject *>(PyTuple_GET_ITEM(mro, i)));
+      if (!d) return -1;
+      if (PyDict_GetItemRef(d, name, &descr) < 0) descr = nullptr;
+      Py_DECREF(d);
+      if (PyErr_Occurred()) return -1;
+    }
+    if (descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+      int shadowed = 0;
+      if (tp->tp_dictoffset != 0 || PyType_HasFeature(tp, Py_TPFLAGS_MANAGED_DICT)) {
+        PyObject *inst = PyObject_GenericGetDict(obj, nullptr);
+        if (!inst) {
+          Py_DECREF(descr);
+          return -1;
+        }
+        shadowed = PyDict_Contains(inst, name);
+        Py_DECREF(inst);
+        if (shadowed < 0) {
+          Py_DECREF(descr);
+          return -1;
+        }
+      }
+      if (!shadowed) {
+        *f = descr;
+        return 1;
+      }
+    }
+    Py_XDECREF(descr);
+  }
+  *f = PyObject_GetAttr(obj, name);
+  return 0;
+#endif
+}
+
+#if PY_VERSION_HEX >= 0x030C0000
+namespace detail {
+
+/// The process's one dict watcher and its count of changes, kept in the
+/// interpreter's dict so that every extension module of the package shares
+/// them (dict watchers are few: CPython allows eight per interpreter).
+struct Watcher {
+  int id = -1;
+  std::uint64_t changes = 0;
+};
+
+inline Watcher *make_watcher(PyObject *interp_dict, const char *key) {
+  static Watcher mine;  // this module's copy serves when it is the first to ask
+  mine.id = PyDict_AddWatcher([](PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) -> int {
+    ++mine.changes;
+    return 0;
+  });
+  if (mine.id < 0) rethrow();
+  nb::object cap = steal_or_throw(PyCapsule_New(&mine, key, nullptr));
+  if (PyDict_SetItemString(interp_dict, key, cap.ptr()) < 0) rethrow();
+  return &mine;
+}
+
+inline Watcher &watcher() {
+  static Watcher *w = [] {
+    constexpr const char *key = "halvane.dict_watcher";
+    PyObject *interp = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (!interp) rethrow();
+    if (PyObject *cap = PyDict_GetItemString(interp, key))
+      return static_cast<Watcher *>(PyCapsule_GetPointer(cap, key));
+    return make_watcher(interp, key);
+  }();
+  return *w;
+}
+
+}  // namespace detail
+#endif
+
+/// Notice the changes of dict `d` from now on (see dict_stamp).
+inline void watch_dict(PyObject *d) {
+#if PY_VERSION_HEX >= 0x030C0000
+  if (PyDict_Watch(detail::watcher().id, d) < 0) rethrow();
+#else
+  (void)d;
+#endif
+}
+
+/// A number that changes whenever the watched dict `d` changes.
+inline std::uint64_t dict_stamp(PyObject *d) {
+#if PY_VERSION_HEX >= 0x030C0000
+  (void)d;
+  return detail::watcher().changes;
+#else
+  return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
+#endif
+}
+
+/// The type's version tag, which moves when it or a base changes; 0 for none.
+inline unsigned int type_version(PyTypeObject *t) {
+  return PyType_HasFeature(t, Py_TPFLAGS_VALID_VERSION_TAG) ? t->tp_version_tag : 0;
+}
+
+}  // namespace halvane::py::compat
