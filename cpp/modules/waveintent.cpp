@@ -7,7 +7,7 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
-#include "py/native.hpp"
+#include "py/collaborators.hpp"
 #include "py/recipes.hpp"
 
 namespace nb = nanobind;
@@ -55,5 +55,10 @@ NB_MODULE(waveintent, m) {
                  hp::arg("w"), hp::arg("cp"),
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
+  hp::offer_native("WaveIntent.get_pd",
+                   PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "get_pd"),
+                   [](nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
+                     return hp::pulse_description(self, pdt, cp, kwds);
+                   });
   hp::offer_recipe(cls, m, [] { return true; });
 }

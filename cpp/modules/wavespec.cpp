@@ -7,9 +7,9 @@
 #include <cmath>
 #include "py/args.hpp"
 #include "py/classes.hpp"
+#include "py/collaborators.hpp"
 #include "py/mapping.hpp"
 #include "py/numbers.hpp"
-#include "py/rebind.hpp"
 #include "py/unpack.hpp"
 
 namespace nb = nanobind;
@@ -17,7 +17,8 @@ namespace hp = halvane::py;
 
 namespace {
 
-hp::Rebindable pulse_compute;
+enum : std::size_t { PDC2PULSE };
+hp::Collaborators names{{"pulse_compute", "pdc2pulse"}};
 
 nb::object attr_of(nb::handle obj, nb::handle name) {
   return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
@@ -76,7 +77,7 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
   if (!extra.is_none()) li["extra"] = extra;
   set_attr(self, HV_KEY("li"), li);
 
-  nb::object driver = attr_of(pulse_compute.current(), HV_KEY("pdc2pulse"));
+  nb::object driver = names.current(PDC2PULSE);
   nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
   auto [X, W, S] = hp::unpack<3>(r);
   return W;
@@ -87,7 +88,7 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
 NB_MODULE(wavespec, m) {
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
-  pulse_compute.bind(m, "pulse_compute");
+  names.bind(m);
   nb::object cls = hp::make_class(
       m, "WaveSpec", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
       "One control line: a pulse description list and the window [start, stop).\n\n"

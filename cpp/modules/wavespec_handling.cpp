@@ -1,4 +1,5 @@
 // halvane.wavespec_handling: pulse synthesis.
+#include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/exports.hpp"
 
 namespace nb = nanobind;
@@ -12,4 +13,12 @@ NB_MODULE(wavespec_handling, m) {
   wh::export_carrier(m);
   wh::export_filters(m);
   wh::export_driver(m);
+  wh::names.bind(m);
+}
+
+namespace halvane::wavespec_handling {
+py::Collaborators names{{"rng"}, {"grad"}, {"carrier"}, {"cal_iir_coef"}, {"fix"}, {"shapeTable"},
+                        {"square"}, {"sine_edge"}, {"sine_edge_2pi"}, {"seige"}, {"seige2pi"}, {"mn"},
+                        {"lfilter"}, {"IIR_filtering"}, {"FIR_filtering"},
+                        {"np"}, {"np", "tanh"}, {"np", "cosh"}, {"np", "max"}};
 }

@@ -11,7 +11,7 @@ namespace halvane::py {
 nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds);
 
 /// Whether `f` is the function WaveIntent.get_pd that halvane.waveintent
-/// made, and `kwds` (as above) leave its parameters to the positional
+/// offered, and `kwds` (as above) leave its parameters to the positional
 /// arguments, so that the call may go to pulse_description.
 bool calls_pulse_description(nb::handle f, nb::handle kwds);
 

@@ -243,3 +243,5 @@ def print_circuit_dag_strid(circ: Circuit) -> None:
 
     ``CZ(0,1)<2c1b5e90> after:  Y_p(1)<2c1b6f10> before:  X_p(0)<2c1b5d00>``.
     """
+
+_collaborators: tuple = ...

@@ -59,6 +59,8 @@ class RULE:
             relative to the gate's start.
         """
 
+_replaying: bool = True
+
 def move_track(track: Iterable[dict], w: Any) -> None:
     """
     Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.
@@ -129,3 +131,5 @@ def get_rule(A: Any, qubits: str) -> Any:
         ``A`` itself for a rule; for a complex, the key's rule, else its
         ``default_rule`` (None when it has none).
     """
+
+_collaborators: tuple = ...

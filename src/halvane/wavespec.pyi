@@ -9,6 +9,8 @@ import numpy
 from halvane import wavespec_handling as pulse_compute
 
 
+_collaborators: tuple = ('pulse_compute.pdc2pulse')
+
 class WaveSpec:
     """
     One control line: a pulse description list and the window [start, stop).

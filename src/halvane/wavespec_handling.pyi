@@ -547,3 +547,5 @@ def pdc2pulse(pds: Iterable[dict], li: Mapping) -> tuple[numpy.ndarray, numpy.nd
         ``(X, W, S)``: the sample times, the modulated line signal and the
         envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.
     """
+
+_collaborators: tuple = ...

@@ -11,7 +11,7 @@
 #include "py/classes.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
-#include "py/native.hpp"
+#include "py/collaborators.hpp"
 #include "py/objects.hpp"
 #include "py/pulses.hpp"
 #include "py/recipes.hpp"
@@ -133,7 +133,7 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
 }
 
 /// semi_apply for callers that skip the binding.
-nb::object semi_apply_native(nb::handle self, nb::handle its_qubit_info, nb::handle targeted_kwds) {
+nb::object semi_apply_native(nb::handle self, nb::handle its_qubit_info, nb::handle, nb::handle targeted_kwds) {
   return semi_apply(self, its_qubit_info, nb::borrow<nb::kwargs>(targeted_kwds));
 }
 
@@ -176,7 +176,7 @@ void export_gate_rule(nb::module_ &m) {
       "    relative to the gate's start.");
   PyObject *fn = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "semi_apply");
   hp::offer_native("RULE.semi_apply", fn, &semi_apply_native);
-  init_replay(cls);
+  init_replay(m, cls);
 }
 
 void export_move_track(nb::module_ &m) {

@@ -2,13 +2,15 @@
 // (rule, qubit information and keyword objects).
 #include "modules/rule/replay.hpp"
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 #include "modules/rule/collaborators.hpp"
 #include "py/calls.hpp"
 #include "py/classes.hpp"
+#include "py/collaborators.hpp"
 #include "py/mapping.hpp"
-#include "py/members.hpp"
-#include "py/native.hpp"
+#include "py/compat.hpp"
 #include "py/recipes.hpp"
 
 namespace halvane::rule {
@@ -51,6 +53,9 @@ struct Record {
   std::vector<Recipe> recipes;
   nb::object max_duration;
   std::vector<Line> lines;
+  /// Every object above that the record names by address, held so that no
+  /// other object can take the address while the record exists.
+  std::vector<nb::object> held;
 };
 
 namespace {
@@ -60,6 +65,7 @@ using Seq = Record::Seq;
 using Line = Record::Line;
 
 PyTypeObject *rule_type = nullptr;
+bool replaying = true;
 std::uint64_t clock = 0;
 
 // ---- the table ----------------------------------------------------------
@@ -148,6 +154,7 @@ bool unchanged(const Dict &d) { return hp::compat::dict_stamp(d.d) == d.version;
 template <typename Ok>
 bool watched_dict(Record &rec, PyObject *d, Ok ok) {
   if (!PyDict_CheckExact(d)) return false;
+  rec.held.push_back(nb::borrow(d));
   rec.dicts.push_back(watch(d));
   return plain_dict(d, ok);
 }
@@ -184,6 +191,7 @@ bool record_tracks(Record &rec, PyObject *tracks) {
     if (!PyList_CheckExact(s) && !PyTuple_CheckExact(s)) return false;
     PyObject **items = PySequence_Fast_ITEMS(s);
     rec.seqs.push_back({s, Py_TYPE(s), {items, items + PySequence_Fast_GET_SIZE(s)}});
+    rec.held.push_back(nb::borrow(s));  // which holds its items
     return true;
   };
   if (!sequence(tracks)) return false;
@@ -200,7 +208,8 @@ bool record_tracks(Record &rec, PyObject *tracks) {
       if (!will.unbound || will.f.ptr() != native.will) return false;
       nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));
       if (!kw.is_valid() || !plain_dict(kw.ptr(), plain)) return false;
-      if (!(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return false;
+      if (hp::compat::type_version(t) == 0) return false;
+      rec.held.insert(rec.held.end(), {nb::borrow(recipe), kw, get_pd.f, will.f});
       rec.recipes.push_back({recipe, t, hp::compat::type_version(t), get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
       if (rec.dicts.back().d != native.globals) rec.dicts.push_back(watch(native.globals));
     }
@@ -224,6 +233,7 @@ Outcome prepare(Record &rec, nb::handle self, PyObject *info, PyObject *kwds) {
   rec.rule = self.ptr();
   rec.info = info;
   rec.line_tracks = lt.ptr();
+  rec.held.insert(rec.held.end(), {nb::borrow(self), nb::borrow(info), lt});
   Py_ssize_t pos = 0;
   PyObject *k, *v;
   while (PyDict_Next(kwds, &pos, &k, &v)) rec.kwds.emplace_back(nb::borrow(k), nb::borrow(v));
@@ -333,9 +343,17 @@ nb::object replay(Record &rec) {
 
 }  // namespace
 
-void init_replay(nb::handle type) { rule_type = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+void init_replay(nb::module_ &m, nb::handle type) {
+  rule_type = reinterpret_cast<PyTypeObject *>(type.ptr());
+  // HALVANE_NO_REPLAY set (to anything but "" or "0") when the module is
+  // imported turns replays off, for comparison and for tests run both ways.
+  const char *off = std::getenv("HALVANE_NO_REPLAY");
+  replaying = !(off && *off && std::strcmp(off, "0") != 0);
+  m.attr("_replaying") = nb::bool_(replaying);
+}
 
 Recording::Recording(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) : kwds_(kwds) {
+  if (!replaying) return;
   PyObject *info = its_qubit_info.ptr();
   try {
     if (Record *found = find(self.ptr(), info, kwds.ptr()); found && still_holds(*found, self)) {

@@ -17,8 +17,6 @@ namespace hp = halvane::py;
 namespace hk = halvane::kernels;
 namespace vm = halvane::kernels::vmath;
 
-PyObject *carrier_function;
-
 nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb) {
   // The formula uses imb (A, B), then ph (p2), then freq and X.
   const double i = hp::to_double(imb), p = hp::to_double(ph), f = hp::to_double(freq);
@@ -82,9 +80,6 @@ void export_carrier(nb::module_ &m) {
         "ph : float\n    Phase skew of the quadrature part (rad).\n"
         "imb : float\n    Amplitude-imbalance angle (rad): A**2 + B**2 stays 2.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
-  // Kept for the life of the process, so that no other object can take the
-  // address after a user rebinds the name.
-  carrier_function = nb::object(m.attr("carrier")).release().ptr();
   m.def("_use_isa", &use_isa, nb::arg("isa"), nb::sig("def _use_isa(isa: str) -> str"),
         "Testing aid: run the vectorised paths on ``isa`` (scalar, avx2 or avx512)\n"
         "from now on, in the whole process; returns the previous choice.");
@@ -92,7 +87,5 @@ void export_carrier(nb::module_ &m) {
         nb::sig("def _vmath_probe(fn: str, x: numpy.ndarray) -> numpy.ndarray"),
         "Testing aid: the vectorised ``fn`` (sin, cos, cis, exp, cosh or tanh) of ``x``.");
 }
-
-bool is_native_carrier(nb::handle fn) { return fn.ptr() == carrier_function; }
 
 }  // namespace halvane::wavespec_handling

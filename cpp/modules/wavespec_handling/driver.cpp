@@ -10,7 +10,6 @@
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "modules/wavespec_handling/filters.hpp"
 #include "py/args.hpp"
-#include "py/compat.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -48,8 +47,7 @@ std::optional<nb::list> iir_coefficients(nb::handle li) {
   extra = hp::getitem(li, HV_KEY("extra"));
   nb::list iirs;
   for (nb::handle v : extra.attr("values")()) {
-    nb::handle f = driver_names.cal_iir_coef.current();
-    iirs.append(driver_names.cal_iir_coef.is_original(f) ? cal_iir_coef(v) : f(v));
+    iirs.append(names.call(CAL_IIR_COEF, [&] { return cal_iir_coef(v); }, v));
   }
   return iirs;
 }
@@ -100,7 +98,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   std::optional<nb::list> iirs = iir_coefficients(li);
   bool python_fix = false;
   if (iirs) {
-    python_fix = !driver_names.fix.is_original(driver_names.fix.current());
+    python_fix = !names.original(FIX);
     for (nb::handle F : *iirs) {
       if (python_fix) break;
       if (auto stage = native_stage(F))
@@ -118,7 +116,7 @@ nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   }
 
   if (python_fix) {
-    nb::object fix = nb::borrow(driver_names.fix.current());
+    nb::object fix = names.current(FIX);
     nb::object dev = hp::subtract(hp::numpy().attr("copy")(W), gof);
     nb::object filtered = hp::add(fix(X, dev, *iirs, nb::none()), gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
@@ -152,14 +150,6 @@ void export_driver(nb::module_ &m) {
         "Returns\n-------\ntuple of numpy.ndarray\n"
         "    ``(X, W, S)``: the sample times, the modulated line signal and the\n"
         "    envelope signal (complex128). Neither ``pds`` nor ``li`` is modified.");
-  driver_names.rng.bind(m, "rng");
-  driver_names.grad.bind(m, "grad");
-  driver_names.carrier.bind(m, "carrier");
-  driver_names.cal_iir_coef.bind(m, "cal_iir_coef");
-  driver_names.fix.bind(m, "fix");
-  driver_names.shapeTable.bind(m, "shapeTable");
-  driver_names.globals = PyModule_GetDict(m.ptr());
-  hp::compat::watch_dict(driver_names.globals);
 }
 
 }  // namespace halvane::wavespec_handling
