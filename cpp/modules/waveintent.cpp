@@ -8,10 +8,11 @@
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
 #include "py/collaborators.hpp"
-#include "py/recipes.hpp"
+#include "domain/recipes.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 namespace {
 
@@ -20,7 +21,7 @@ void init(nb::handle self, nb::kwargs kwds) {
 }
 
 nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwds_) {
-  return hp::pulse_description(self, pdt, cp, kwds_);
+  return hd::pulse_description(self, pdt, cp, kwds_);
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ NB_MODULE(waveintent, m) {
   hp::offer_native("WaveIntent.get_pd",
                    PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "get_pd"),
                    [](nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
-                     return hp::pulse_description(self, pdt, cp, kwds);
+                     return hd::pulse_description(self, pdt, cp, kwds);
                    });
   hp::offer_recipe(cls, m, [] { return true; });
 }

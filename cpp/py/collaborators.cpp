@@ -4,6 +4,7 @@
 #include <algorithm>
 #include "py/compat.hpp"
 #include "py/mapping.hpp"
+#include "py/shared.hpp"
 
 namespace halvane::py {
 
@@ -117,16 +118,15 @@ namespace {
 
 constexpr const char *capsule_name = "halvane.native";
 
-/// The process's table, in the interpreter's dict so that every module of
-/// the package reaches the same one.
+/// The process's table of natives (py/shared.hpp): name or type -> entry.
+struct Natives {
+  PyObject *dict = PyDict_New();
+};
+
 PyObject *table() {
-  PyObject *interp = PyInterpreterState_GetDict(PyInterpreterState_Get());
-  if (!interp) rethrow();
-  PyObject *t = PyDict_GetItemString(interp, capsule_name);
-  if (t) return t;
-  nb::object made = steal_or_throw(PyDict_New());
-  if (PyDict_SetItemString(interp, capsule_name, made.ptr()) < 0) rethrow();
-  return made.ptr();  // now held by the interpreter's dict
+  static PyObject *t = shared<Natives>("halvane.natives").dict;
+  if (!t) rethrow();
+  return t;
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 // - dict_stamp(d) is a number that changes whenever dict d changes, for a
 //   dict that watch_dict(d) was given first. 3.11 reads the dict's version
 //   tag; 3.12 deprecated that tag in favour of dict watchers, so from 3.12 one
-//   watcher for the whole process counts every change of every watched dict
+//   watcher for the whole process (py/shared.hpp) counts every change of
+//   every watched dict
 //   (and its deallocation, so that a new dict at the same address never
 //   passes for an unchanged one) and the stamp is that count.
 // - type_version(t) is the type's version tag, which moves when the type or
@@ -20,6 +21,7 @@
 #pragma once
 #include <cstdint>
 #include "py/errors.hpp"
+#include "py/shared.hpp"
 
 namespace halvane::py::compat {
 
@@ -85,34 +87,28 @@ inline int get_method(PyObject *obj, PyObject *name, PyObject **f) {
 #if PY_VERSION_HEX >= 0x030C0000
 namespace detail {
 
-/// The process's one dict watcher and its count of changes, kept in the
-/// interpreter's dict so that every extension module of the package shares
-/// them (dict watchers are few: CPython allows eight per interpreter).
+/// The process's one dict watcher and its count of changes (dict watchers
+/// are few: CPython allows eight per interpreter).
 struct Watcher {
   int id = -1;
   std::uint64_t changes = 0;
 };
 
-inline Watcher *make_watcher(PyObject *interp_dict, const char *key) {
-  static Watcher mine;  // this module's copy serves when it is the first to ask
-  mine.id = PyDict_AddWatcher([](PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) -> int {
-    ++mine.changes;
-    return 0;
-  });
-  if (mine.id < 0) rethrow();
-  nb::object cap = steal_or_throw(PyCapsule_New(&mine, key, nullptr));
-  if (PyDict_SetItemString(interp_dict, key, cap.ptr()) < 0) rethrow();
-  return &mine;
-}
+/// This module's pointer to it, read by the callback of the module that registered it.
+inline Watcher *counting = nullptr;
 
 inline Watcher &watcher() {
   static Watcher *w = [] {
-    constexpr const char *key = "halvane.dict_watcher";
-    PyObject *interp = PyInterpreterState_GetDict(PyInterpreterState_Get());
-    if (!interp) rethrow();
-    if (PyObject *cap = PyDict_GetItemString(interp, key))
-      return static_cast<Watcher *>(PyCapsule_GetPointer(cap, key));
-    return make_watcher(interp, key);
+    Watcher *s = &shared<Watcher>("halvane.dict_watcher");
+    if (s->id < 0) {
+      counting = s;
+      s->id = PyDict_AddWatcher([](PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) -> int {
+        ++counting->changes;
+        return 0;
+      });
+      if (s->id < 0) rethrow();
+    }
+    return s;
   }();
   return *w;
 }

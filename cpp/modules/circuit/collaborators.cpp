@@ -2,12 +2,13 @@
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/collaborators.hpp"
-#include "py/pulses.hpp"
-#include "py/qubits.hpp"
+#include "domain/pulses.hpp"
+#include "domain/qubits.hpp"
 #include "py/reals.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 namespace {
 
@@ -53,11 +54,11 @@ nb::object get_rule(nb::handle A, nb::handle qubits) {
 }
 
 void move_track(nb::handle track, nb::handle w) {
-  names.call(MOVE_TRACK, [&] { hp::move_track(track, w); }, track, w);
+  names.call(MOVE_TRACK, [&] { hd::move_track(track, w); }, track, w);
 }
 
 nb::object to_xqubits(nb::handle qubits) {
-  return names.call(TO_XQUBITS, [&] { return hp::to_xqubits(qubits); }, qubits);
+  return names.call(TO_XQUBITS, [&] { return hd::to_xqubits(qubits); }, qubits);
 }
 
 nb::object np_max(std::span<const nb::handle> values) {

@@ -3,13 +3,14 @@
 #include <array>
 #include "py/collaborators.hpp"
 #include "py/objects.hpp"
-#include "py/pulses.hpp"
-#include "py/qubits.hpp"
-#include "py/routing.hpp"
-#include "py/tags.hpp"
+#include "domain/pulses.hpp"
+#include "domain/qubits.hpp"
+#include "domain/routing.hpp"
+#include "domain/tags.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 namespace {
 
@@ -43,9 +44,9 @@ bool collaborators_original() { return names.hold(); }
 nb::object route(nb::handle kwds, nb::handle w) {
   if (names.hold()) {
     bool nothing = PyDict_CheckExact(kwds.ptr()) && PyDict_GET_SIZE(kwds.ptr()) == 0;
-    return nothing && PyUnicode_Check(w.ptr()) ? nb::object() : hp::catch_kw(kwds, w);
+    return nothing && PyUnicode_Check(w.ptr()) ? nb::object() : hd::catch_kw(kwds, w);
   }
-  return names.call(CATCH, [&] { return hp::catch_kw(kwds, w); }, kwds, w);
+  return names.call(CATCH, [&] { return hd::catch_kw(kwds, w); }, kwds, w);
 }
 
 nb::object route_index(nb::handle kwds, Py_ssize_t index) {
@@ -55,29 +56,29 @@ nb::object route_index(nb::handle kwds, Py_ssize_t index) {
   }
   // Nothing to route: the result would be a new empty dict whatever the target.
   if (!kwds.is_valid() || (PyDict_CheckExact(kwds.ptr()) && PyDict_GET_SIZE(kwds.ptr()) == 0)) return {};
-  return hp::catch_kw(kwds, index_text(index));
+  return hd::catch_kw(kwds, index_text(index));
 }
 
 nb::object pulse_duration(nb::handle pd) {
-  return names.call(PULSE_DURATION, [&] { return hp::pulse_duration(pd); }, pd);
+  return names.call(PULSE_DURATION, [&] { return hd::pulse_duration(pd); }, pd);
 }
 
 bool check_iterable(nb::handle w) { return hp::truth(names.current(CHECK_ITERABLE)(w)); }
 
 nb::object from_xqubits(nb::handle text) {
-  return names.call(FROM_XQUBITS, [&] { return hp::from_xqubits(text); }, text);
+  return names.call(FROM_XQUBITS, [&] { return hd::from_xqubits(text); }, text);
 }
 
 nb::object to_xqubits(nb::handle qubits) {
-  return names.call(TO_XQUBITS, [&] { return hp::to_xqubits(qubits); }, qubits);
+  return names.call(TO_XQUBITS, [&] { return hd::to_xqubits(qubits); }, qubits);
 }
 
 bool isit(nb::handle w, nb::handle t) {
-  return hp::truth(names.call(ISIT, [&] { return nb::bool_(hp::tag_is(w, HV_KEY("__maj_type__"), t)); }, w, t));
+  return hp::truth(names.call(ISIT, [&] { return nb::bool_(hd::tag_is(w, HV_KEY("__maj_type__"), t)); }, w, t));
 }
 
 void move_track(nb::handle track, nb::handle w) {
-  names.call(MOVE_TRACK, [&] { hp::move_track(track, w); }, track, w);
+  names.call(MOVE_TRACK, [&] { hd::move_track(track, w); }, track, w);
 }
 
 }  // namespace halvane::rule

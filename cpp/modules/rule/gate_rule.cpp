@@ -13,13 +13,14 @@
 #include "py/iterate.hpp"
 #include "py/collaborators.hpp"
 #include "py/objects.hpp"
-#include "py/pulses.hpp"
-#include "py/recipes.hpp"
+#include "domain/pulses.hpp"
+#include "domain/recipes.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/replay.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
@@ -58,7 +59,7 @@ nb::object recipe_pd(nb::handle recipe, nb::handle pdt, nb::handle cp, nb::handl
   nb::object kw = kwds.is_valid() && PyDict_GET_SIZE(kwds.ptr()) ? hp::steal_or_throw(PyDict_Copy(kwds.ptr()))
                                                                  : nb::object();
   hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
-  if (get_pd.unbound && hp::calls_pulse_description(get_pd.f, kw)) return hp::pulse_description(recipe, pdt, cp, kw);
+  if (get_pd.unbound && hd::calls_pulse_description(get_pd.f, kw)) return hd::pulse_description(recipe, pdt, cp, kw);
   return hp::call_found(get_pd, recipe, {pdt, cp}, kw);
 }
 
@@ -180,7 +181,7 @@ void export_gate_rule(nb::module_ &m) {
 }
 
 void export_move_track(nb::module_ &m) {
-  m.def("move_track", &hp::move_track, hp::arg("track"), hp::arg("w"),
+  m.def("move_track", &hd::move_track, hp::arg("track"), hp::arg("w"),
         nb::sig("def move_track(track: typing.Iterable[dict], w: typing.Any) -> None"),
         "Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.");
 }

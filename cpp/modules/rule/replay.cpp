@@ -11,10 +11,11 @@
 #include "py/collaborators.hpp"
 #include "py/mapping.hpp"
 #include "py/compat.hpp"
-#include "py/recipes.hpp"
+#include "domain/recipes.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 /// One call: what it read, and copies of what it returned. A record without
 /// copies says that the call may not be replayed while its dicts are unchanged.
@@ -203,7 +204,7 @@ bool record_tracks(Record &rec, PyObject *tracks) {
       hp::NativeRecipe native = hp::find_recipe(t);
       if (!native.will || !native.guard()) return false;
       hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
-      if (!get_pd.unbound || !hp::calls_pulse_description(get_pd.f, {})) return false;
+      if (!get_pd.unbound || !hd::calls_pulse_description(get_pd.f, {})) return false;
       hp::Method will = hp::find_method(recipe, HV_KEY("will"));
       if (!will.unbound || will.f.ptr() != native.will) return false;
       nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));

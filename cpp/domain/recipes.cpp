@@ -1,10 +1,11 @@
 // The four layers of a pulse description.
-#include "py/recipes.hpp"
+#include "domain/recipes.hpp"
 #include "py/calls.hpp"
 #include "py/collaborators.hpp"
 #include "py/mapping.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
   nb::object w = copy(pdt);
@@ -28,4 +29,4 @@ bool calls_pulse_description(nb::handle f, nb::handle kwds) {
   return !kwds.is_valid() || !names_any(kwds, {HV_KEY("self"), HV_KEY("pdt"), HV_KEY("cp")});
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -4,7 +4,8 @@
 #pragma once
 #include "py/errors.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 /// self.get_pd(pdt, cp, **kwds) as WaveIntent defines it; `kwds` is an
 /// exact dict with str keys that the call may keep, or empty for none.
@@ -15,4 +16,4 @@ nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb:
 /// arguments, so that the call may go to pulse_description.
 bool calls_pulse_description(nb::handle f, nb::handle kwds);
 
-}  // namespace halvane::py
+}  // namespace halvane::domain
