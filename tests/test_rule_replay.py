@@ -152,6 +152,6 @@ def test_a_rule_subclass_is_applied_every_time():
 @pytest.mark.parametrize("value, replaying", [("1", False), ("yes", False), ("0", True), ("", True)])
 def test_the_environment_switch_is_read_at_import(value, replaying):
     env = dict(os.environ, HALVANE_NO_REPLAY=value)
-    out = subprocess.run([sys.executable, "-c", "from halvane import rule; print(rule._replaying)"],
+    out = subprocess.run([sys.executable, "-c", "from halvane import rule; print(rule._replaying())"],
                          env=env, capture_output=True, text=True, check=True)
     assert out.stdout.strip() == str(replaying)

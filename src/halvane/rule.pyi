@@ -59,7 +59,10 @@ class RULE:
             relative to the gate's start.
         """
 
-_replaying: bool = True
+def _replaying() -> bool:
+    """
+    Whether rules replay earlier results (off when HALVANE_NO_REPLAY was set at import).
+    """
 
 def move_track(track: Iterable[dict], w: Any) -> None:
     """

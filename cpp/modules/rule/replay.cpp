@@ -350,7 +350,8 @@ void init_replay(nb::module_ &m, nb::handle type) {
   // imported turns replays off, for comparison and for tests run both ways.
   const char *off = std::getenv("HALVANE_NO_REPLAY");
   replaying = !(off && *off && std::strcmp(off, "0") != 0);
-  m.attr("_replaying") = nb::bool_(replaying);
+  m.def("_replaying", [] { return replaying; }, nb::sig("def _replaying() -> bool"),
+        "Whether rules replay earlier results (off when HALVANE_NO_REPLAY was set at import).");
 }
 
 Recording::Recording(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) : kwds_(kwds) {

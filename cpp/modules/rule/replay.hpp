@@ -25,7 +25,7 @@ namespace halvane::rule {
 namespace nb = nanobind;
 
 /// Offer instances of exactly `rule_type` (RULE itself) for replays, unless
-/// the environment turns them off; `m._replaying` says which.
+/// the environment turns them off; `m._replaying()` says which.
 void init_replay(nb::module_ &m, nb::handle rule_type);
 
 struct Record;
