@@ -6,15 +6,14 @@
 //
 // - lookup_attr, function_str and get_method are the interpreter's own
 //   attribute lookup without AttributeError, the "module.qualname()" text of
-//   its messages, and its method lookup that skips the bound-method object.
-//   3.13 made the last one internal, so there it is rebuilt from public calls.
+//   its messages, and its method lookup that skips the bound-method object
+//   (internal from 3.13, but still exported, so declared here).
 // - dict_stamp(d) is a number that changes whenever dict d changes, for a
 //   dict that watch_dict(d) was given first. 3.11 reads the dict's version
 //   tag; 3.12 deprecated that tag in favour of dict watchers, so from 3.12 one
 //   watcher for the whole process (py/shared.hpp) counts every change of
-//   every watched dict
-//   (and its deallocation, so that a new dict at the same address never
-//   passes for an unchanged one) and the stamp is that count.
+//   every watched dict (and its deallocation, so that a new dict at the same
+//   address never passes for an unchanged one) and the stamp is that count.
 // - type_version(t) is the type's version tag, which moves when the type or
 //   a base is modified, or 0 when the type has none (from 3.12 it is
 //   assigned on request).
@@ -22,6 +21,12 @@
 #include <cstdint>
 #include "py/errors.hpp"
 #include "py/shared.hpp"
+
+#if PY_VERSION_HEX >= 0x030D0000
+// 3.13 moved the method lookup to its internal headers; the interpreter
+// still exports it.
+extern "C" PyAPI_FUNC(int) _PyObject_GetMethod(PyObject *, PyObject *, PyObject **);
+#endif
 
 namespace halvane::py::compat {
 
@@ -41,47 +46,7 @@ inline PyObject *function_str(PyObject *f) { return _PyObject_FunctionStr(f); }
 /// that still wants `obj` as its first argument, 0 when *f is the attribute
 /// itself (NULL with an error set when the lookup failed), -1 on error.
 inline int get_method(PyObject *obj, PyObject *name, PyObject **f) {
-#if PY_VERSION_HEX < 0x030D0000
   return _PyObject_GetMethod(obj, name, f);
-#else
-  PyTypeObject *tp = Py_TYPE(obj);
-  if (tp->tp_getattro == PyObject_GenericGetAttr && PyUnicode_CheckExact(name)) {
-    // A method descriptor found first along the MRO, unless the instance's
-    // own dict shadows it (a non-data descriptor yields to the instance).
-    PyObject *descr = nullptr;
-    PyObject *mro = tp->tp_mro;
-    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro) && !descr; ++i) {
-      PyObject *d = PyType_GetDict(reinterpret_cast<PyTypeObject *>(PyTuple_GET_ITEM(mro, i)));
-      if (!d) return -1;
-      if (PyDict_GetItemRef(d, name, &descr) < 0) descr = nullptr;
-      Py_DECREF(d);
-      if (PyErr_Occurred()) return -1;
-    }
-    if (descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-      int shadowed = 0;
-      if (tp->tp_dictoffset != 0 || PyType_HasFeature(tp, Py_TPFLAGS_MANAGED_DICT)) {
-        PyObject *inst = PyObject_GenericGetDict(obj, nullptr);
-        if (!inst) {
-          Py_DECREF(descr);
-          return -1;
-        }
-        shadowed = PyDict_Contains(inst, name);
-        Py_DECREF(inst);
-        if (shadowed < 0) {
-          Py_DECREF(descr);
-          return -1;
-        }
-      }
-      if (!shadowed) {
-        *f = descr;
-        return 1;
-      }
-    }
-    Py_XDECREF(descr);
-  }
-  *f = PyObject_GetAttr(obj, name);
-  return 0;
-#endif
 }
 
 #if PY_VERSION_HEX >= 0x030C0000
