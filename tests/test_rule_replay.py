@@ -155,3 +155,13 @@ def test_the_environment_switch_is_read_at_import(value, replaying):
     out = subprocess.run([sys.executable, "-c", "from halvane import rule; print(rule._replaying())"],
                          env=env, capture_output=True, text=True, check=True)
     assert out.stdout.strip() == str(replaying)
+
+
+@pytest.mark.skipif(not hr._replaying(), reason="replays are switched off (HALVANE_NO_REPLAY)")
+def test_a_second_application_is_replayed():
+    rule, info = setup()
+    first = rule.semi_apply(info, d__amp=0.3)
+    before = hr._replay_count()
+    again = rule.semi_apply(info, d__amp=0.3)
+    assert hr._replay_count() == before + 1
+    assert again == first and again[1]["L"][0][0] is not first[1]["L"][0][0]

@@ -67,6 +67,7 @@ using Line = Record::Line;
 
 PyTypeObject *rule_type = nullptr;
 bool replaying = true;
+std::uint64_t replays = 0;  ///< results handed out again, for tests
 std::uint64_t clock = 0;
 
 // ---- the table ----------------------------------------------------------
@@ -339,6 +340,7 @@ nb::object replay(Record &rec) {
     hp::setitem(out, line.name, tracks);
   }
   rec.used = ++clock;
+  ++replays;
   return nb::make_tuple(rec.max_duration, out);
 }
 
@@ -352,6 +354,8 @@ void init_replay(nb::module_ &m, nb::handle type) {
   replaying = !(off && *off && std::strcmp(off, "0") != 0);
   m.def("_replaying", [] { return replaying; }, nb::sig("def _replaying() -> bool"),
         "Whether rules replay earlier results (off when HALVANE_NO_REPLAY was set at import).");
+  m.def("_replay_count", [] { return replays; }, nb::sig("def _replay_count() -> int"),
+        "Testing aid: how many results rules have replayed so far in this process.");
 }
 
 Recording::Recording(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) : kwds_(kwds) {
