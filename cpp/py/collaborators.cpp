@@ -145,6 +145,20 @@ Native find_native(const char *name) {
   return {PyTuple_GET_ITEM(entry, 0), reinterpret_cast<NativeMethod>(impl)};
 }
 
+void offer_function(nb::handle f, int kind) {
+  nb::object k = steal_or_throw(PyLong_FromLong(kind));
+  if (PyDict_SetItem(table(), f.ptr(), k.ptr()) < 0) rethrow();
+}
+
+int find_function(nb::handle f) {
+  PyObject *k = PyDict_GetItemWithError(table(), f.ptr());
+  if (!k) {
+    if (PyErr_Occurred()) rethrow();
+    return -1;
+  }
+  return PyLong_Check(k) ? static_cast<int>(PyLong_AsLong(k)) : -1;
+}
+
 void offer_recipe(nb::handle type, nb::handle module, Guard guard) {
   PyObject *will = PyDict_GetItemWithError(reinterpret_cast<PyTypeObject *>(type.ptr())->tp_dict, HV_KEY("will").ptr());
   if (!will) {

@@ -21,8 +21,9 @@
 // A method whose original is native (a recipe's `get_pd`, a rule's
 // `semi_apply`, `rule.get_rule`) is found by its usual lookup and compared
 // with the function the module that made it offered under a name, with the
-// C++ code that calling it runs; that table is kept once per process in the
-// interpreter's own dict, which Python code does not reach.
+// C++ code that calling it runs; a function reached through data (a shape
+// in the shape table) is looked up by identity in the same table, which
+// exists once per process (py/shared.hpp).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +112,13 @@ void offer_native(const char *name, nb::handle f, NativeMethod impl);
 
 /// What was offered under `name`; nulls when nothing was (yet).
 Native find_native(const char *name);
+
+/// Offer the function `f` as the native code numbered `kind` by its module
+/// (a shape function as its kernel's shape); the table keeps `f` alive.
+void offer_function(nb::handle f, int kind);
+
+/// The number offered for exactly `f`, or -1.
+int find_function(nb::handle f);
 
 /// A recipe type whose descriptions are made natively: for an instance that
 /// keeps the type's `will` and `get_pd`, the description depends only on

@@ -38,9 +38,6 @@ namespace hk = halvane::kernels;
 using hk::Shape;
 using hk::ShapeParams;
 
-// The shape functions made here, by Shape.
-PyObject *shape_functions[8];
-
 bool sine_edge_native() { return names.original(SINE_EDGE) && names.original(SEIGE) && names.original(MN); }
 bool sine_edge_2pi_native() { return names.original(SINE_EDGE_2PI) && names.original(SEIGE2PI); }
 
@@ -375,9 +372,7 @@ void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string
   const std::string text = doc + "\n\n" + kShapeParams;
   m.def(name, f, hp::arg("X"), hp::arg("pd"), hp::arg("cp") = nb::dict(), nb::sig(sig.c_str()),
         text.c_str());
-  // Kept for the life of the process, so that no other object can take the
-  // address after a user rebinds the name.
-  shape_functions[static_cast<int>(s)] = nb::object(m.attr(name)).release().ptr();
+  hp::offer_function(m.attr(name), static_cast<int>(s));
 }
 
 void export_edges(nb::module_ &m) {
@@ -503,8 +498,10 @@ void export_shapes(nb::module_ &m) {
 }
 
 std::optional<Shape> native_shape(nb::handle fn) {
-  for (int k = 0; k < 8; ++k) {
-    if (fn.ptr() != shape_functions[k]) continue;
+  // Only a function of this extension's kind is looked up, so that no user
+  // object's __hash__ or __eq__ runs.
+  if (Py_TYPE(fn.ptr()) != Py_TYPE(names.original_object(SQUARE).ptr())) return std::nullopt;
+  if (const int k = hp::find_function(fn); k >= 0) {
     const auto s = static_cast<Shape>(k);
     const bool square_ok = names.original(SQUARE);
     if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
