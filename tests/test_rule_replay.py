@@ -2,6 +2,9 @@
 reads shows in the next result, and no two results share anything mutable."""
 
 import copy
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -144,3 +147,21 @@ def test_a_rule_subclass_is_applied_every_time():
     assert shifted.semi_apply(info) == shifted.semi_apply(info) == fresh(rule, info)
     shifted.line_tracks["d"][0].pop()
     assert shifted.semi_apply(info) == fresh(shifted, info)
+
+
+@pytest.mark.parametrize("value, replaying", [("1", False), ("yes", False), ("0", True), ("", True)])
+def test_the_environment_switch_is_read_at_import(value, replaying):
+    env = dict(os.environ, HALVANE_NO_REPLAY=value)
+    out = subprocess.run([sys.executable, "-c", "from halvane import rule; print(rule._replaying())"],
+                         env=env, capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == str(replaying)
+
+
+@pytest.mark.skipif(not hr._replaying(), reason="replays are switched off (HALVANE_NO_REPLAY)")
+def test_a_second_application_is_replayed():
+    rule, info = setup()
+    first = rule.semi_apply(info, d__amp=0.3)
+    before = hr._replay_count()
+    again = rule.semi_apply(info, d__amp=0.3)
+    assert hr._replay_count() == before + 1
+    assert again == first and again[1]["L"][0][0] is not first[1]["L"][0][0]

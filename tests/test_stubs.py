@@ -8,6 +8,14 @@ import pytest
 
 import halvane
 
+# The stubs are nanobind's stubgen output, which changes between its releases:
+# they are compared only with the version pinned in the "test" extra.
+STUBGEN_VERSIONS = ((3, 1),)
+try:
+    import nanobind
+except ImportError:
+    nanobind = None
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SRC = ROOT / "src" / "halvane"
 PATTERNS = ROOT / "tools" / "stubs.patterns"
@@ -20,8 +28,11 @@ def test_every_module_has_a_stub():
     assert (SRC / "py.typed").exists()
 
 
+@pytest.mark.skipif(nanobind is None, reason="nanobind is not installed: pip install '.[test]' to compare the stubs")
 @pytest.mark.parametrize("module", STUBS)
 def test_stub_matches_module(module, tmp_path):
+    if tuple(map(int, nanobind.__version__.split(".")[:2])) not in STUBGEN_VERSIONS:
+        pytest.skip(f"nanobind {nanobind.__version__} is outside the pinned range whose stubgen made the stubs")
     out = tmp_path / f"{module}.pyi"
     subprocess.run([sys.executable, "-m", "nanobind.stubgen", "-q", "-P", "-p", str(PATTERNS), "-m", f"halvane.{module}",
                     "-o", str(out)], check=True)

@@ -413,3 +413,19 @@ def test_a_callable_shape_is_read_for_the_type_test_the_callable_test_and_the_ca
     p = read_log(log, pulse(10e-9, shape=shape))
     wh.pdc2pulse([p], LI)
     assert log[3:7] == ["in edge_shape", "shape", "shape", "shape"]
+
+
+def test_a_shape_that_rebinds_only_the_carrier_changes_the_pulses_after_it(monkeypatch):
+    monkeypatch.setattr(wh, "carrier", wh.carrier)
+
+    def shape(X, pd, cp):
+        wh.carrier = lambda X, f, ph, imb: np.ones(len(X))
+        return np.zeros(len(X), complex)
+
+    first, second = pulse(10e-9), pulse(80e-9)
+    X, W, S = wh.pdc2pulse([first, pulse(40e-9, shape=shape), second], dict(N=300, srate=2e9, offset_global=0))
+    a, b = wh.rng(first, 0, 2e9, 300)
+    c, d = wh.rng(second, 0, 2e9, 300)
+    np.testing.assert_allclose(W[a:b], S[a:b] * np.exp(2j * np.pi * 5e9 * X[a:b]), rtol=1e-12)
+    assert S[c:d].any()
+    np.testing.assert_array_equal(W[c:d], S[c:d])

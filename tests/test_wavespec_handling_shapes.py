@@ -421,3 +421,37 @@ def test_sine_family_reads_in_formula_order_through_a_rebound_edge(monkeypatch, 
     pd = read_log(log, pos=1e-9, width=10e-9, plateau=3e-9, amp=1)
     getattr(wh, name)(np.linspace(0, 30e-9, 31), pd)
     assert log == want
+
+
+class RecordingNumpy:
+    """numpy, with tanh, cosh and max of its own that record their calls."""
+
+    def __init__(self, calls):
+        for name in ("tanh", "cosh", "max"):
+            setattr(self, name, self._recorded(calls, name, getattr(np, name)))
+
+    @staticmethod
+    def _recorded(calls, name, f):
+        def g(*args):
+            calls.append(name)
+            return f(*args)
+        return g
+
+    def __getattr__(self, name):
+        return getattr(np, name)
+
+
+@pytest.mark.parametrize("name, used", [("tanh", ["tanh", "tanh"]), ("hyper", ["cosh", "cosh", "max"])])
+def test_hyperbolic_shapes_reach_numpy_through_the_module_global(monkeypatch, name, used):
+    calls = []
+    monkeypatch.setattr(wh, "np", RecordingNumpy(calls))
+    pd = pulse(epsilon=2.5)
+    assert_matches(getattr(wh, name)(GRID, pd), reference(name, GRID, pd))
+    assert calls == used
+    # The driver calls the shape, which calls the rebound functions again.
+    calls.clear()
+    X, W, S = wh.pdc2pulse([dict(pd, shape=name, freq=0, phase=0, phase1=0)],
+                           dict(N=300, srate=1e9, offset_global=0))
+    assert calls == used
+    st, ed = wh.rng(pd, 0, 1e9, 300)
+    assert_matches(S[st:ed], reference(name, X[st:ed], pd))

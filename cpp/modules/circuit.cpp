@@ -3,16 +3,13 @@
 // text printing.
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
-#include "py/introspection.hpp"
-#include "py/pickling.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace hc = halvane::circuit;
 
 NB_MODULE(circuit, m) {
   m.doc() = "Gate circuits: instructions, rule application, scheduling, collection per line, printing.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("rule") = nb::module_::import_("halvane.rule");
   m.attr("brick") = nb::module_::import_("halvane.brick");
@@ -24,5 +21,5 @@ NB_MODULE(circuit, m) {
   hc::export_printing(m);
   hc::export_reprs(m);
   hc::bind_collaborators(m);
-  halvane::py::publish(m, {"_ASAP", "_ALAP"});  // public, as the scheduling steps
+  halvane::py::finish_module(m, {"_ASAP", "_ALAP"});  // public, as the scheduling steps
 }

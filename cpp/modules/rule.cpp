@@ -1,18 +1,14 @@
 // halvane.rule: gate rules (RULE, move_track) and rule selection per qubit
 // key (RULE_COMP, get_rule).
-#include "py/errors.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/exports.hpp"
-#include "py/introspection.hpp"
-#include "py/pickling.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace hr = halvane::rule;
 
 NB_MODULE(rule, m) {
   m.doc() = "Gate rules: recipes per line and track, alignment, and rule selection per qubit key.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("time") = nb::module_::import_("time");
   m.attr("brick") = nb::module_::import_("halvane.brick");
@@ -21,5 +17,5 @@ NB_MODULE(rule, m) {
   hr::export_rule_selection(m);
   hr::export_reprs(m);
   hr::bind_collaborators(m);
-  halvane::py::publish(m);
+  halvane::py::finish_module(m);
 }

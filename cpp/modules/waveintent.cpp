@@ -7,13 +7,13 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
-#include "py/native.hpp"
-#include "py/recipes.hpp"
-#include "py/introspection.hpp"
-#include "py/pickling.hpp"
+#include "py/collaborators.hpp"
+#include "domain/recipes.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 namespace halvane::waveintent {
 void def_repr(nb::handle cls);  ///< waveintent/repr.cpp
@@ -26,15 +26,13 @@ void init(nb::handle self, nb::kwargs kwds) {
 }
 
 nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwds_) {
-  return hp::pulse_description(self, pdt, cp, kwds_);
+  return hd::pulse_description(self, pdt, cp, kwds_);
 }
 
 }  // namespace
 
 NB_MODULE(waveintent, m) {
   m.doc() = "WaveIntent, the base recipe that turns a line's template into a pulse description.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   nb::object cls = hp::make_class(
       m, "WaveIntent", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
       "Base recipe: template copy, calibration hook, class keywords, call keywords.\n\n"
@@ -70,6 +68,11 @@ NB_MODULE(waveintent, m) {
                  nb::sig("def will(self, w: dict, cp: dict) -> None"),
                  "Calibration hook: change ``w`` in place from ``cp``. Does nothing here.");
   halvane::waveintent::def_repr(cls);
+  hp::offer_native("WaveIntent.get_pd",
+                   PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "get_pd"),
+                   [](nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
+                     return hd::pulse_description(self, pdt, cp, kwds);
+                   });
   hp::offer_recipe(cls, m, [] { return true; });
-  halvane::py::publish(m);
+  halvane::py::finish_module(m);
 }

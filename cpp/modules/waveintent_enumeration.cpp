@@ -9,11 +9,9 @@
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/mapping.hpp"
-#include "py/native.hpp"
 #include "py/numbers.hpp"
-#include "py/rebind.hpp"
-#include "py/introspection.hpp"
-#include "py/pickling.hpp"
+#include "py/collaborators.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -38,17 +36,12 @@ constexpr std::array<const char *, 4> gate_names = {"pi_gate", "pi2gate", "pi12_
 constexpr std::array<const char *, 4> gate_keys = {"pi", "pi2", "pi12", "pi23"};
 
 std::array<PyObject *, 4> gate_key_objects;  // interned at load
-std::array<hp::Rebindable, 4> gate_bindings;
-hp::Rebindable pi_binding;
+enum : std::size_t { PI_VALUE = 4 };  // after the four gate helpers, by Gate
+hp::Collaborators names{{"pi_gate"}, {"pi2gate"}, {"pi12_gate"}, {"pi23_gate"}, {"pi"}};
 
 /// Call the gate helper bound now under its module name.
 void gate(Gate g, nb::handle w, nb::handle cp) {
-  nb::handle f = gate_bindings[g].current();
-  if (gate_bindings[g].is_original(f)) {
-    apply_gate(w, cp, gate_key_objects[g]);
-  } else {
-    f(w, cp);
-  }
+  names.call(g, [&] { apply_gate(w, cp, gate_key_objects[g]); }, w, cp);
 }
 
 // ---- phases -------------------------------------------------------------
@@ -59,7 +52,7 @@ struct Phase {
   int k, d;
   nb::object value() const {
     if (k == 0) return nb::int_(0);
-    nb::object pi = nb::borrow(pi_binding.current());
+    nb::object pi = names.current(PI_VALUE);
     nb::object num = k == 1 ? pi : hp::steal_or_throw(PyNumber_Multiply(nb::int_(k).ptr(), pi.ptr()));
     if (d == 1) return num;
     return hp::steal_or_throw(PyNumber_TrueDivide(num.ptr(), nb::int_(d).ptr()));
@@ -73,9 +66,10 @@ void set(nb::handle w, nb::handle key, nb::handle v) { hp::setitem(w, key, v); }
 /// without anybody's code.
 bool hooks_native() {
   try {
-    for (const hp::Rebindable &b : gate_bindings)
-      if (!b.is_original(b.current())) return false;
-    PyObject *pi = pi_binding.current().ptr();
+    if (names.hold()) return true;  // the original pi is numpy's, a float
+    for (std::size_t g = PI; g <= PI23; ++g)
+      if (!names.original(g)) return false;
+    PyObject *pi = names.current(PI_VALUE).ptr();
     return PyFloat_CheckExact(pi) || PyLong_CheckExact(pi);
   } catch (nb::python_error &) {
     return false;  // a deleted name: the hook's own lookup reports it
@@ -204,19 +198,14 @@ void export_recipes(nb::module_ &m) {
 
 NB_MODULE(waveintent_enumeration, m) {
   m.doc() = "The recipe catalogue: one WaveIntent subclass per native operation.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   nb::module_ np = nb::module_::import_("numpy");
   m.attr("np") = np;
   m.attr("pw") = nb::module_::import_("halvane.waveintent");
   m.attr("pi") = np.attr("pi");
   m.attr("pi2") = nb::float_(hp::to_double(np.attr("pi")) / 2);
   export_gate_helpers(m);
-  for (int g = PI; g <= PI23; ++g) {
-    gate_key_objects[g] = PyUnicode_InternFromString(gate_keys[g]);
-    gate_bindings[g].bind(m, gate_names[g]);
-  }
-  pi_binding.bind(m, "pi");
+  for (int g = PI; g <= PI23; ++g) gate_key_objects[g] = PyUnicode_InternFromString(gate_keys[g]);
+  names.bind(m);
   export_recipes(m);
-  halvane::py::publish(m);
+  halvane::py::finish_module(m);
 }

@@ -7,13 +7,12 @@
 #include <cmath>
 #include "py/args.hpp"
 #include "py/classes.hpp"
+#include "py/collaborators.hpp"
 #include "py/mapping.hpp"
 #include "py/numbers.hpp"
 #include "py/out_arrays.hpp"
-#include "py/rebind.hpp"
 #include "py/unpack.hpp"
-#include "py/introspection.hpp"
-#include "py/pickling.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
@@ -24,7 +23,8 @@ void def_repr(nb::handle cls);  ///< wavespec/repr.cpp
 
 namespace {
 
-hp::Rebindable pulse_compute;
+enum : std::size_t { PDC2PULSE };
+hp::Collaborators names{{"pulse_compute", "pdc2pulse"}};
 
 nb::object attr_of(nb::handle obj, nb::handle name) {
   return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
@@ -67,8 +67,9 @@ long long window_samples(nb::handle start, nb::handle stop, nb::handle rate) {
   return static_cast<long long>(n);
 }
 
-/// The driver as loaded, and its entry that writes W into a caller's array.
-PyObject *original_pdc2pulse = nullptr, *pdc2pulse_into = nullptr;
+/// The driver's entry that writes W into a caller's array, taken while
+/// `pulse_compute.pdc2pulse` is still the driver itself.
+PyObject *pdc2pulse_into = nullptr;
 
 nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::handle, nb::handle) {
   // A rate is stored when `None != sample_rate`, so its own comparison decides.
@@ -88,8 +89,8 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::h
   set_attr(self, HV_KEY("li"), li);
 
   if (!out.is_none()) hp::out_array(out, PyLong_AsSsize_t(li["N"].ptr()), HV_KEY("out"));
-  nb::object driver = attr_of(pulse_compute.current(), HV_KEY("pdc2pulse"));
-  if (!out.is_none() && driver.ptr() == original_pdc2pulse)
+  nb::object driver = names.current(PDC2PULSE);
+  if (!out.is_none() && names.is_original(PDC2PULSE, driver))
     return nb::handle(pdc2pulse_into)(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")), out);
   nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
   auto [X, W, S] = hp::unpack<3>(r);
@@ -103,12 +104,9 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::h
 
 NB_MODULE(wavespec, m) {
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
-  pulse_compute.bind(m, "pulse_compute");
-  // Kept for the life of the process, like the module that holds them.
-  original_pdc2pulse = nb::object(m.attr("pulse_compute").attr("pdc2pulse")).release().ptr();
+  names.bind(m);
+  // Kept for the life of the process, like the module that holds it.
   pdc2pulse_into = nb::object(m.attr("pulse_compute").attr("_pdc2pulse_into")).release().ptr();
   nb::object cls = hp::make_class(
       m, "WaveSpec", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),
@@ -167,5 +165,5 @@ NB_MODULE(wavespec, m) {
                  "    N = ceil((stop - start) * rate) counts the samples start + k/rate\n"
                  "    before stop (a product within 1e-9 of a whole number counts as it).");
   halvane::wavespec::def_repr(cls);
-  halvane::py::publish(m);
+  halvane::py::finish_module(m);
 }

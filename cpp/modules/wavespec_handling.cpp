@@ -1,16 +1,13 @@
 // halvane.wavespec_handling: pulse synthesis.
+#include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/exports.hpp"
-#include "py/introspection.hpp"
-#include "py/errors.hpp"
-#include "py/pickling.hpp"
+#include "py/module.hpp"
 
 namespace nb = nanobind;
 namespace wh = halvane::wavespec_handling;
 
 NB_MODULE(wavespec_handling, m) {
   m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
-  halvane::py::translate_allocation_failures();
-  halvane::py::enable_pickling();
   wh::export_constants(m);
   wh::export_grid(m);
   wh::export_shapes(m);
@@ -19,5 +16,13 @@ NB_MODULE(wavespec_handling, m) {
   wh::export_driver(m);
   wh::export_lines(m);
   wh::export_memory(m);
-  halvane::py::publish(m);
+  wh::names.bind(m);
+  halvane::py::finish_module(m);
+}
+
+namespace halvane::wavespec_handling {
+py::Collaborators names{{"rng"}, {"grad"}, {"carrier"}, {"cal_iir_coef"}, {"fix"}, {"shapeTable"},
+                        {"square"}, {"sine_edge"}, {"sine_edge_2pi"}, {"seige"}, {"seige2pi"}, {"mn"},
+                        {"lfilter"}, {"IIR_filtering"}, {"FIR_filtering"},
+                        {"np"}, {"np", "tanh"}, {"np", "cosh"}, {"np", "max"}, {"pdc2pulse"}};
 }

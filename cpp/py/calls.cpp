@@ -2,6 +2,7 @@
 #include "py/calls.hpp"
 #include <iterator>
 #include <vector>
+#include "py/compat.hpp"
 
 namespace halvane::py {
 
@@ -33,7 +34,7 @@ nb::object unpack_keywords(nb::handle f, nb::handle kw) {
     // AttributeError into its own TypeError naming the callee.
     if (!PyDict_Check(kw.ptr()) && PyErr_ExceptionMatches(PyExc_AttributeError)) {
       PyErr_Clear();
-      nb::object name = steal_or_throw(_PyObject_FunctionStr(f.ptr()));
+      nb::object name = steal_or_throw(compat::function_str(f.ptr()));
       PyErr_Format(PyExc_TypeError, "%U argument after ** must be a mapping, not %.200s",
                    name.ptr(), Py_TYPE(kw.ptr())->tp_name);
     }
@@ -75,7 +76,7 @@ nb::object call_kw(nb::handle f, nb::handle args, nb::handle kw) {
 
 Method find_method(nb::handle obj, nb::handle name) {
   PyObject *f = nullptr;
-  int unbound = _PyObject_GetMethod(obj.ptr(), name.ptr(), &f);
+  int unbound = compat::get_method(obj.ptr(), name.ptr(), &f);
   return {steal_or_throw(f), unbound == 1};
 }
 

@@ -1,5 +1,6 @@
 // Heap types made through the interpreter's own `type`.
 #include "py/classes.hpp"
+#include "py/compat.hpp"
 
 namespace halvane::py {
 
@@ -16,7 +17,7 @@ nb::object make_class(nb::handle module, const char *name, nb::handle bases, con
 
 nb::object getattr_or_null(nb::handle obj, nb::handle name) {
   PyObject *v = nullptr;
-  if (_PyObject_LookupAttr(obj.ptr(), name.ptr(), &v) < 0) rethrow();
+  if (compat::lookup_attr(obj.ptr(), name.ptr(), &v) < 0) rethrow();
   return nb::steal(v);
 }
 

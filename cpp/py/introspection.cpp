@@ -13,6 +13,7 @@
 // This happens once per process; __all__ is set per module.
 #include "py/introspection.hpp"
 #include "py/errors.hpp"
+#include "py/module.hpp"
 
 namespace halvane::py {
 
@@ -32,12 +33,10 @@ void extend(PyTypeObject *type, nb::handle attrs) {
 
 void publish(nb::module_ &m, std::initializer_list<const char *> also) {
   nb::module_ intro = nb::module_::import_("halvane._introspect");
-  nb::object function = nb::cpp_function([] {});
-  nb::object method = nb::cpp_function([](nb::handle) {}, nb::is_method());
-  nb::object bound = steal_or_throw(Py_TYPE(method.ptr())->tp_descr_get(method.ptr(), m.ptr(), nullptr));
-  extend(Py_TYPE(function.ptr()), intro.attr("FUNCTION"));
-  extend(Py_TYPE(method.ptr()), intro.attr("METHOD"));
-  extend(Py_TYPE(bound.ptr()), intro.attr("BOUND_METHOD"));
+  FunctionTypes types = function_types();
+  extend(types.function, intro.attr("FUNCTION"));
+  extend(types.method, intro.attr("METHOD"));
+  extend(types.bound, intro.attr("BOUND_METHOD"));
   nb::list args;
   args.append(m);
   for (const char *name : also) args.append(nb::str(name));

@@ -1,6 +1,7 @@
 // copyreg reducers for halvane's nanobind function types.
 #include "py/pickling.hpp"
 #include "py/errors.hpp"
+#include "py/module.hpp"
 
 namespace halvane::py {
 
@@ -16,8 +17,7 @@ nb::object reduce_bound_method(nb::handle m) {
   return nb::make_tuple(getattr_, nb::make_tuple(m.attr("__self__"), m.attr("__func__").attr("__name__")));
 }
 
-/// The type of `o`, as a handle.
-nb::handle type_of(nb::handle o) { return reinterpret_cast<PyObject *>(Py_TYPE(o.ptr())); }
+nb::handle type_handle(PyTypeObject *type) { return reinterpret_cast<PyObject *>(type); }
 
 void register_reducer(nb::handle copyreg, nb::handle type, nb::handle reducer) {
   nb::object table = copyreg.attr("dispatch_table");
@@ -31,13 +31,10 @@ void enable_pickling() {
   nb::object copyreg = nb::module_::import_("copyreg");
   nb::object by_name = nb::cpp_function(&reduce_function, nb::arg("f"));
   nb::object by_instance = nb::cpp_function(&reduce_bound_method, nb::arg("m"));
-  // A method made on a throwaway scope, and bound to it, gives the other two types.
-  nb::object scope = nb::module_::import_("types").attr("SimpleNamespace")();
-  nb::object method = nb::cpp_function([](nb::handle) {}, nb::name("probe"), nb::scope(scope), nb::is_method());
-  nb::object bound = method.attr("__get__")(scope);
-  register_reducer(copyreg, type_of(by_name), by_name);
-  register_reducer(copyreg, type_of(method), by_name);
-  register_reducer(copyreg, type_of(bound), by_instance);
+  FunctionTypes types = function_types();
+  register_reducer(copyreg, type_handle(types.function), by_name);
+  register_reducer(copyreg, type_handle(types.method), by_name);
+  register_reducer(copyreg, type_handle(types.bound), by_instance);
 }
 
 }  // namespace halvane::py

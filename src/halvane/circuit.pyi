@@ -92,7 +92,7 @@ class _GateConstructor:
 
     ``instructification`` stores one per gate name; ``X(0, amp=1)`` is
     ``INSTRUCTION('X', 0, amp=1)``, the class looked up in this module at
-    each call. It keeps only its gate name (``gate``), so it pickles.
+    each call. It pickles as its gate name (``gate``).
     """
 
     def __init__(self, gate: Any) -> None:
@@ -331,5 +331,7 @@ def print_circuit_dag_strid(circ: Circuit) -> None:
 
     ``CZ(0,1)<2c1b5e90> after:  Y_p(1)<2c1b6f10> before:  X_p(0)<2c1b5d00>``.
     """
+
+_collaborators: tuple[str, ...]
 
 __all__: list = ['INSTRUCTION', 'GATE', 'Circuit', 'instructification', 'get_nxt_ins', 'set_nxt_ins', 'get_pre_ins', 'set_pre_ins', 'forwared_dag_circuit', 'backward_dag_circuit', 'semi_apply', 'semi_apply_simple', '_ASAP', '_ALAP', 'shift_circ', 'flush_gate_pos_to_pds', 'ASAP', 'ALAP', 'collect_pdc', 'print_circuit', 'print_circuit_dag', 'print_circuit_dag_strid']

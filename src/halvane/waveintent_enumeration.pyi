@@ -36,6 +36,8 @@ def pi23_gate(w: dict, cp: dict) -> None:
     ``w.update(cp['pi23'])``, then ``w['vz'] += cp['pi23']['phase_offs']``.
     """
 
+_collaborators: tuple[str, ...]
+
 class I_p(halvane.waveintent.WaveIntent):
     """Identity: amp, width and plateau 0; reads nothing from cp."""
 

@@ -11,6 +11,8 @@ from halvane import wavespec_handling as pulse_compute
 import halvane.records
 
 
+_collaborators: tuple[str, ...]
+
 class WaveSpec:
     """
     One control line: a pulse description list and the window [start, stop).

@@ -631,4 +631,6 @@ def buffer_cache(limit: int | None = None) -> int:
 def _buffer_cache_held() -> int:
     """The bytes the buffer cache holds now."""
 
+_collaborators: tuple[str, ...]
+
 __all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse', 'sample_lines', 'buffer_cache']

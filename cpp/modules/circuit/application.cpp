@@ -9,7 +9,7 @@
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
-#include "py/native.hpp"
+#include "py/collaborators.hpp"
 #include "py/objects.hpp"
 
 namespace halvane::circuit {
@@ -43,7 +43,7 @@ nb::object rule_semi_apply(nb::handle r, nb::handle its_qubits_info, nb::handle 
   static hp::Native native;
   if (!native.f) native = hp::find_native("RULE.semi_apply");
   if (m.unbound && m.f.ptr() == native.f && !hp::names_any(kw, {HV_KEY("self"), HV_KEY("its_qubit_info")}))
-    return native.impl(r, its_qubits_info, kw);
+    return native.impl(r, its_qubits_info, {}, kw);
   return hp::call_found(m, r, {its_qubits_info}, PyDict_GET_SIZE(kw.ptr()) ? kw : nb::handle());
 }
 

@@ -11,15 +11,16 @@
 #include "py/classes.hpp"
 #include "py/calls.hpp"
 #include "py/iterate.hpp"
-#include "py/native.hpp"
+#include "py/collaborators.hpp"
 #include "py/objects.hpp"
-#include "py/pulses.hpp"
-#include "py/recipes.hpp"
+#include "domain/pulses.hpp"
+#include "domain/recipes.hpp"
 #include "modules/rule/collaborators.hpp"
 #include "modules/rule/replay.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
@@ -58,7 +59,7 @@ nb::object recipe_pd(nb::handle recipe, nb::handle pdt, nb::handle cp, nb::handl
   nb::object kw = kwds.is_valid() && PyDict_GET_SIZE(kwds.ptr()) ? hp::steal_or_throw(PyDict_Copy(kwds.ptr()))
                                                                  : nb::object();
   hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
-  if (get_pd.unbound && hp::calls_pulse_description(get_pd.f, kw)) return hp::pulse_description(recipe, pdt, cp, kw);
+  if (get_pd.unbound && hd::calls_pulse_description(get_pd.f, kw)) return hd::pulse_description(recipe, pdt, cp, kw);
   return hp::call_found(get_pd, recipe, {pdt, cp}, kw);
 }
 
@@ -189,7 +190,7 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
 }
 
 /// semi_apply for callers that skip the binding.
-nb::object semi_apply_native(nb::handle self, nb::handle its_qubit_info, nb::handle targeted_kwds) {
+nb::object semi_apply_native(nb::handle self, nb::handle its_qubit_info, nb::handle, nb::handle targeted_kwds) {
   return semi_apply(self, its_qubit_info, nb::borrow<nb::kwargs>(targeted_kwds));
 }
 
@@ -233,11 +234,11 @@ void export_gate_rule(nb::module_ &m) {
       "    relative to the gate's start.");
   PyObject *fn = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "semi_apply");
   hp::offer_native("RULE.semi_apply", fn, &semi_apply_native);
-  init_replay(cls);
+  init_replay(m, cls);
 }
 
 void export_move_track(nb::module_ &m) {
-  m.def("move_track", &hp::move_track, hp::arg("track"), hp::arg("w"),
+  m.def("move_track", &hd::move_track, hp::arg("track"), hp::arg("w"),
         nb::sig("def move_track(track: typing.Iterable[dict], w: typing.Any) -> None"),
         "Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.");
 }

@@ -2,17 +2,20 @@
 // (rule, qubit information and keyword objects).
 #include "modules/rule/replay.hpp"
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 #include "modules/rule/collaborators.hpp"
 #include "py/calls.hpp"
 #include "py/classes.hpp"
+#include "py/collaborators.hpp"
 #include "py/mapping.hpp"
-#include "py/members.hpp"
-#include "py/native.hpp"
-#include "py/recipes.hpp"
+#include "py/compat.hpp"
+#include "domain/recipes.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 
 /// One call: what it read, and copies of what it returned. A record without
 /// copies says that the call may not be replayed while its dicts are unchanged.
@@ -51,6 +54,9 @@ struct Record {
   std::vector<Recipe> recipes;
   nb::object max_duration;
   std::vector<Line> lines;
+  /// Every object above that the record names by address, held so that no
+  /// other object can take the address while the record exists.
+  std::vector<nb::object> held;
 };
 
 namespace {
@@ -60,6 +66,8 @@ using Seq = Record::Seq;
 using Line = Record::Line;
 
 PyTypeObject *rule_type = nullptr;
+bool replaying = true;
+std::uint64_t replays = 0;  ///< results handed out again, for tests
 std::uint64_t clock = 0;
 
 // ---- the table ----------------------------------------------------------
@@ -136,15 +144,19 @@ bool plain_dict(PyObject *d, Ok ok) {
   return true;
 }
 
-Dict watch(PyObject *d) { return {d, hp::dict_version(d)}; }
+Dict watch(PyObject *d) {
+  hp::compat::watch_dict(d);
+  return {d, hp::compat::dict_stamp(d)};
+}
 
-bool unchanged(const Dict &d) { return hp::dict_version(d.d) == d.version; }
+bool unchanged(const Dict &d) { return hp::compat::dict_stamp(d.d) == d.version; }
 
 /// plain_dict(d, ok), with an exact dict watched first: while it is
 /// unchanged, so is the answer.
 template <typename Ok>
 bool watched_dict(Record &rec, PyObject *d, Ok ok) {
   if (!PyDict_CheckExact(d)) return false;
+  rec.held.push_back(nb::borrow(d));
   rec.dicts.push_back(watch(d));
   return plain_dict(d, ok);
 }
@@ -181,6 +193,7 @@ bool record_tracks(Record &rec, PyObject *tracks) {
     if (!PyList_CheckExact(s) && !PyTuple_CheckExact(s)) return false;
     PyObject **items = PySequence_Fast_ITEMS(s);
     rec.seqs.push_back({s, Py_TYPE(s), {items, items + PySequence_Fast_GET_SIZE(s)}});
+    rec.held.push_back(nb::borrow(s));  // which holds its items
     return true;
   };
   if (!sequence(tracks)) return false;
@@ -192,13 +205,14 @@ bool record_tracks(Record &rec, PyObject *tracks) {
       hp::NativeRecipe native = hp::find_recipe(t);
       if (!native.will || !native.guard()) return false;
       hp::Method get_pd = hp::find_method(recipe, HV_KEY("get_pd"));
-      if (!get_pd.unbound || !hp::calls_pulse_description(get_pd.f, {})) return false;
+      if (!get_pd.unbound || !hd::calls_pulse_description(get_pd.f, {})) return false;
       hp::Method will = hp::find_method(recipe, HV_KEY("will"));
       if (!will.unbound || will.f.ptr() != native.will) return false;
       nb::object kw = hp::getattr_or_null(recipe, HV_KEY("kw"));
       if (!kw.is_valid() || !plain_dict(kw.ptr(), plain)) return false;
-      if (!(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return false;
-      rec.recipes.push_back({recipe, t, t->tp_version_tag, get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
+      if (hp::compat::type_version(t) == 0) return false;
+      rec.held.insert(rec.held.end(), {nb::borrow(recipe), kw, get_pd.f, will.f});
+      rec.recipes.push_back({recipe, t, hp::compat::type_version(t), get_pd.f.ptr(), will.f.ptr(), watch(kw.ptr())});
       if (rec.dicts.back().d != native.globals) rec.dicts.push_back(watch(native.globals));
     }
   }
@@ -221,6 +235,7 @@ Outcome prepare(Record &rec, nb::handle self, PyObject *info, PyObject *kwds) {
   rec.rule = self.ptr();
   rec.info = info;
   rec.line_tracks = lt.ptr();
+  rec.held.insert(rec.held.end(), {nb::borrow(self), nb::borrow(info), lt});
   Py_ssize_t pos = 0;
   PyObject *k, *v;
   while (PyDict_Next(kwds, &pos, &k, &v)) rec.kwds.emplace_back(nb::borrow(k), nb::borrow(v));
@@ -281,7 +296,7 @@ bool same_items(const Seq &s) {
 
 bool same_recipe(const Record::Recipe &r) {
   PyTypeObject *t = Py_TYPE(r.obj);
-  if (t != r.type || !(t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) || t->tp_version_tag != r.tag) return false;
+  if (t != r.type || r.tag == 0 || hp::compat::type_version(t) != r.tag) return false;
   // The instance may have its own get_pd, will or kw by now.
   hp::Method get_pd = hp::find_method(r.obj, HV_KEY("get_pd"));
   if (!get_pd.unbound || get_pd.f.ptr() != r.get_pd) return false;
@@ -325,14 +340,26 @@ nb::object replay(Record &rec) {
     hp::setitem(out, line.name, tracks);
   }
   rec.used = ++clock;
+  ++replays;
   return nb::make_tuple(rec.max_duration, out);
 }
 
 }  // namespace
 
-void init_replay(nb::handle type) { rule_type = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+void init_replay(nb::module_ &m, nb::handle type) {
+  rule_type = reinterpret_cast<PyTypeObject *>(type.ptr());
+  // HALVANE_NO_REPLAY set (to anything but "" or "0") when the module is
+  // imported turns replays off, for comparison and for tests run both ways.
+  const char *off = std::getenv("HALVANE_NO_REPLAY");
+  replaying = !(off && *off && std::strcmp(off, "0") != 0);
+  m.def("_replaying", [] { return replaying; }, nb::sig("def _replaying() -> bool"),
+        "Whether rules replay earlier results (off when HALVANE_NO_REPLAY was set at import).");
+  m.def("_replay_count", [] { return replays; }, nb::sig("def _replay_count() -> int"),
+        "Testing aid: how many results rules have replayed so far in this process.");
+}
 
 Recording::Recording(nb::handle self, nb::handle its_qubit_info, nb::handle kwds) : kwds_(kwds) {
+  if (!replaying) return;
   PyObject *info = its_qubit_info.ptr();
   try {
     if (Record *found = find(self.ptr(), info, kwds.ptr()); found && still_holds(*found, self)) {

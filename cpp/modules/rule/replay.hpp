@@ -1,4 +1,4 @@
-// Replaying a rule's earlier result.
+// Replaying a rule's earlier result (HALVANE_NO_REPLAY=1 turns it off).
 //
 // A circuit applies the same few rules to the same qubit information over
 // and over, and a rule whose recipes are native computes the same
@@ -9,12 +9,12 @@
 // new copies of the descriptions it made before instead of making them
 // again.
 //
-// A dict is known unchanged by its address and version tag together
-// (CPython 3.11 gives every dict a new tag at creation and with each
-// modification), lists and recipes by their contents, and the walk that
-// checks them starts from the arguments, so it never reaches an object that
-// may have died. Only the copies and the keyword objects are held. Every
-// value that arithmetic might touch must be a plain number, str, bool or
+// A dict is known unchanged by its address and stamp together (a stamp
+// moves with each modification; see py/compat.hpp), lists and recipes by
+// their contents, and the walk that checks them starts from the arguments.
+// A record holds every object it names by address, so that none of them can
+// die and leave its address to another while the record exists. Every value
+// that arithmetic might touch must be a plain number, str, bool or
 // None; anything else (a numpy array or scalar, a callable, a user's type)
 // leaves the rule to do its work every time.
 #pragma once
@@ -24,8 +24,9 @@
 namespace halvane::rule {
 namespace nb = nanobind;
 
-/// Offer instances of exactly `rule_type` (RULE itself) for replays.
-void init_replay(nb::handle rule_type);
+/// Offer instances of exactly `rule_type` (RULE itself) for replays, unless
+/// the environment turns them off; `m._replaying()` says which.
+void init_replay(nb::module_ &m, nb::handle rule_type);
 
 struct Record;
 

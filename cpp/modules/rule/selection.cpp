@@ -10,7 +10,7 @@
 #include "py/calls.hpp"
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
-#include "py/native.hpp"
+#include "py/collaborators.hpp"
 #include "py/objects.hpp"
 #include "py/output.hpp"
 #include "modules/rule/collaborators.hpp"
@@ -95,7 +95,7 @@ nb::object get_rule(nb::handle A, nb::handle qubits) {
 }
 
 /// get_rule for callers that skip the binding.
-nb::object get_rule_native(nb::handle A, nb::handle qubits, nb::handle) { return get_rule(A, qubits); }
+nb::object get_rule_native(nb::handle A, nb::handle qubits, nb::handle, nb::handle) { return get_rule(A, qubits); }
 
 }  // namespace
 

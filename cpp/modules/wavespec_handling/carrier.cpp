@@ -8,24 +8,23 @@
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/args.hpp"
 #include "py/numbers.hpp"
-#include "py/samples.hpp"
+#include "domain/samples.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 namespace vm = halvane::kernels::vmath;
-
-PyObject *carrier_function;
 
 nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb) {
   // The formula uses imb (A, B), then ph (p2), then freq and X.
   const double i = hp::to_double(imb), p = hp::to_double(ph), f = hp::to_double(freq);
-  hp::Reals xs = hp::sample_times(X);
+  hd::Reals xs = hd::sample_times(X);
   std::complex<double> *out;
-  nb::object y = hp::new_complex(xs.size, out);
-  hp::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out); });
+  nb::object y = hd::new_complex(xs.size, out);
+  hd::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out); });
   return y;
 }
 
@@ -43,10 +42,10 @@ nb::str use_isa(const char *name) {
 }
 
 nb::object vmath_probe(const char *fn, nb::handle x) {
-  hp::Reals xs = hp::sample_times(x);
+  hd::Reals xs = hd::sample_times(x);
   if (std::strcmp(fn, "cis") == 0) {
     std::complex<double> *out;
-    nb::object y = hp::new_complex(xs.size, out);
+    nb::object y = hd::new_complex(xs.size, out);
     vm::cis(xs.data, xs.size, out);
     return y;
   }
@@ -59,7 +58,7 @@ nb::object vmath_probe(const char *fn, nb::handle x) {
                                      : nullptr;
   if (!real) hp::raise(PyExc_ValueError, "unknown function");
   double *out;
-  nb::object y = hp::new_reals_like(xs, out);
+  nb::object y = hd::new_reals_like(xs, out);
   real(xs.data, xs.size, out);
   return y;
 }
@@ -82,9 +81,6 @@ void export_carrier(nb::module_ &m) {
         "ph : float\n    Phase skew of the quadrature part (rad).\n"
         "imb : float\n    Amplitude-imbalance angle (rad): A**2 + B**2 stays 2.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
-  // Kept for the life of the process, so that no other object can take the
-  // address after a user rebinds the name.
-  carrier_function = nb::object(m.attr("carrier")).release().ptr();
   m.def("_use_isa", &use_isa, nb::arg("isa"), nb::sig("def _use_isa(isa: str) -> str"),
         "Testing aid: run the vectorised paths on ``isa`` (scalar, avx2 or avx512)\n"
         "from now on, in the whole process; returns the previous choice.");
@@ -92,7 +88,5 @@ void export_carrier(nb::module_ &m) {
         nb::sig("def _vmath_probe(fn: str, x: numpy.ndarray) -> numpy.ndarray"),
         "Testing aid: the vectorised ``fn`` (sin, cos, cis, exp, cosh or tanh) of ``x``.");
 }
-
-bool is_native_carrier(nb::handle fn) { return fn.ptr() == carrier_function; }
 
 }  // namespace halvane::wavespec_handling

@@ -51,8 +51,7 @@ std::optional<nb::list> iir_coefficients(nb::handle li) {
   extra = hp::getitem(li, HV_KEY("extra"));
   nb::list iirs;
   for (nb::handle v : extra.attr("values")()) {
-    nb::handle f = driver_names.cal_iir_coef.current();
-    iirs.append(driver_names.cal_iir_coef.is_original(f) ? cal_iir_coef(v) : f(v));
+    iirs.append(names.call(CAL_IIR_COEF, [&] { return cal_iir_coef(v); }, v));
   }
   return iirs;
 }
@@ -126,7 +125,7 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
   iirs = iir_coefficients(li);
   bool &python_fix = job->python_fix;
   if (iirs) {
-    python_fix = !driver_names.fix.is_original(driver_names.fix.current());
+    python_fix = !names.original(FIX);
     for (nb::handle F : *iirs) {
       if (python_fix) break;
       if (auto stage = native_stage(F))
@@ -144,7 +143,7 @@ void render_line(LineJob &job) { hk::render(job.line, job.parser->plan); }
 
 nb::object finish_line(LineJob &job) {
   if (job.python_fix) {
-    nb::object fix = nb::borrow(driver_names.fix.current());
+    nb::object fix = names.current(FIX);
     nb::object dev = hp::subtract(hp::numpy().attr("copy")(job.W), job.gof);
     nb::object filtered = hp::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
@@ -197,13 +196,6 @@ void export_driver(nb::module_ &m) {
         ">>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})\n"
         ">>> X.shape, W.dtype, round(float(abs(S).max()), 6)\n"
         "((80,), dtype('complex128'), 0.5)");
-  driver_names.rng.bind(m, "rng");
-  driver_names.grad.bind(m, "grad");
-  driver_names.carrier.bind(m, "carrier");
-  driver_names.cal_iir_coef.bind(m, "cal_iir_coef");
-  driver_names.fix.bind(m, "fix");
-  driver_names.shapeTable.bind(m, "shapeTable");
-  driver_names.globals = PyModule_GetDict(m.ptr());
 }
 
 }  // namespace halvane::wavespec_handling

@@ -8,7 +8,6 @@
 #include "kernels/grid.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
-#include "py/members.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
 #include "py/unpack.hpp"
@@ -21,7 +20,6 @@ using hk::cdouble;
 using hp::add, hp::mul, hp::truediv;
 constexpr auto sub = hp::subtract;
 
-DriverNames driver_names;
 
 namespace {
 
@@ -58,55 +56,6 @@ std::pair<std::size_t, std::size_t> slice_bounds(nb::handle start, nb::handle st
 }
 
 }  // namespace
-
-void Bindings::check() {
-  const std::uint64_t v = hp::dict_version(driver_names.globals);
-  if (v == globals_seen_) return;
-  globals_seen_ = v;
-  rng_.reset();
-  grad_.reset();
-  carrier_.reset();
-  table_ = nullptr;
-}
-
-bool Bindings::rng_original() {
-  check();
-  if (!rng_) rng_ = driver_names.rng.is_original(driver_names.rng.current());
-  return *rng_;
-}
-
-bool Bindings::grad_original() {
-  check();
-  if (!grad_) grad_ = driver_names.grad.is_original(driver_names.grad.current());
-  return *grad_;
-}
-
-bool Bindings::carrier_native() {
-  check();
-  if (!carrier_) carrier_ = is_native_carrier(driver_names.carrier.current());
-  return *carrier_;
-}
-
-std::pair<nb::object, std::optional<kernels::Shape>> Bindings::table_shape(nb::handle name) {
-  check();
-  nb::handle table = driver_names.shapeTable.current();
-  if (!PyDict_CheckExact(table.ptr())) {
-    nb::object fn = hp::getitem(table, name);
-    return {fn, native_shape(fn)};
-  }
-  if (table.ptr() != table_ || hp::dict_version(table.ptr()) != table_seen_) {
-    table_ = table.ptr();
-    table_seen_ = hp::dict_version(table.ptr());
-    entries_ = {};
-  }
-  for (const Entry &e : entries_)
-    if (e.name.ptr() == name.ptr()) return {e.fn, e.shape};
-  nb::object fn = hp::getitem(table, name);
-  // A name is remembered by identity; the entry holds it.
-  Entry &e = entries_[next_++ % entries_.size()];
-  e = {nb::borrow(name), fn, native_shape(fn)};
-  return {e.fn, e.shape};
-}
 
 struct LineParser::Bounds {
   bool native;
@@ -157,7 +106,7 @@ const cdouble *LineParser::keep_array(nb::handle arr, std::size_t n) {
 }
 
 LineParser::Bounds LineParser::bounds(nb::handle pd) {
-  if (bindings_.rng_original() && PyDict_CheckExact(pd.ptr()) && st_plain_ && srate_plain_) {
+  if (names.original(RNG) && PyDict_CheckExact(pd.ptr()) && st_plain_ && srate_plain_) {
     auto w = plain_real(hp::getitem(pd, HV_KEY("width")));
     auto p = plain_real(hp::getitem(pd, HV_KEY("plateau")));
     auto pos = plain_real(hp::getitem(pd, HV_KEY("pos")));
@@ -168,7 +117,7 @@ LineParser::Bounds LineParser::bounds(nb::handle pd) {
     }
   }
   // Anything else, errors included, is rng's own business.
-  nb::handle rng = driver_names.rng.current();
+  nb::object rng = names.current(RNG);
   auto [st, ed] = hp::unpack<2>(rng(pd, tx_st_, srate_, N_));
   return {false, 0, 0, st, ed, 0};
 }
@@ -182,7 +131,7 @@ void LineParser::entry(nb::handle pd, std::size_t order) {
 }
 
 void LineParser::level_step(nb::handle pd, std::size_t order) {
-  nb::object table = nb::borrow(driver_names.shapeTable.current());
+  nb::object table = names.current(SHAPE_TABLE);
   nb::object edge_fn = hp::getitem(table, hp::getitem(pd, HV_KEY("edge_shape")));
 
   nb::object to_set_bias = hp::getitem(pd, HV_KEY("amp"));
@@ -268,8 +217,10 @@ void LineParser::envelope(PulseState &s, nb::handle pd) {
   nb::object fn;
   std::optional<hk::Shape> k;
   if (Py_IS_TYPE(shape.ptr(), &PyUnicode_Type)) {
-    if (!PyDict_CheckExact(driver_names.shapeTable.current().ptr())) s.center.reset();
-    std::tie(fn, k) = bindings_.table_shape(hp::getitem(pd, HV_KEY("shape")));
+    nb::object table = names.current(SHAPE_TABLE);
+    if (!PyDict_CheckExact(table.ptr())) s.center.reset();
+    fn = hp::getitem(table, hp::getitem(pd, HV_KEY("shape")));
+    k = native_shape(fn);
   } else if (shape = hp::getitem(pd, HV_KEY("shape")); PyCallable_Check(shape.ptr())) {
     fn = hp::getitem(pd, HV_KEY("shape"));
     k = native_shape(fn);
@@ -324,7 +275,7 @@ void LineParser::to_python(PulseState &s) {
 
 void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   nb::object d;
-  if (s.native && srate_plain_ && bindings_.grad_original()) {
+  if (s.native && srate_plain_ && names.original(GRAD)) {
     d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
     if (auto dc = plain_number(d)) {
       plan.drags.push_back(*dc);
@@ -334,7 +285,7 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   }
   to_python(s);
   static nb::handle j = PyComplex_FromDoubles(0, 1);
-  nb::handle grad = driver_names.grad.current();
+  nb::object grad = names.current(GRAD);
   nb::object term = mul(mul(j, grad(s.sh)), srate_);
   if (!d) d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
   s.sh = hp::inplace_add(s.sh, mul(term, d));
@@ -380,15 +331,15 @@ void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
   // native, pd is an exact dict, whose reads run no code, so the lookup may
   // come later; otherwise it comes first.
   nb::object carrier;
-  if (!s.native) carrier = nb::borrow(driver_names.carrier.current());
+  if (!s.native) carrier = names.current(CARRIER);
   nb::object freq = hp::getitem(pd, HV_KEY("freq"));
   if (s.native) {
-    if (auto f = plain_real(freq); f && bindings_.carrier_native()) {
+    if (auto f = plain_real(freq); f && names.original(CARRIER)) {
       s.p.freq = *f;
       plan.pulses.push_back(s.p);
       return;
     }
-    carrier = nb::borrow(driver_names.carrier.current());
+    carrier = names.current(CARRIER);
     to_python(s);
   }
   nb::object cr = carrier(pulse_times(s), freq, nb::int_(0), nb::int_(0));

@@ -8,47 +8,12 @@
 // not take, it continues through the interpreter from that step on and the
 // plan receives the arrays it produced.
 #pragma once
-#include <array>
 #include <cstdint>
 #include "kernels/render.hpp"
 #include "modules/wavespec_handling/exports.hpp"
-#include "py/rebind.hpp"
+#include "modules/wavespec_handling/collaborators.hpp"
 
 namespace halvane::wavespec_handling {
-
-/// The module names the driver calls, bound when the module is loaded.
-struct DriverNames {
-  py::Rebindable rng, grad, carrier, cal_iir_coef, fix, shapeTable;
-  PyObject *globals = nullptr;  ///< the module's dict
-};
-extern DriverNames driver_names;
-
-/// The per-entry checks "is this collaborator the original?", remembered
-/// while neither the module's globals nor the shape table change. A dict's
-/// version tag (PEP 509) moves with every modification, so a rebinding, by
-/// the user or by a callback in the middle of a call, is seen at the next
-/// entry that asks.
-class Bindings {
- public:
-  bool rng_original();
-  bool grad_original();
-  bool carrier_native();
-  /// shapeTable[name] (errors propagate) and its kernel shape, if native.
-  std::pair<nb::object, std::optional<kernels::Shape>> table_shape(nb::handle name);
-
- private:
-  void check();
-  std::uint64_t globals_seen_ = 0;
-  std::optional<bool> rng_, grad_, carrier_;
-  struct Entry {
-    nb::object name, fn;
-    std::optional<kernels::Shape> shape;
-  };
-  PyObject *table_ = nullptr;
-  std::uint64_t table_seen_ = 0;
-  std::array<Entry, 4> entries_;
-  std::size_t next_ = 0;
-};
 
 class LineParser {
  public:
@@ -81,7 +46,6 @@ class LineParser {
   void ensure_grid();
   const kernels::cdouble *keep_array(nb::handle arr, std::size_t n);
 
-  Bindings bindings_;
   kernels::Line &line_;
   nb::handle X_, N_, srate_, tx_st_;
   std::optional<double> st_plain_, srate_plain_;

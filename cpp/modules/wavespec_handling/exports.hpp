@@ -38,7 +38,4 @@ kernels::ShapeParams read_shape_params(kernels::Shape s, nb::handle pd);
 /// originals, so a level step may use kernels::sine_edge.
 bool is_native_sine_edge(nb::handle fn);
 
-/// True when `fn` is this module's carrier, so kernels::carrier may be used.
-bool is_native_carrier(nb::handle fn);
-
 }  // namespace halvane::wavespec_handling

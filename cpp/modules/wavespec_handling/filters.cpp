@@ -14,8 +14,9 @@
 #include "py/arith.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "py/rebind.hpp"
 #include "py/unpack.hpp"
+
+#include "modules/wavespec_handling/collaborators.hpp"
 
 namespace halvane::wavespec_handling {
 
@@ -23,8 +24,6 @@ namespace hp = halvane::py;
 namespace hk = halvane::kernels;
 
 namespace {
-
-hp::Rebindable lfilter_binding, iir_binding, fir_binding;
 
 using hp::add, hp::mul, hp::item;
 constexpr auto sub = hp::subtract;
@@ -51,9 +50,9 @@ std::optional<hk::IirStage> stage_of(nb::handle b0, nb::handle b1, nb::handle a1
 
 nb::object iir_filtering(nb::handle b0, nb::handle b1, nb::handle a1, nb::handle waveform) {
   nb::object neg_a1 = num(PyNumber_Negative(a1.ptr()));
-  nb::handle lfilter = lfilter_binding.current();
+  nb::object lfilter = names.current(LFILTER);
   nb::object x = item(waveform, 1);
-  if (lfilter_binding.is_original(lfilter)) {
+  if (names.is_original(LFILTER, lfilter)) {
     bool real;
     auto stage = stage_of(b0, b1, a1, real);
     auto v = hp::view(x);
@@ -212,9 +211,9 @@ nb::object fix(nb::handle X, nb::handle Y, nb::handle iir, nb::handle fir) {
       nb::object F = nb::steal(F_);
       hp::check_signals();
       auto [b0, b1, a1] = hp::unpack<3>(add(hp::numpy().attr("array")(F), pass));
-      nb::handle f = iir_binding.current();
-      if (iir_binding.is_original(f)) {
-        nb::object arg = lfilter_binding.is_original(lfilter_binding.current()) ? Yp : np_copy(Yp);
+      nb::object f = names.current(IIR_FILTERING);
+      if (names.is_original(IIR_FILTERING, f)) {
+        nb::object arg = names.original(LFILTER) ? Yp : np_copy(Yp);
         Yp = iir_filtering(b0, b1, a1, nb::make_tuple(X, arg));
       } else {
         Yp = f(b0, b1, a1, list_of(X, np_copy(Yp)));
@@ -224,8 +223,8 @@ nb::object fix(nb::handle X, nb::handle Y, nb::handle iir, nb::handle fir) {
   }
   if (!fir.is_none()) {
     auto [b, start_time, adjust] = hp::unpack<3>(fir);
-    nb::handle f = fir_binding.current();
-    if (fir_binding.is_original(f))
+    nb::object f = names.current(FIR_FILTERING);
+    if (names.is_original(FIR_FILTERING, f))
       Yp = fir_filtering(b, start_time, adjust, nb::make_tuple(X, Yp));
     else
       Yp = f(b, start_time, adjust, list_of(X, np_copy(Yp)));
@@ -251,8 +250,8 @@ nb::object cal_iir_coef(nb::handle input_list) {
 std::optional<hk::IirStage> native_stage(nb::handle F) {
   nb::object pass = hp::numpy().attr("array")(nb::make_tuple(1, -1, 1));
   auto [b0, b1, a1] = hp::unpack<3>(add(hp::numpy().attr("array")(F), pass));
-  if (!iir_binding.is_original(iir_binding.current()) ||
-      !lfilter_binding.is_original(lfilter_binding.current()))
+  if (!names.original(IIR_FILTERING) ||
+      !names.original(LFILTER))
     return std::nullopt;
   bool real;
   return stage_of(b0, b1, a1, real);
@@ -313,9 +312,6 @@ void export_filters(nb::module_ &m) {
         "fir : sequence or None\n"
         "    ``(b, start_time, adjust)`` for the module's ``FIR_filtering``.\n\n"
         "Returns\n-------\nnumpy.ndarray\n    A new array: ``Y`` after the chain.");
-  lfilter_binding.bind(m, "lfilter");
-  iir_binding.bind(m, "IIR_filtering");
-  fir_binding.bind(m, "FIR_filtering");
 }
 
 }  // namespace halvane::wavespec_handling

@@ -13,7 +13,7 @@
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "py/samples.hpp"
+#include "domain/samples.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {

@@ -17,6 +17,7 @@
 #ifdef __linux__
 #include <sched.h>
 #endif
+#include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/driver.hpp"
 #include "py/args.hpp"
 #include "py/mapping.hpp"
@@ -27,16 +28,6 @@ namespace halvane::wavespec_handling {
 namespace hp = halvane::py;
 
 namespace {
-
-hp::Rebindable pdc2pulse_name;
-
-bool original(const hp::Rebindable &r) {
-  try {
-    return r.is_original(r.current());
-  } catch (nb::python_error &) {  // deleted: pdc2pulse raises that itself, in order
-    return false;
-  }
-}
 
 /// The CPUs this process may run on.
 std::size_t usable_cpus() {
@@ -103,7 +94,7 @@ bool records_per_line(nb::handle li, nb::handle names) {
 /// with out buffers, its W and S are copied into them.
 nb::object through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb::handle out) {
   return for_line(name, [&] {
-    nb::object f = nb::borrow(pdc2pulse_name.current());
+    nb::object f = names.current(PDC2PULSE);
     nb::object r = f(pds, record);
     auto buffers = out_of(out, name);
     if (!buffers) return r;
@@ -261,13 +252,13 @@ nb::object pdc2pulse_into(nb::handle pds, nb::handle li, nb::handle out) {
 }  // namespace
 
 bool driver_unchanged() {
-  return original(driver_names.rng) && original(driver_names.grad) && original(driver_names.carrier) &&
-         original(driver_names.cal_iir_coef) && original(driver_names.fix) && original(driver_names.shapeTable) &&
-         original(pdc2pulse_name);
+  if (names.hold()) return true;
+  for (std::size_t i : {RNG, GRAD, CARRIER, CAL_IIR_COEF, FIX, SHAPE_TABLE, PDC2PULSE})
+    if (!names.original(i)) return false;
+  return true;
 }
 
 void export_lines(nb::module_ &m) {
-  pdc2pulse_name.bind(m, "pdc2pulse");
   m.def("sample_lines", &sample_lines, hp::arg("lines"), hp::arg("li"), nb::kw_only(),
         hp::arg("threads") = nb::none(), hp::arg("out") = nb::none(),
         nb::sig("def sample_lines(lines: typing.Mapping[typing.Any, typing.Iterable[dict]], li: typing.Mapping, "

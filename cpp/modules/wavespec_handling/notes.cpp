@@ -1,6 +1,7 @@
 // Notes for errors of the sampling driver, built only when one passes. The
 // entry is read without running user code: only a dict's own storage is
 // looked at, and what cannot be read is left out of the note.
+#include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/notes.hpp"
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "py/errors.hpp"
@@ -52,7 +53,7 @@ nb::object unknown_shape(const nb::python_error &e, nb::handle pd) {
     nb::handle v = peek(pd, key);
     if (v.is_valid() && PyUnicode_CheckExact(v.ptr()) && PyUnicode_Compare(v.ptr(), name.ptr()) == 0) named = true;
   }
-  nb::handle table = driver_names.shapeTable.current();
+  nb::object table = names.current(SHAPE_TABLE);
   if (!named || !PyDict_Check(table.ptr()) || PyDict_Contains(table.ptr(), name.ptr()) != 0) return {};
   nb::object check = hp::steal_or_throw(PyImport_ImportModule("halvane.check"));
   return check.attr("unknown_shape_note")(name, table);
@@ -62,7 +63,7 @@ nb::object unknown_shape(const nb::python_error &e, nb::handle pd) {
 /// take (X, pd, cp), so calling one as an edge fails with a TypeError.
 nb::object envelope_as_edge(const nb::python_error &e, nb::handle pd) {
   nb::handle edge = peek(pd, HV_KEY("edge_shape"));
-  nb::handle table = driver_names.shapeTable.current();
+  nb::object table = names.current(SHAPE_TABLE);
   if (!e.matches(PyExc_TypeError) || !edge.is_valid() || !PyUnicode_CheckExact(edge.ptr()) ||
       !PyDict_Check(table.ptr()) || PyDict_Contains(table.ptr(), edge.ptr()) != 1 ||
       PyUnicode_CompareWithASCIIString(edge.ptr(), "sine_edge") == 0)

@@ -20,33 +20,26 @@
 #include <string>
 
 #include "kernels/shapes.hpp"
+#include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/args.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "py/rebind.hpp"
-#include "py/samples.hpp"
+#include "domain/samples.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 using hk::Shape;
 using hk::ShapeParams;
 
-struct Collaborators {
-  hp::Rebindable square, sine_edge, sine_edge_2pi, seige, seige2pi, mn;
-} names;
-
-// The shape functions made here, by Shape.
-PyObject *shape_functions[8];
-
-bool original(const hp::Rebindable &r) { return r.is_original(r.current()); }
-bool sine_edge_native() { return original(names.sine_edge) && original(names.seige) && original(names.mn); }
-bool sine_edge_2pi_native() { return original(names.sine_edge_2pi) && original(names.seige2pi); }
+bool sine_edge_native() { return names.original(SINE_EDGE) && names.original(SEIGE) && names.original(MN); }
+bool sine_edge_2pi_native() { return names.original(SINE_EDGE_2PI) && names.original(SEIGE2PI); }
 
 // ---- reading pulse descriptions -------------------------------------------
 
@@ -120,12 +113,12 @@ bool is_sine_family(Shape s) {
 
 // ---- running kernels ----------------------------------------------------
 
-nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
+nb::object render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
-  nb::object y = hp::new_complex(xs.size, out);
-  hp::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out); });
+  nb::object y = hd::new_complex(xs.size, out);
+  hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out); });
   return y;
 }
 
@@ -133,6 +126,7 @@ nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
 
 nb::object ge(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_GE)); }
 nb::object lt(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)); }
+nb::object le(nb::handle a, nb::handle b) { return hp::steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LE)); }
 nb::object np_sin(nb::handle x) { return hp::numpy().attr("sin")(x); }
 nb::object complex_zeros(nb::handle X) {
   Py_ssize_t n = PyObject_Length(X.ptr());
@@ -149,14 +143,14 @@ nb::object edge_width(nb::handle w_) {
 
 nb::object sine_edge_py(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
   nb::object w = edge_width(w_);
-  auto [a, b] = hp::unpack<2>(names.mn.current()(a_, b_));
+  auto [a, b] = hp::unpack<2>(names.current(MN)(a_, b_));
   nb::object two = nb::int_(2), half = w / two;
-  nb::object l_end = np_sin(names.seige.current()(-w / two, a, b, w));
-  nb::object r_end = np_sin(names.seige.current()(half, a, b, w));
-  auto [l, r] = hp::unpack<2>(names.mn.current()(l_end, r_end));
+  nb::object l_end = np_sin(names.current(SEIGE)(-w / two, a, b, w));
+  nb::object r_end = np_sin(names.current(SEIGE)(half, a, b, w));
+  auto [l, r] = hp::unpack<2>(names.current(MN)(l_end, r_end));
   nb::object Y = complex_zeros(X);
   nb::object mask = ge(X, x0 - half) & lt(X, x0 + half);
-  nb::object s = np_sin(names.seige.current()(X - x0, a, b, w));
+  nb::object s = np_sin(names.current(SEIGE)(X - x0, a, b, w));
   Y = iadd(Y, mask * (s - l) / (r - l));
   return iadd(Y, ge(X, x0 + half));
 }
@@ -166,7 +160,7 @@ nb::object sine_edge_2pi_py(nb::handle X, nb::handle x0, nb::handle w_) {
   nb::object half = w / nb::int_(2);
   nb::object Y = complex_zeros(X);
   nb::object mask = ge(X, x0 - half) & lt(X, x0 + half);
-  return iadd(Y, mask * np_sin(names.seige2pi.current()(X - x0, w)));
+  return iadd(Y, mask * np_sin(names.current(SEIGE2PI)(X - x0, w)));
 }
 
 nb::object square_call(nb::handle X, nb::handle pd);
@@ -189,12 +183,12 @@ nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
   nb::object amp = key(pd, HV_KEY("amp"));
   nb::object w1 = key(pd, HV_KEY("width")) / two;
   if (s == Shape::hcosine_asys) w1 = w1 * key_or(pd, HV_KEY("left_scale"), nb::int_(1));
-  nb::object rise = amp * names.sine_edge.current()(X, p, w1, a, b);
+  nb::object rise = amp * names.current(SINE_EDGE)(X, p, w1, a, b);
   nb::object x0 = p + key(pd, HV_KEY("width")) / two;
   x0 = -(x0 + key(pd, HV_KEY("plateau")));
   nb::object w2 = key(pd, HV_KEY("width")) / two;
   if (s == Shape::hcosine_asys) w2 = w2 * key_or(pd, HV_KEY("right_scale"), nb::int_(1));
-  return rise * names.sine_edge.current()(-nb::borrow(X), x0, w2, a, b);
+  return rise * names.current(SINE_EDGE)(-nb::borrow(X), x0, w2, a, b);
 }
 
 // amp * sine_edge_2pi(X, pos + (width + plateau)/2, width + plateau)
@@ -206,15 +200,15 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
   nb::object amp = key(pd, HV_KEY("amp"));
   nb::object w = key(pd, HV_KEY("width"));
   w = w + key(pd, HV_KEY("plateau"));
-  return amp * names.sine_edge_2pi.current()(X, p, w);
+  return amp * names.current(SINE_EDGE_2PI)(X, p, w);
 }
 
 // ---- the module functions -------------------------------------------------
 
 nb::object square_call(nb::handle X, nb::handle pd) {
-  nb::handle f = names.square.current();
-  hp::Reals xs = hp::sample_times(X);
-  if (!names.square.is_original(f)) return f(xs.array, pd);
+  nb::object f = names.current(SQUARE);
+  hd::Reals xs = hd::sample_times(X);
+  if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
   ShapeParams p;
   read_square(pd, p);
   return render(Shape::square, p, xs);
@@ -223,53 +217,97 @@ nb::object square_call(nb::handle X, nb::handle pd) {
 nb::object square(nb::handle X, nb::handle pd, nb::handle) {
   ShapeParams p;
   read_square(pd, p);
-  return render(Shape::square, p, hp::sample_times(X));
+  return render(Shape::square, p, hd::sample_times(X));
 }
 
 nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_native()) return sine_family_py(s, hp::sample_times(X).array, pd);
+  if (!sine_edge_native()) return sine_family_py(s, hd::sample_times(X).array, pd);
   ShapeParams p;
   read_sine_family(s, pd, width, p);
-  return render(s, p, hp::sample_times(X));
+  return render(s, p, hd::sample_times(X));
 }
 
 nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_2pi_native()) return sine2pi_py(hp::sample_times(X).array, pd);
+  if (!sine_edge_2pi_native()) return sine2pi_py(hd::sample_times(X).array, pd);
   ShapeParams p;
   read_sine2pi(pd, width, p);
-  return render(Shape::sine2pi, p, hp::sample_times(X));
+  return render(Shape::sine2pi, p, hd::sample_times(X));
+}
+
+// numpy's tanh, cosh and max are the module global `np`'s at call time.
+bool hyperbolic_native(Shape s) {
+  return s == Shape::tanh ? names.original(NP_TANH) : names.original(NP_COSH) && names.original(NP_MAX);
+}
+
+// tanh: amp * np.tanh(2 * epsilon * u / tau) over each half, u = X - pos, tau = width / 2.
+nb::object tanh_py(nb::handle X, nb::handle pd) {
+  nb::object p = key(pd, HV_KEY("pos")), w = key(pd, HV_KEY("width"));
+  nb::object amp = key(pd, HV_KEY("amp")), epsilon = key(pd, HV_KEY("epsilon"));
+  nb::object two = nb::int_(2), tol = nb::float_(1e-10), j0 = hp::steal_or_throw(PyComplex_FromDoubles(0, 0));
+  nb::object u = X - p;
+  nb::object tau = w / two;
+  nb::object rise = amp * names.current(NP_TANH)(two * epsilon * u / tau);
+  rise = rise * ((ge(u, tol) & lt(u - w / two, tol)) + j0);
+  nb::object fall = amp * names.current(NP_TANH)(two * epsilon * (two * tau - u) / tau);
+  fall = fall * ((ge(u - w / two, tol) & le(u - w, tol)) + j0);
+  return rise + fall;
+}
+
+// hyper: np.cosh(epsilon / 2) - np.cosh(epsilon * (u / w - 0.5)) over both
+// halves, divided by np.max of itself, times amp.
+nb::object hyper_py(nb::handle X, nb::handle pd) {
+  nb::object p = key(pd, HV_KEY("pos")), w = key(pd, HV_KEY("width")), amp = key(pd, HV_KEY("amp"));
+  key(pd, HV_KEY("plateau"));
+  nb::object epsilon = key(pd, HV_KEY("epsilon"));
+  nb::object two = nb::int_(2), tol = nb::float_(1e-20), j0 = hp::steal_or_throw(PyComplex_FromDoubles(0, 0));
+  nb::object u = X - p;
+  nb::object top = names.current(NP_COSH)(epsilon / two);
+  nb::object h = top - names.current(NP_COSH)(epsilon * (u / w - nb::float_(0.5)));
+  nb::object rising = ge(u, tol) & lt(u - w / two, tol);
+  nb::object falling = ge(u - w / two, tol) & le(u - w, tol);
+  nb::object y = h * (rising + j0) + h * (falling + j0);
+  // Outside both halves a sample is 0, also where cosh overflowed, as the
+  // kernel makes it (-inf * 0 would make every sample NaN after the division).
+  nb::object outside = ~rising & ~falling & ~hp::numpy().attr("isnan")(h);
+  if (PyObject_SetItem(y.ptr(), outside.ptr(), nb::int_(0).ptr()) < 0) hp::rethrow();
+  y = hp::steal_or_throw(PyNumber_InPlaceTrueDivide(y.ptr(), names.current(NP_MAX)(y).ptr()));
+  return amp * y;
 }
 
 nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
+  if (!hyperbolic_native(s)) {
+    nb::object xs = hd::sample_times(X).array;
+    return s == Shape::tanh ? tanh_py(xs, pd) : hyper_py(xs, pd);
+  }
   ShapeParams p;
   read_hyperbolic(s, pd, p);
-  return render(s, p, hp::sample_times(X));
+  return render(s, p, hd::sample_times(X));
 }
 
 nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
-  if (!original(names.seige) || !original(names.mn))
-    return sine_edge_py(hp::sample_times(X).array, x0, w_, a_, b_);
+  if (!names.original(SEIGE) || !names.original(MN))
+    return sine_edge_py(hd::sample_times(X).array, x0, w_, a_, b_);
   const double w = hp::to_double(w_), a = hp::to_double(a_), b = hp::to_double(b_);
-  hp::Reals xs = hp::sample_times(X);
+  hd::Reals xs = hd::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
-  nb::object y = hp::new_complex(xs.size, out);
-  hp::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out); });
+  nb::object y = hd::new_complex(xs.size, out);
+  hd::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out); });
   return y;
 }
 
 nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
-  if (!original(names.seige2pi)) return sine_edge_2pi_py(hp::sample_times(X).array, x0, w_);
+  if (!names.original(SEIGE2PI)) return sine_edge_2pi_py(hd::sample_times(X).array, x0, w_);
   const double w = hp::to_double(w_);
-  hp::Reals xs = hp::sample_times(X);
+  hd::Reals xs = hd::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
-  nb::object y = hp::new_complex(xs.size, out);
-  hp::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out); });
+  nb::object y = hd::new_complex(xs.size, out);
+  hd::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out); });
   return y;
 }
 
@@ -283,10 +321,10 @@ nb::object seige(nb::handle x, nb::handle a, nb::handle b, nb::handle w) {
     hk::seige(&xv, 1, av, bv, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hp::Reals xs = hp::reals(x);
+  hd::Reals xs = hd::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hp::new_reals_like(xs, out);
+  nb::object y = hd::new_reals_like(xs, out);
   hk::seige(xs.data, xs.size, av, bv, wv, out);
   return y;
 }
@@ -298,20 +336,20 @@ nb::object seige2pi(nb::handle x, nb::handle w) {
     hk::seige2pi(&xv, 1, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hp::Reals xs = hp::reals(x);
+  hd::Reals xs = hd::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hp::new_reals_like(xs, out);
+  nb::object y = hd::new_reals_like(xs, out);
   hk::seige2pi(xs.data, xs.size, wv, out);
   return y;
 }
 
 nb::object square_edge(nb::handle X, nb::handle x0) {
   if (is_real_scalar(X)) return nb::bool_(hp::to_double(X) >= hp::to_double(x0));
-  hp::Reals xs = hp::reals(X);
+  hd::Reals xs = hd::reals(X);
   const double c = hp::to_double(x0);
   bool *out;
-  nb::object y = hp::new_bools_like(xs, out);
+  nb::object y = hd::new_bools_like(xs, out);
   hk::square_edge(xs.data, xs.size, c, out);
   return y;
 }
@@ -334,9 +372,7 @@ void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string
   const std::string text = doc + "\n\n" + kShapeParams;
   m.def(name, f, hp::arg("X"), hp::arg("pd"), hp::arg("cp") = nb::dict(), nb::sig(sig.c_str()),
         text.c_str());
-  // Kept for the life of the process, so that no other object can take the
-  // address after a user rebinds the name.
-  shape_functions[static_cast<int>(s)] = nb::object(m.attr(name)).release().ptr();
+  hp::offer_function(m.attr(name), static_cast<int>(s));
 }
 
 void export_edges(nb::module_ &m) {
@@ -453,12 +489,6 @@ void export_constants(nb::module_ &m) {
 void export_shapes(nb::module_ &m) {
   export_edges(m);
   export_envelopes(m);
-  names.square.bind(m, "square");
-  names.sine_edge.bind(m, "sine_edge");
-  names.sine_edge_2pi.bind(m, "sine_edge_2pi");
-  names.seige.bind(m, "seige");
-  names.seige2pi.bind(m, "seige2pi");
-  names.mn.bind(m, "mn");
   nb::dict table;
   for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
                          {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
@@ -468,12 +498,15 @@ void export_shapes(nb::module_ &m) {
 }
 
 std::optional<Shape> native_shape(nb::handle fn) {
-  for (int k = 0; k < 8; ++k) {
-    if (fn.ptr() != shape_functions[k]) continue;
+  // Only a function of this extension's kind is looked up, so that no user
+  // object's __hash__ or __eq__ runs.
+  if (Py_TYPE(fn.ptr()) != Py_TYPE(names.original_object(SQUARE).ptr())) return std::nullopt;
+  if (const int k = hp::find_function(fn); k >= 0) {
     const auto s = static_cast<Shape>(k);
-    const bool square_ok = original(names.square);
+    const bool square_ok = names.original(SQUARE);
     if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
     if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
+    if ((s == Shape::tanh || s == Shape::hyper) && !hyperbolic_native(s)) return std::nullopt;
     return s;
   }
   return std::nullopt;
@@ -498,7 +531,7 @@ ShapeParams read_shape_params(Shape s, nb::handle pd) {
 }
 
 bool is_native_sine_edge(nb::handle fn) {
-  return names.sine_edge.is_original(fn) && original(names.seige) && original(names.mn);
+  return names.is_original(SINE_EDGE, fn) && names.original(SEIGE) && names.original(MN);
 }
 
 }  // namespace halvane::wavespec_handling

@@ -1,11 +1,12 @@
 // Real numbers from numpy arrays and array-likes, as contiguous doubles.
-#include "py/samples.hpp"
+#include "domain/samples.hpp"
 
 #include <cstring>
 
 #include "py/ndarrays.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 namespace {
 
 void *writable_buffer(nb::handle array) {
@@ -74,4 +75,4 @@ nb::object new_bools_like(const Reals &r, bool *&data) {
   return shaped(a, r);
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -1,8 +1,9 @@
 // Splitting, joining and routing of double-underscore keyword names.
-#include "py/routing.hpp"
+#include "domain/routing.hpp"
 #include "py/mapping.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 nb::list u2split(nb::handle k) {
   check_arg(k, &PyUnicode_Type, "k");
@@ -127,4 +128,4 @@ nb::dict catch_kw(nb::handle kwds, nb::handle w) {
   return kw;
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -1,11 +1,13 @@
 // Qubit tuples to key strings and back.
-#include "py/qubits.hpp"
+#include "domain/qubits.hpp"
 #include <array>
 #include <charconv>
 #include <string>
 #include "py/mapping.hpp"
+#include "py/shared.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 namespace {
 
@@ -45,7 +47,9 @@ constexpr long long single_limit = 1024, pair_limit = 128;
 
 /// The cache entry for `qubits`, or null when they have none.
 PyObject **cached_key(PyObject *seq) {
-  static std::array<PyObject *, single_limit + pair_limit * pair_limit> keys{};
+  // One cache for the process, whichever module asks.
+  using Keys = std::array<PyObject *, single_limit + pair_limit * pair_limit>;
+  static Keys &keys = shared<Keys>("halvane.qubit_keys");
   if (!PyTuple_CheckExact(seq)) return nullptr;
   Py_ssize_t n = PyTuple_GET_SIZE(seq);
   if (n < 1 || n > 2) return nullptr;
@@ -91,4 +95,4 @@ nb::list from_xqubits(nb::handle text) {
   return out;
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -5,7 +5,8 @@
 #include "py/mapping.hpp"
 #include "py/reals.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 /// pd['width'] + pd['plateau']
 inline nb::object pulse_duration(nb::handle pd) {
@@ -22,4 +23,4 @@ inline void move_track(nb::handle track, nb::handle w) {
   });
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

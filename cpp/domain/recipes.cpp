@@ -1,12 +1,11 @@
 // The four layers of a pulse description.
-#include "py/recipes.hpp"
-#include <cstring>
+#include "domain/recipes.hpp"
 #include "py/calls.hpp"
-#include "py/classes.hpp"
+#include "py/collaborators.hpp"
 #include "py/mapping.hpp"
-#include "py/objects.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
   nb::object w = copy(pdt);
@@ -22,27 +21,12 @@ nb::object pulse_description(nb::handle self, nb::handle pdt, nb::handle cp, nb:
   return w;
 }
 
-namespace {
-
-/// Only the extension defines a nanobind method under this name; a class
-/// that copies it gets the same function, and so the same behaviour.
-bool is_get_pd(nb::handle f) {
-  if (std::strcmp(Py_TYPE(f.ptr())->tp_name, "nanobind.nb_method") != 0) return false;
-  nb::object qualname = getattr_or_null(f, HV_KEY("__qualname__"));
-  nb::object module = getattr_or_null(f, HV_KEY("__module__"));
-  return qualname.is_valid() && module.is_valid() && equals(qualname, HV_KEY("WaveIntent.get_pd")) &&
-         equals(module, HV_KEY("halvane.waveintent"));
-}
-
-}  // namespace
-
 bool calls_pulse_description(nb::handle f, nb::handle kwds) {
-  static PyObject *known = nullptr;
-  if (f.ptr() != known) {
-    if (known || !is_get_pd(f)) return false;
-    known = Py_NewRef(f.ptr());  // the extension's function lives as long as the interpreter
-  }
+  // halvane.waveintent offers its get_pd when it loads; until then no recipe has it.
+  static Native native;
+  if (!native.f) native = find_native("WaveIntent.get_pd");
+  if (!native.f || f.ptr() != native.f) return false;
   return !kwds.is_valid() || !names_any(kwds, {HV_KEY("self"), HV_KEY("pdt"), HV_KEY("cp")});
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

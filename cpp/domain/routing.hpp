@@ -5,7 +5,8 @@
 #pragma once
 #include "py/errors.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 /// The non-empty parts of `k` split at "__" (k must be a str).
 nb::list u2split(nb::handle k);
@@ -16,4 +17,4 @@ nb::object join_kw(nb::handle s);
 /// The keywords of dict `kwds` that apply to target `w`, the target part peeled off.
 nb::dict catch_kw(nb::handle kwds, nb::handle w);
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

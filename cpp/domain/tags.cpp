@@ -1,8 +1,9 @@
 // Type-tag tests.
-#include "py/tags.hpp"
+#include "domain/tags.hpp"
 #include "py/classes.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 nb::object tag_equals(nb::handle w, nb::handle tag, nb::handle t) {
   nb::object v = getattr_or_null(w, tag);
@@ -25,4 +26,4 @@ bool tag_is(nb::handle w, nb::handle tag, nb::handle t) {
   return b == 1;
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -3,7 +3,8 @@
 #pragma once
 #include "py/errors.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 /// str() of each element of the iterable `qubits`, joined by "x".
 nb::str to_xqubits(nb::handle qubits);
@@ -11,4 +12,4 @@ nb::str to_xqubits(nb::handle qubits);
 /// int() of each "x"-separated piece of `text`.
 nb::list from_xqubits(nb::handle text);
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

@@ -4,7 +4,8 @@
 #pragma once
 #include "py/errors.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 /// The result of `w.<tag> == t`, or False when `w` has no such attribute.
 nb::object tag_equals(nb::handle w, nb::handle tag, nb::handle t);
@@ -15,4 +16,4 @@ bool tag_in(nb::handle w, nb::handle tag, nb::handle L);
 /// Truth of tag_equals, for native callers.
 bool tag_is(nb::handle w, nb::handle tag, nb::handle t);
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

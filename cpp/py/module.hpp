@@ -1,0 +1,22 @@
+// What every halvane extension module does when it is loaded.
+#pragma once
+#include <initializer_list>
+#include <nanobind/nanobind.h>
+
+namespace halvane::py {
+namespace nb = nanobind;
+
+/// nanobind's three function types in halvane's own domain: functions,
+/// methods, and methods bound to an instance.
+struct FunctionTypes {
+  PyTypeObject *function, *method, *bound;
+};
+FunctionTypes function_types();
+
+/// Finish module `m`, last in NB_MODULE: C++ allocation failures raise
+/// MemoryError (errors.hpp), functions pickle by reference (pickling.hpp),
+/// and `__all__` and signatures are published (introspection.hpp), with the
+/// names in `also` public although they begin with an underscore.
+void finish_module(nb::module_ &m, std::initializer_list<const char *> also = {});
+
+}  // namespace halvane::py
