@@ -5,6 +5,7 @@ import pathlib
 import runpy
 import sys
 
+import numpy as np
 import pytest
 
 from halvane import check, circuit, rule
@@ -77,6 +78,18 @@ def test_finding_reads_well():
     ([], dict(RECORD, st=float("nan")), "sampling record key 'st'", "NaN"),
     ([], 5, "sampling record", "not a dict"),
     (None, None, "pulse descriptions", "cannot be iterated"),
+    (pulse(), None, "pulse descriptions", "is one dict, not a list of them"),
+    # What sampling subscripts and an entry lacks, with the near key it has.
+    ([{**{k: v for k, v in pulse().items() if k != "width"}, "widht": 4e-8}], None, "entry #0 key 'width'",
+     "is missing, and sampling reads it; did you mean 'widht'?"),
+    ([{k: v for k, v in step().items() if k != "plateau"}], None, "entry #0 key 'plateau'", "is missing"),
+    ([pulse(shape="tanh")], None, "entry #0 key 'epsilon'", "is missing"),
+    ([step(edge_shape="cos")], None, "entry #0 key 'edge_shape'", "'cos' is an envelope shape; a level step needs an edge"),
+    ([pulse(shape="sine_edge")], None, "entry #0 key 'shape'", "'sine_edge' is the edge of a level step"),
+    ([pulse(width=-4e-8)], None, "entry #0 key 'width'", "is negative"),
+    ([], dict(RECORD, N=400.0), "sampling record key 'N'", "400.0 is not an int"),
+    ([], dict(RECORD, N=-5), "sampling record key 'N'", "-5 is negative"),
+    ([], dict(RECORD, extra={"a": [1, 2]}), "sampling record key 'extra' stage 'a'", "is not four numbers"),
 ])
 def test_pulse_mistakes_are_found(pds, li, where, words):
     findings = check.check_pulses(pds, li)
@@ -85,9 +98,9 @@ def test_pulse_mistakes_are_found(pds, li, where, words):
 
 def test_sound_pulses_give_nothing_and_are_left_alone():
     pds = [pulse(drag_scale=0.3e-9, drag_list=[1e-10], vz=0.2, freq=0, amp=-1),
-           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j)]
+           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2)]
     before = copy.deepcopy([{k: v for k, v in p.items() if k != "shape"} for p in pds])
-    li = dict(RECORD, st=1e-6, extra={"a": [0.1, 0.2, 1e-8, 5e-10]})
+    li = dict(RECORD, N=np.int64(400), st=1e-6, extra={"a": [0.1, 0.2, 1e-8, 5e-10], "b": np.ones(4)})
     assert check.check_pulses(pds, li) == []
     assert [{k: v for k, v in p.items() if k != "shape"} for p in pds] == before
 

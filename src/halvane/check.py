@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import difflib
 import math
+import numbers
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
@@ -33,6 +34,13 @@ PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 #: The keys of the sampling record.
 RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
+# What sampling subscripts: from every entry, then from a pulse (not a level
+# step) and from the pulses of the shapes that need it.
+_ENTRY_REQUIRED = ("pos", "width", "plateau", "amp")
+_PULSE_REQUIRED = ("shape", "freq", "phase", "phase1")
+_SHAPE_REQUIRED = {"tanh": ("epsilon",), "hyper": ("epsilon",)}
+# The table's edges, called as f(X, x0, w); every other entry is an envelope f(X, pd, cp).
+_EDGES = frozenset({"sine_edge"})
 _QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
 
 # The calibration entries each recipe of the catalogue reads, and what each
@@ -163,6 +171,12 @@ class _Report:
                     table = _shape_table()
                     if table and value not in table:
                         self.add(at, unknown_shape_note(value, table))
+                    elif key == "shape" and value in _EDGES:
+                        self.add(at, f"{value!r} is the edge of a level step; a pulse needs an envelope "
+                                     "such as 'cos' (or write the entry as a level step with 'edge_shape')")
+                    elif key == "edge_shape" and table and value not in _EDGES:
+                        self.add(at, f"{value!r} is an envelope shape; a level step needs an edge: "
+                                     f"{', '.join(map(repr, sorted(_EDGES)))}")
                 elif key == "edge_shape" or not callable(value):
                     self.add(at, f"{_text(value)} is neither a shape name nor callable")
                 continue
@@ -186,12 +200,32 @@ class _Report:
             self.add(at, f"{_text(value)} is not a number")
         elif _is_nan(z):
             self.add(at, "is NaN")
+        elif key in ("width", "plateau") and z.real < 0:
+            self.add(at, f"{_text(value)} s is negative")
         elif key in ("width", "plateau") and abs(z) > 1e-3:
             self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
         elif key == "freq" and 0 < abs(z) < 1e3:
             self.add(at, f"{_text(value)} Hz is under 1 kHz: frequencies are in hertz (100 MHz is 100e6)")
         elif key == "amp" and abs(z) > 1:
             self.add(at, f"|amp| = {abs(z):g} is above 1")
+
+    def required(self, pd: object, where: str) -> None:
+        """Report the keys sampling needs from ``pd`` that it lacks, with a near key it has."""
+        if not isinstance(pd, Mapping):
+            return
+        try:
+            keys = [k for k, _ in pd.items()]
+            shape = pd.get("shape")
+            needed = list(_ENTRY_REQUIRED)
+            if "edge_shape" not in keys:
+                needed += _PULSE_REQUIRED
+                needed += _SHAPE_REQUIRED.get(shape, ()) if isinstance(shape, str) else ()
+        except Exception:
+            return  # an unreadable entry is reported by pulse()
+        for key in needed:
+            if key not in keys:
+                self.add(f"{where} key {key!r}", "is missing, and sampling reads it" +
+                         _near(key, [k for k in keys if k not in PULSE_KEYS]))
 
     def record(self, li: object) -> None:
         """Check a sampling record."""
@@ -214,6 +248,19 @@ class _Report:
             elif key == "extra":
                 if not isinstance(value, dict):
                     self.add(at, f"is {type(value).__name__}, not a dict: no filtering is done")
+                    continue
+                for name, stage in value.items():
+                    try:
+                        coefs = [_number(v) for v in stage]
+                    except Exception:
+                        coefs = []
+                    if len(coefs) != 4 or None in coefs:
+                        self.add(f"{at} stage {_text(name)}", f"{_text(stage)} is not four numbers [A, B, tau, Ts]")
+            elif key == "N":
+                if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+                    self.add(at, f"{_text(value)} is not an int: sampling needs a whole number of samples")
+                elif value < 0:
+                    self.add(at, f"{_text(value)} is negative")
             else:
                 z = _number(value)
                 if z is None:
@@ -251,7 +298,9 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
     -------
     list of Finding
         Keys that no part of the package reads (with the closest known key),
-        shape names missing from ``shapeTable``, values that are not numbers
+        keys that sampling needs and an entry lacks, shape names missing from
+        ``shapeTable`` or naming an edge for a pulse (an envelope for a level
+        step), an ``N`` that is not an int, values that are not numbers
         or are NaN, and magnitudes that suggest wrong units: ``width`` or
         ``plateau`` over 1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1,
         ``srate`` under 1 MHz. Empty when nothing looks wrong.
@@ -263,6 +312,9 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
     "entry #0 key 'shape'"
     """
     report = _Report()
+    if isinstance(pds, Mapping) and _collections(pds) == [("", pds)]:
+        report.add("pulse descriptions", "is one dict, not a list of them: pass [pd]")
+        pds = [pds]
     for prefix, collection in _collections(pds):
         try:
             entries = list(collection)  # type: ignore[call-overload]
@@ -272,6 +324,7 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         for k, pd in enumerate(entries):
             try:
                 report.pulse(pd, f"{prefix}entry #{k}")
+                report.required(pd, f"{prefix}entry #{k}")
             except Exception as e:  # an odd object somewhere: say so and go on
                 report.add(f"{prefix}entry #{k}", f"could not be checked ({type(e).__name__}: {e})")
     if li is not None:
