@@ -138,6 +138,23 @@ def test_scheduling_before_rules_is_noted(schedule, ins, error):
                            "(lts is None); apply the rules before scheduling"]
 
 
+@pytest.mark.parametrize("schedule", [circuit.ASAP, circuit.ALAP])
+def test_scheduling_barriers_alone_is_noted(schedule):
+    circ = circuit.semi_apply(circuit.Circuit([I("B"), I("B")]), RULES, INFO)
+    e = raised(schedule, circ)
+    assert type(e) is ValueError and str(e).startswith("zero-size array")
+    assert e.__notes__ == ["instruction #0 B() names no qubits, and scheduling places an instruction by its "
+                           "qubits (a barrier without qubits spans those of the circuit's other instructions; "
+                           "there are none)"]
+
+
+def test_collecting_before_rules_is_noted():
+    e = raised(circuit.collect_pdc, circuit.Circuit([I("X", 0)]))
+    assert type(e) is AttributeError and str(e) == "'NoneType' object has no attribute 'items'"
+    assert e.__notes__ == ["the circuit has not been through semi_apply: instruction #0 X(0) has no line tracks "
+                           "(lts is None); apply the rules before collecting"]
+
+
 def test_scheduling_errors_after_rules_get_no_such_note():
     circ = circuit.semi_apply(circuit.Circuit([I("X", 0)]), RULES, INFO)
     circ.ins[0].dur = "long"

@@ -7,6 +7,7 @@
 // np.max or np.min has reduced them, exactly as in interpreted code; the
 // arithmetic helpers of py/reals.hpp keep those types without calling numpy
 // for each sum.
+#include <utility>
 #include <vector>
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
@@ -40,22 +41,40 @@ bool differs_from_none(nb::handle v) {
   return r == 1;
 }
 
-/// When scheduling fails on a circuit whose rules were never applied (an
-/// instruction still has lts None), say so.
-void note_unapplied(const nb::python_error &e, nb::handle circ) noexcept {
+/// The first instruction of `circ` for which `pred` holds, with its index;
+/// an empty object when there is none.
+template <typename Pred>
+std::pair<Py_ssize_t, nb::object> first_instruction(nb::handle circ, Pred &&pred) {
+  Py_ssize_t k = 0;
+  nb::object first;
+  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+    if (!first.is_valid() && pred(ins)) first = nb::borrow(ins);
+    if (!first.is_valid()) ++k;
+  });
+  return {k, first};
+}
+
+/// The ValueError of an empty reduction, when an instruction still names no
+/// qubits after rule application: a barrier without qubits takes those of
+/// the other instructions, so a circuit of such barriers alone has none to
+/// place them by.
+void note_no_qubits(const nb::python_error &e, nb::handle circ) noexcept {
+  if (!e.matches(PyExc_ValueError)) return;
   hp::add_note(e, [&]() -> nb::object {
-    Py_ssize_t k = 0;
-    nb::object first;
-    hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
-      nb::object lts = hp::getattr_or_null(ins, HV_KEY("lts"));
-      if (!first.is_valid() && (!lts.is_valid() || lts.is_none())) first = nb::borrow(ins);
-      if (!first.is_valid()) ++k;
+    auto [k, ins] = first_instruction(circ, [](nb::handle i) {
+      nb::object lts = hp::getattr_or_null(i, HV_KEY("lts"));
+      if (!lts.is_valid() || lts.is_none()) return false;  // before semi_apply: noted as such
+      nb::object qubits = hp::getattr_or_null(i, HV_KEY("qubits"));
+      Py_ssize_t n = qubits.is_valid() ? PyObject_Length(qubits.ptr()) : -1;
+      if (n < 0) PyErr_Clear();
+      return n == 0;
     });
-    if (!first.is_valid()) return {};
-    nb::object text = hp::steal_or_throw(PyObject_Str(first.ptr()));
+    if (!ins.is_valid()) return {};
+    nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
     return hp::steal_or_throw(PyUnicode_FromFormat(
-        "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
-        "apply the rules before scheduling", k, text.ptr()));
+        "instruction #%zd %U names no qubits, and scheduling places an instruction by its qubits "
+        "(a barrier without qubits spans those of the circuit's other instructions; there are none)",
+        k, text.ptr()));
   });
 }
 
@@ -73,7 +92,8 @@ nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
 } catch (nb::python_error &e) {
-  note_unapplied(e, circ);
+  note_unapplied(e, circ, "scheduling");
+  note_no_qubits(e, circ);
   throw;
 }
 
@@ -87,11 +107,26 @@ nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
 } catch (nb::python_error &e) {
-  note_unapplied(e, circ);
+  note_unapplied(e, circ, "scheduling");
+  note_no_qubits(e, circ);
   throw;
 }
 
 }  // namespace
+
+void note_unapplied(const nb::python_error &e, nb::handle circ, const char *step) noexcept {
+  hp::add_note(e, [&]() -> nb::object {
+    auto [k, ins] = first_instruction(circ, [](nb::handle i) {
+      nb::object lts = hp::getattr_or_null(i, HV_KEY("lts"));
+      return !lts.is_valid() || lts.is_none();
+    });
+    if (!ins.is_valid()) return {};
+    nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
+    return hp::steal_or_throw(PyUnicode_FromFormat(
+        "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
+        "apply the rules before %s", k, text.ptr(), step));
+  });
+}
 
 namespace native {
 
