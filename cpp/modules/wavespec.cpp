@@ -82,9 +82,20 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle, nb::handl
   set_attr(self, HV_KEY("li"), li);
 
   nb::object driver = attr_of(pulse_compute.current(), HV_KEY("pdc2pulse"));
-  nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
-  auto [X, W, S] = hp::unpack<3>(r);
-  return W;
+  try {
+    nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
+    auto [X, W, S] = hp::unpack<3>(r);
+    return W;
+  } catch (nb::python_error &e) {
+    // A window given in ns or µs instead of seconds asks for billions of samples.
+    if (e.matches(PyExc_MemoryError))
+      hp::add_note(e, [&] {
+        return hp::steal_or_throw(PyUnicode_FromFormat(
+            "the window [%R, %R) s at %R samples/s is %S samples; times are in seconds (100 ns is 100e-9)",
+            start.ptr(), stop.ptr(), rate.ptr(), li["N"].ptr()));
+      });
+    throw;
+  }
 }
 
 }  // namespace
