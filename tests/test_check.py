@@ -157,6 +157,28 @@ def test_circuit_mistakes_are_found(ins, edit, where, words):
     assert [f for f in findings if f.where == where and words in f.message], findings
 
 
+@pytest.mark.parametrize("tracks, where, words", [
+    (r.X_p(), "marker 'd'", "X_p() is not a list of tracks, each a list of recipes; write d=[[X_p()]]"),
+    ([r.X_p()], "marker 'd' track #0", "X_p() is a recipe, not a track (a list of recipes); write d=[[X_p()]]"),
+    ([[r.I_p(), r.X_p]], "marker 'd' track #0 pulse #1", "X_p is a class; write X_p()"),
+    ([[r.I_p(), "X"]], "marker 'd' track #0 pulse #1", "'X' is not a recipe (it has no get_pd)"),
+])
+def test_misshapen_rule_tracks_are_found(tracks, where, words):
+    rules, info = device()
+    rules["X"] = rule.RULE(d=tracks)
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("X", 0)] * 2), rules, info)
+    assert [str(f) for f in findings] == [f"instruction #0 X(0) {where}: {words}"]
+
+
+def test_barriers_alone_are_found():
+    rules, info = device()
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B")] * 2), rules, info)
+    assert [str(f) for f in findings] == [
+        "circuit: no instruction names a qubit, so a barrier has none to span and scheduling fails"]
+    assert check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B"), circuit.INSTRUCTION("X", 0)]),
+                               rules, info) == []
+
+
 def test_recipe_keywords_and_rule_selection():
     rules, info = device()
     rules["X"] = rule.RULE(d=[[r.X_p(widht=1e-8)]])

@@ -446,8 +446,10 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
         that route to a key nothing reads; calibration entries a recipe
         needs that are missing (with a near name when there is one);
         unknown keys and suspicious values in templates, calibration
-        entries, recipe keywords and the gates' keywords; a circuit already
-        scheduled once.
+        entries, recipe keywords and the gates' keywords; a rule whose
+        marker holds a recipe or a track where a list of tracks belongs, or
+        a recipe class where an instance belongs; a circuit already
+        scheduled once, or one whose instructions name no qubit at all.
         Empty when nothing looks wrong.
 
     Examples
@@ -470,6 +472,8 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
     if any(hasattr(ins, "pos") for ins in instructions):
         report.add("circuit", "has been scheduled already: apply the rules again (semi_apply) before "
                               "scheduling it again, or its pulses move a second time")
+    if instructions and not any(_items(getattr(ins, "qubits", ())) for ins in instructions):
+        report.add("circuit", "no instruction names a qubit, so a barrier has none to span and scheduling fails")
     for k, ins in enumerate(instructions):
         where = f"instruction #{k} {_str(ins)}"
         try:
@@ -522,6 +526,8 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
         return
     for marker, tracks in line_tracks.items():
         at = f"{where} marker {_text(marker)}"
+        if report.first_time((id(r), marker)):
+            _check_tracks(report, marker, tracks, at)
         if marker not in info:
             report.add(at, f"is missing from the qubit information (it has {', '.join(map(_text, info)) or 'nothing'})"
                        + _near(marker, list(info)))
@@ -546,6 +552,27 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
                 if isinstance(kw, Mapping) and kw and report.first_time(id(kw)):
                     report.pulse(kw, f"{at} recipe {type(recipe).__name__} keywords")
                 report.calibration(recipe, line["cp"], line["pdt"], at)
+
+
+def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str) -> None:
+    """A marker's value is a list of tracks, each a list of recipe instances."""
+    def recipe(o: object) -> str:  # as the user would write the instance
+        return f"{o.__name__}()" if isinstance(o, type) else _text(o)
+
+    if hasattr(tracks, "get_pd"):
+        report.add(at, f"{_text(tracks)} is not a list of tracks, each a list of recipes; "
+                       f"write {marker}=[[{recipe(tracks)}]]")
+        return
+    for i, track in enumerate(_items(tracks)):
+        if hasattr(track, "get_pd"):
+            report.add(f"{at} track #{i}", f"{_text(track)} is a recipe, not a track (a list of recipes); "
+                                           f"write {marker}=[[{recipe(track)}]]")
+            continue
+        for j, recipe in enumerate(_items(track)):
+            if isinstance(recipe, type):
+                report.add(f"{at} track #{i} pulse #{j}", f"{recipe.__name__} is a class; write {recipe.__name__}()")
+            elif not hasattr(recipe, "get_pd"):
+                report.add(f"{at} track #{i} pulse #{j}", f"{_text(recipe)} is not a recipe (it has no get_pd)")
 
 
 def _str(ins: object) -> str:
