@@ -556,17 +556,17 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
 
 def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str) -> None:
     """A marker's value is a list of tracks, each a list of recipe instances."""
-    def recipe(o: object) -> str:  # as the user would write the instance
+    def written(o: object) -> str:  # a recipe as the user would write the instance
         return f"{o.__name__}()" if isinstance(o, type) else _text(o)
 
     if hasattr(tracks, "get_pd"):
         report.add(at, f"{_text(tracks)} is not a list of tracks, each a list of recipes; "
-                       f"write {marker}=[[{recipe(tracks)}]]")
+                       f"write {marker}=[[{written(tracks)}]]")
         return
     for i, track in enumerate(_items(tracks)):
         if hasattr(track, "get_pd"):
             report.add(f"{at} track #{i}", f"{_text(track)} is a recipe, not a track (a list of recipes); "
-                                           f"write {marker}=[[{recipe(track)}]]")
+                                           f"write {marker}=[[{written(track)}]]")
             continue
         for j, recipe in enumerate(_items(track)):
             if isinstance(recipe, type):
