@@ -80,6 +80,8 @@ def test_lines_choose_and_order_panels_and_time_unit_scales():
     assert [ax.get_title(loc="left") for ax in fig.axes] == ["q1_xy", "q0_xy"]
     np.testing.assert_allclose(fig.axes[0].get_lines()[0].get_xdata(), waves["q1_xy"][0] / 1e-6)
     assert fig.axes[-1].get_xlabel() == "time (us)"
+    # One name alone is one panel, not a name per character.
+    assert [ax.get_title(loc="left") for ax in plot.plot_lines(waves, lines="q1_xy").axes] == ["q1_xy"]
 
 
 def test_given_axes_are_used():

@@ -105,7 +105,7 @@ def _axes_for(ax: Any, count: int, height: float) -> tuple[Any, list[Axes]]:
     return axes_list[0].figure, axes_list
 
 
-def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None, time_unit: str = "ns",
+def plot_lines(waves: Any, *, lines: str | Sequence[str] | None = None, ax: Any = None, time_unit: str = "ns",
                envelope: bool = True) -> Figure:
     """Plot sampled lines: I and Q of ``W`` and the envelope ``S``, one panel per line.
 
@@ -113,8 +113,9 @@ def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None
     ----------
     waves : (X, W, S) tuple or mapping of line name to such tuples
         What ``wavespec_handling.pdc2pulse`` returns, for one or several lines.
-    lines : sequence of str, optional
-        The line names to draw, in this order (default: all, in mapping order).
+    lines : str or sequence of str, optional
+        The line name or names to draw, in this order (default: all, in
+        mapping order).
     ax : Axes or sequence of Axes, optional
         Where to draw, one Axes per line; by default a new figure.
     time_unit : str
@@ -137,7 +138,7 @@ def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None
     """
     scale = _scale(time_unit)
     line_map = _as_line_map(waves)
-    names = list(line_map) if lines is None else list(lines)
+    names = list(line_map) if lines is None else [lines] if isinstance(lines, str) else list(lines)
     for name in names:
         if name not in line_map:
             raise KeyError(f"no line {name!r}: the lines are {', '.join(map(repr, line_map))}")
