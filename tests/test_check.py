@@ -105,6 +105,17 @@ def test_sound_pulses_give_nothing_and_are_left_alone():
     assert [{k: v for k, v in p.items() if k != "shape"} for p in pds] == before
 
 
+def test_an_iterator_is_reported_not_used_up():
+    pds = (pd for pd in [pulse(drag_scal=1)])
+    lines = {"q0": iter([pulse()])}
+    assert [str(f) for f in check.check_pulses(pds) + check.check_pulses(lines)] == [
+        "pulse descriptions: is a generator, which can be read once: pass a list to check it "
+        "(and to sample it more than once)",
+        "line 'q0': is a list_iterator, which can be read once: pass a list to check it "
+        "(and to sample it more than once)"]
+    assert len(list(pds)) == len(list(lines["q0"])) == 1
+
+
 def test_a_mapping_that_fails_to_read_is_a_finding():
     class Broken(dict):
         def items(self):

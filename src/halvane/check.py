@@ -317,6 +317,12 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         pds = [pds]
     for prefix, collection in _collections(pds):
         try:
+            if iter(collection) is collection:  # type: ignore[call-overload]
+                # Reading an iterator uses it up: leave it for the sampling it is meant for.
+                report.add(prefix.strip() or "pulse descriptions",
+                           f"is a {type(collection).__name__}, which can be read once: pass a list to check it "
+                           "(and to sample it more than once)")
+                continue
             entries = list(collection)  # type: ignore[call-overload]
         except Exception as e:
             report.add(prefix.strip() or "pulse descriptions", f"cannot be iterated ({type(e).__name__}: {e})")
