@@ -89,6 +89,7 @@ def test_finding_reads_well():
     ([pulse(width=-4e-8)], None, "entry #0 key 'width'", "is negative"),
     ([], dict(RECORD, N=400.0), "sampling record key 'N'", "400.0 is not an int"),
     ([], dict(RECORD, N=-5), "sampling record key 'N'", "-5 is negative"),
+    ([], dict(RECORD, N=2 * 10**11), "sampling record key 'N'", "200000000000 samples need 3.2e+03 GB"),
     ([], dict(RECORD, extra={"a": [1, 2]}), "sampling record key 'extra' stage 'a'", "is not four numbers"),
 ])
 def test_pulse_mistakes_are_found(pds, li, where, words):

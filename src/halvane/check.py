@@ -34,6 +34,7 @@ PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 #: The keys of the sampling record.
 RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
+_MAX_SAMPLES = 10**9  # 16 GB of complex128 per array: more is a unit slip, not a line
 # What sampling subscripts: from every entry, then from a pulse (not a level
 # step) and from the pulses of the shapes that need it.
 _ENTRY_REQUIRED = ("pos", "width", "plateau", "amp")
@@ -261,6 +262,9 @@ class _Report:
                     self.add(at, f"{_text(value)} is not an int: sampling needs a whole number of samples")
                 elif value < 0:
                     self.add(at, f"{_text(value)} is negative")
+                elif value > _MAX_SAMPLES:
+                    self.add(at, f"{_text(value)} samples need {value * 16 / 1e9:.3g} GB per complex array: "
+                                 "is the window in seconds?")
             else:
                 z = _number(value)
                 if z is None:
@@ -300,10 +304,12 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         Keys that no part of the package reads (with the closest known key),
         keys that sampling needs and an entry lacks, shape names missing from
         ``shapeTable`` or naming an edge for a pulse (an envelope for a level
-        step), an ``N`` that is not an int, values that are not numbers
-        or are NaN, and magnitudes that suggest wrong units: ``width`` or
-        ``plateau`` over 1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1,
-        ``srate`` under 1 MHz. Empty when nothing looks wrong.
+        step), an ``N`` that is not an int or is over 10**9, values that are
+        not numbers or are NaN, negative ``width`` or ``plateau``, and
+        magnitudes that suggest wrong units: ``width`` or ``plateau`` over
+        1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1, ``srate``
+        under 1 MHz. An iterator is reported, not read. Empty when nothing
+        looks wrong.
 
     Examples
     --------
