@@ -260,10 +260,10 @@ class _Report:
             elif key == "N":
                 if isinstance(value, bool) or not isinstance(value, numbers.Integral):
                     self.add(at, f"{_text(value)} is not an int: sampling needs a whole number of samples")
-                elif value < 0:
+                elif int(value) < 0:
                     self.add(at, f"{_text(value)} is negative")
-                elif value > _MAX_SAMPLES:
-                    self.add(at, f"{_text(value)} samples need {value * 16 / 1e9:.3g} GB per complex array: "
+                elif int(value) > _MAX_SAMPLES:
+                    self.add(at, f"{_text(value)} samples need {int(value) * 16 / 1e9:.3g} GB per complex array: "
                                  "is the window in seconds?")
             else:
                 z = _number(value)
