@@ -182,6 +182,13 @@ def test_misshapen_rule_tracks_are_found(tracks, where, words):
     assert [str(f) for f in findings] == [f"instruction #0 X(0) {where}: {words}"]
 
 
+def test_qubit_information_under_int_keys_is_found():
+    rules, info = device()
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("X", 0)]), rules, {0: info["0"]})
+    assert [str(f) for f in findings] == ["instruction #0 X(0): qubit key '0' has no qubit information (keys: 0); "
+                                          "the keys are strs such as '0' and '0x1'"]
+
+
 def test_barriers_alone_are_found():
     rules, info = device()
     findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B")] * 2), rules, info)

@@ -515,8 +515,11 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     if nm in ("B", "PIN"):
         info: object = {}
     elif xqb not in qubits_info:
+        keys = list(qubits_info)
+        hint = "; the keys are strs such as '0' and '0x1'" if keys and not any(isinstance(k, str) for k in keys) \
+            else _near(xqb, keys)
         report.add(where, f"qubit key {xqb!r} has no qubit information (keys: "
-                          f"{', '.join(map(_text, qubits_info)) or 'none'})" + _near(xqb, list(qubits_info)))
+                          f"{', '.join(map(_text, keys)) or 'none'})" + hint)
         return
     else:
         info = qubits_info[xqb]
