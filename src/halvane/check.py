@@ -34,6 +34,7 @@ PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 #: The keys of the sampling record.
 RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
+_DRAG_UNIT = "DRAG coefficients are in seconds (0.3 ns is 0.3e-9)"
 _MAX_SAMPLES = 10**9  # 16 GB of complex128 per array: more is a unit slip, not a line
 # What sampling subscripts: from every entry, then from a pulse (not a level
 # step) and from the pulses of the shapes that need it.
@@ -195,6 +196,8 @@ class _Report:
                 z = _number(v)
                 if z is None or _is_nan(z):
                     self.add(at, f"holds {_text(v)}, not a number")
+                elif abs(z) > 1e-6:
+                    self.add(at, f"holds {_text(v)} s, over 1 µs: {_DRAG_UNIT}")
             return
         z = _number(value)
         if z is None:
@@ -205,7 +208,11 @@ class _Report:
             self.add(at, f"{_text(value)} s is negative")
         elif key in ("width", "plateau") and abs(z) > 1e-3:
             self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
-        elif key == "freq" and 0 < abs(z) < 1e3:
+        elif key == "pos" and abs(z) > 1:
+            self.add(at, f"{_text(value)} s is over 1 s: times are in seconds (100 ns is 100e-9)")
+        elif key == "drag_scale" and abs(z) > 1e-6:
+            self.add(at, f"{_text(value)} s is over 1 µs: {_DRAG_UNIT}")
+        elif key in ("freq", "drag_detuning") and 0 < abs(z) < 1e3:
             self.add(at, f"{_text(value)} Hz is under 1 kHz: frequencies are in hertz (100 MHz is 100e6)")
         elif key == "amp" and abs(z) > 1:
             self.add(at, f"|amp| = {abs(z):g} is above 1")
@@ -307,8 +314,9 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         step), an ``N`` that is not an int or is over 10**9, values that are
         not numbers or are NaN, negative ``width`` or ``plateau``, and
         magnitudes that suggest wrong units: ``width`` or ``plateau`` over
-        1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1, ``srate``
-        under 1 MHz. An iterator is reported, not read. Empty when nothing
+        1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
+        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``amp``\\|
+        above 1, ``srate`` under 1 MHz. An iterator is reported, not read. Empty when nothing
         looks wrong.
 
     Examples
