@@ -69,6 +69,7 @@ def test_finding_reads_well():
     ([pulse(drag_scale=0.3)], None, "entry #0 key 'drag_scale'", "0.3 s is over 1 µs: DRAG coefficients"),
     ([pulse(drag_list=[1e-10, 2])], None, "entry #0 key 'drag_list'", "holds 2 s, over 1 µs"),
     ([pulse(pos=100)], None, "entry #0 key 'pos'", "100 s is over 1 s"),
+    ([pulse(phase1=-90)], None, "entry #0 key 'phase1'", "-90 rad is over 2π: phases are in radians"),
     ([pulse(amp=1.5j)], None, "entry #0 key 'amp'", "above 1"),
     ([pulse(phase=float("nan"))], None, "entry #0 key 'phase'", "NaN"),
     ([pulse(drag_list=[1e-9, float("nan")])], None, "entry #0 key 'drag_list'", "not a number"),
