@@ -194,6 +194,16 @@ def test_qubit_information_under_int_keys_is_found():
                                           "the keys are strs such as '0' and '0x1'"]
 
 
+def test_what_is_not_an_instruction_is_found():
+    rules, info = device()
+    gate: dict = {}
+    circuit.instructification(["X"], gate)
+    findings = check.check_circuit(circuit.Circuit([gate["X"], "X(0)", gate["X"](0)]), rules, info)
+    assert [str(f) for f in findings] == [
+        "instruction #0 X: is the gate constructor X, not an instruction: call it with its qubits, X(0)",
+        "instruction #1 X(0): is a str, not an instruction"]
+
+
 def test_barriers_alone_are_found():
     rules, info = device()
     findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B")] * 2), rules, info)

@@ -494,7 +494,7 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
     if any(hasattr(ins, "pos") for ins in instructions):
         report.add("circuit", "has been scheduled already: apply the rules again (semi_apply) before "
                               "scheduling it again, or its pulses move a second time")
-    if instructions and not any(_items(getattr(ins, "qubits", ())) for ins in instructions):
+    if instructions and all(hasattr(ins, "nm") and not _items(getattr(ins, "qubits", ())) for ins in instructions):
         report.add("circuit", "no instruction names a qubit, so a barrier has none to span and scheduling fails")
     for k, ins in enumerate(instructions):
         where = f"instruction #{k} {_str(ins)}"
@@ -509,6 +509,13 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     """One instruction: its rule, its qubit information, its keywords."""
     from halvane import brick
 
+    if not hasattr(ins, "nm"):
+        if callable(ins) and isinstance(getattr(ins, "__name__", None), str):
+            report.add(where, f"is the gate constructor {ins.__name__}, not an instruction: "
+                              f"call it with its qubits, {ins.__name__}(0)")
+        else:
+            report.add(where, f"is a {type(ins).__name__}, not an instruction")
+        return
     nm = getattr(ins, "nm", None)
     if nm not in rules:
         report.add(where, f"gate {nm!r} has no rule" + _near(nm, list(rules)))
@@ -601,6 +608,9 @@ def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str
 
 
 def _str(ins: object) -> str:
+    """The printed instruction; a gate constructor left uncalled by its name."""
+    if not hasattr(ins, "nm") and callable(ins) and isinstance(getattr(ins, "__name__", None), str):
+        return ins.__name__  # type: ignore[attr-defined]
     try:
         return str(ins)
     except Exception:
