@@ -510,9 +510,9 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     from halvane import brick
 
     if not hasattr(ins, "nm"):
-        if callable(ins) and isinstance(getattr(ins, "__name__", None), str):
-            report.add(where, f"is the gate constructor {ins.__name__}, not an instruction: "
-                              f"call it with its qubits, {ins.__name__}(0)")
+        name = getattr(ins, "__name__", None)
+        if callable(ins) and isinstance(name, str):
+            report.add(where, f"is the gate constructor {name}, not an instruction: call it with its qubits, {name}(0)")
         else:
             report.add(where, f"is a {type(ins).__name__}, not an instruction")
         return
@@ -609,8 +609,9 @@ def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str
 
 def _str(ins: object) -> str:
     """The printed instruction; a gate constructor left uncalled by its name."""
-    if not hasattr(ins, "nm") and callable(ins) and isinstance(getattr(ins, "__name__", None), str):
-        return ins.__name__  # type: ignore[attr-defined]
+    name = getattr(ins, "__name__", None)
+    if not hasattr(ins, "nm") and callable(ins) and isinstance(name, str):
+        return name
     try:
         return str(ins)
     except Exception:
