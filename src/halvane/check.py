@@ -318,8 +318,9 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         magnitudes that suggest wrong units: ``width`` or ``plateau`` over
         1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
         0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|
-        or \\|``phase1``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under 1 MHz. An iterator is reported, not read. Empty when nothing
-        looks wrong.
+        or \\|``phase1``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
+        1 MHz. An iterator is reported, not read. Empty when nothing looks
+        wrong.
 
     Examples
     --------
