@@ -178,6 +178,7 @@ def test_circuit_mistakes_are_found(ins, edit, where, words):
     (r.X_p(), "marker 'd'", "X_p() is not a list of tracks, each a list of recipes; write d=[[X_p()]]"),
     ([r.X_p()], "marker 'd' track #0", "X_p() is a recipe, not a track (a list of recipes); write d=[[X_p()]]"),
     ([[r.I_p(), r.X_p]], "marker 'd' track #0 pulse #1", "X_p is a class; write X_p()"),
+    ([r.X_p], "marker 'd' track #0", "X_p() is a recipe, not a track (a list of recipes); write d=[[X_p()]]"),
     ([[r.I_p(), "X"]], "marker 'd' track #0 pulse #1", "'X' is not a recipe (it has no get_pd)"),
 ])
 def test_misshapen_rule_tracks_are_found(tracks, where, words):

@@ -593,12 +593,12 @@ def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str
         return f"{o.__name__}()" if isinstance(o, type) else _text(o)
 
     if hasattr(tracks, "get_pd"):
-        report.add(at, f"{_text(tracks)} is not a list of tracks, each a list of recipes; "
+        report.add(at, f"{written(tracks)} is not a list of tracks, each a list of recipes; "
                        f"write {marker}=[[{written(tracks)}]]")
         return
     for i, track in enumerate(_items(tracks)):
         if hasattr(track, "get_pd"):
-            report.add(f"{at} track #{i}", f"{_text(track)} is a recipe, not a track (a list of recipes); "
+            report.add(f"{at} track #{i}", f"{written(track)} is a recipe, not a track (a list of recipes); "
                                            f"write {marker}=[[{written(track)}]]")
             continue
         for j, recipe in enumerate(_items(track)):
