@@ -5,6 +5,7 @@ import pathlib
 import runpy
 import sys
 
+import numpy as np
 import pytest
 
 from halvane import check, circuit, rule
@@ -64,6 +65,11 @@ def test_finding_reads_well():
     ([pulse(plateau=2e-3)], None, "entry #0 key 'plateau'", "over 1 ms"),
     ([pulse(freq=100)], None, "entry #0 key 'freq'", "under 1 kHz"),
     ([pulse(freq=-5.0)], None, "entry #0 key 'freq'", "under 1 kHz"),
+    ([pulse(drag_detuning=5)], None, "entry #0 key 'drag_detuning'", "5 Hz is under 1 kHz"),
+    ([pulse(drag_scale=0.3)], None, "entry #0 key 'drag_scale'", "0.3 s is over 1 µs: DRAG coefficients"),
+    ([pulse(drag_list=[1e-10, 2])], None, "entry #0 key 'drag_list'", "holds 2 s, over 1 µs"),
+    ([pulse(pos=100)], None, "entry #0 key 'pos'", "100 s is over 1 s"),
+    ([pulse(phase1=-90)], None, "entry #0 key 'phase1'", "-90 rad is over 2π: phases are in radians"),
     ([pulse(amp=1.5j)], None, "entry #0 key 'amp'", "above 1"),
     ([pulse(phase=float("nan"))], None, "entry #0 key 'phase'", "NaN"),
     ([pulse(drag_list=[1e-9, float("nan")])], None, "entry #0 key 'drag_list'", "not a number"),
@@ -77,6 +83,19 @@ def test_finding_reads_well():
     ([], dict(RECORD, st=float("nan")), "sampling record key 'st'", "NaN"),
     ([], 5, "sampling record", "not a dict"),
     (None, None, "pulse descriptions", "cannot be iterated"),
+    (pulse(), None, "pulse descriptions", "is one dict, not a list of them"),
+    # What sampling subscripts and an entry lacks, with the near key it has.
+    ([{**{k: v for k, v in pulse().items() if k != "width"}, "widht": 4e-8}], None, "entry #0 key 'width'",
+     "is missing, and sampling reads it; did you mean 'widht'?"),
+    ([{k: v for k, v in step().items() if k != "plateau"}], None, "entry #0 key 'plateau'", "is missing"),
+    ([pulse(shape="tanh")], None, "entry #0 key 'epsilon'", "is missing"),
+    ([step(edge_shape="cos")], None, "entry #0 key 'edge_shape'", "'cos' is an envelope shape; a level step needs an edge"),
+    ([pulse(shape="sine_edge")], None, "entry #0 key 'shape'", "'sine_edge' is the edge of a level step"),
+    ([pulse(width=-4e-8)], None, "entry #0 key 'width'", "is negative"),
+    ([], dict(RECORD, N=400.0), "sampling record key 'N'", "400.0 is not an int"),
+    ([], dict(RECORD, N=-5), "sampling record key 'N'", "-5 is negative"),
+    ([], dict(RECORD, N=2 * 10**11), "sampling record key 'N'", "200000000000 samples need 3.2e+03 GB"),
+    ([], dict(RECORD, extra={"a": [1, 2]}), "sampling record key 'extra' stage 'a'", "is not four numbers"),
 ])
 def test_pulse_mistakes_are_found(pds, li, where, words):
     findings = check.check_pulses(pds, li)
@@ -85,11 +104,22 @@ def test_pulse_mistakes_are_found(pds, li, where, words):
 
 def test_sound_pulses_give_nothing_and_are_left_alone():
     pds = [pulse(drag_scale=0.3e-9, drag_list=[1e-10], vz=0.2, freq=0, amp=-1),
-           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j)]
+           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2)]
     before = copy.deepcopy([{k: v for k, v in p.items() if k != "shape"} for p in pds])
-    li = dict(RECORD, st=1e-6, extra={"a": [0.1, 0.2, 1e-8, 5e-10]})
+    li = dict(RECORD, N=np.int64(400), st=1e-6, extra={"a": [0.1, 0.2, 1e-8, 5e-10], "b": np.ones(4)})
     assert check.check_pulses(pds, li) == []
     assert [{k: v for k, v in p.items() if k != "shape"} for p in pds] == before
+
+
+def test_an_iterator_is_reported_not_used_up():
+    pds = (pd for pd in [pulse(drag_scal=1)])
+    lines = {"q0": iter([pulse()])}
+    assert [str(f) for f in check.check_pulses(pds) + check.check_pulses(lines)] == [
+        "pulse descriptions: is a generator, which can be read once: pass a list to check it "
+        "(and to sample it more than once)",
+        "line 'q0': is a list_iterator, which can be read once: pass a list to check it "
+        "(and to sample it more than once)"]
+    assert len(list(pds)) == len(list(lines["q0"])) == 1
 
 
 def test_a_mapping_that_fails_to_read_is_a_finding():
@@ -142,6 +172,46 @@ def test_circuit_mistakes_are_found(ins, edit, where, words):
         edit(info)
     findings = check.check_circuit(circuit.Circuit([ins]), rules, info)
     assert [f for f in findings if f.where == where and words in f.message], findings
+
+
+@pytest.mark.parametrize("tracks, where, words", [
+    (r.X_p(), "marker 'd'", "X_p() is not a list of tracks, each a list of recipes; write d=[[X_p()]]"),
+    ([r.X_p()], "marker 'd' track #0", "X_p() is a recipe, not a track (a list of recipes); write d=[[X_p()]]"),
+    ([[r.I_p(), r.X_p]], "marker 'd' track #0 pulse #1", "X_p is a class; write X_p()"),
+    ([r.X_p], "marker 'd' track #0", "X_p() is a recipe, not a track (a list of recipes); write d=[[X_p()]]"),
+    ([[r.I_p(), "X"]], "marker 'd' track #0 pulse #1", "'X' is not a recipe (it has no get_pd)"),
+])
+def test_misshapen_rule_tracks_are_found(tracks, where, words):
+    rules, info = device()
+    rules["X"] = rule.RULE(d=tracks)
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("X", 0)] * 2), rules, info)
+    assert [str(f) for f in findings] == [f"instruction #0 X(0) {where}: {words}"]
+
+
+def test_qubit_information_under_int_keys_is_found():
+    rules, info = device()
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("X", 0)]), rules, {0: info["0"]})
+    assert [str(f) for f in findings] == ["instruction #0 X(0): qubit key '0' has no qubit information (keys: 0); "
+                                          "the keys are strs such as '0' and '0x1'"]
+
+
+def test_what_is_not_an_instruction_is_found():
+    rules, info = device()
+    gate: dict = {}
+    circuit.instructification(["X"], gate)
+    findings = check.check_circuit(circuit.Circuit([gate["X"], "X(0)", gate["X"](0)]), rules, info)
+    assert [str(f) for f in findings] == [
+        "instruction #0 X: is the gate constructor X, not an instruction: call it with its qubits, X(0)",
+        "instruction #1 X(0): is a str, not an instruction"]
+
+
+def test_barriers_alone_are_found():
+    rules, info = device()
+    findings = check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B")] * 2), rules, info)
+    assert [str(f) for f in findings] == [
+        "circuit: no instruction names a qubit, so a barrier has none to span and scheduling fails"]
+    assert check.check_circuit(circuit.Circuit([circuit.INSTRUCTION("B"), circuit.INSTRUCTION("X", 0)]),
+                               rules, info) == []
 
 
 def test_recipe_keywords_and_rule_selection():

@@ -25,6 +25,7 @@ def example(name):
 
 
 def test_quickstart_prints_the_table_and_saves_its_picture(tmp_path):
+    pytest.importorskip("matplotlib")
     png = tmp_path / "q.png"
     out = subprocess.run([sys.executable, str(EXAMPLES / "quickstart.py"), "--png", str(png)],
                          capture_output=True, text=True, check=True).stdout

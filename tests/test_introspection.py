@@ -119,3 +119,13 @@ def test_every_public_callable_has_a_signature(module):
             for attr, member in vars(obj).items() if isinstance(obj, type) else ():
                 if callable(member) and not isinstance(member, type):
                     assert isinstance(inspect.signature(getattr(obj, attr)), inspect.Signature), f"{name}.{attr}"
+
+
+def test_the_package_lists_every_module_that_needs_no_extra():
+    import halvane
+
+    modules = {p.stem for p in SRC.iterdir() if p.suffix in (".py", ".pyi") and not p.stem.startswith("_")}
+    assert sorted(halvane.__all__) == sorted(modules - {"plot"})  # plot needs matplotlib
+    names: dict = {}
+    exec("from halvane import *", names)
+    assert set(halvane.__all__) <= set(names)

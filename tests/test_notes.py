@@ -57,6 +57,14 @@ def test_wavespec_sample_notes_the_entry():
     assert e.__notes__ == ["while sampling entry #1 (pulse, shape 'cos', pos 1e-07 s)"]
 
 
+def test_wavespec_window_too_long_to_allocate_says_its_size():
+    # stop=1e5 meant as ns: 2e14 samples, more than any address space holds.
+    e = raised(wavespec.WaveSpec([pulse()], stop=100000).sample, 2e9)
+    assert isinstance(e, MemoryError)
+    assert e.__notes__ == ["the window [0, 100000) s at 2000000000.0 samples/s is 200000000000000 samples; "
+                           "times are in seconds (100 ns is 100e-9)"]
+
+
 def test_a_shape_name_rebound_into_the_table_gets_no_shape_note(monkeypatch):
     monkeypatch.setitem(wh.shapeTable, "mine", wh.cosine)
     wh.pdc2pulse([pulse(shape="mine")], LI)
@@ -133,6 +141,13 @@ def test_scheduling_before_rules_is_noted(schedule, ins):
     assert type(e) is AttributeError
     assert e.__notes__ == ["the circuit has not been through semi_apply: instruction #0 X(0) has no line tracks "
                            "(lts is None); apply the rules before scheduling"]
+
+
+def test_collecting_before_rules_is_noted():
+    e = raised(circuit.collect_pdc, circuit.Circuit([I("X", 0)]))
+    assert type(e) is AttributeError and str(e) == "'NoneType' object has no attribute 'items'"
+    assert e.__notes__ == ["the circuit has not been through semi_apply: instruction #0 X(0) has no line tracks "
+                           "(lts is None); apply the rules before collecting"]
 
 
 def test_scheduling_errors_after_rules_get_no_such_note():

@@ -6,7 +6,7 @@ import sys
 
 import numpy as np
 import pytest
-from scheduled import example
+from scheduled import QUBITS, RULES, example, gates
 
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
@@ -80,6 +80,8 @@ def test_lines_choose_and_order_panels_and_time_unit_scales():
     assert [ax.get_title(loc="left") for ax in fig.axes] == ["q1_xy", "q0_xy"]
     np.testing.assert_allclose(fig.axes[0].get_lines()[0].get_xdata(), waves["q1_xy"][0] / 1e-6)
     assert fig.axes[-1].get_xlabel() == "time (us)"
+    # One name alone is one panel, not a name per character.
+    assert [ax.get_title(loc="left") for ax in plot.plot_lines(waves, lines="q1_xy").axes] == ["q1_xy"]
 
 
 def test_given_axes_are_used():
@@ -99,6 +101,11 @@ def test_given_axes_are_used():
     (lambda w: plot.plot_lines([1, 2]), TypeError, "waves must be an"),
     (lambda w: plot.plot_lines({}), ValueError, "no lines to plot"),
     (lambda w: plot.plot_lines({"a": (np.zeros(3), np.zeros(4), np.zeros(3))}), ValueError, "line 'a'.*one length"),
+    # Pulse descriptions instead of their samples, for one line and for several.
+    *[(lambda w, pdc=pdc: plot.plot_lines(pdc), TypeError, rf"{where}pulse descriptions, not samples: .*pdc2pulse")
+      for pdc, where in [(hc.collect_pdc(example())["q0_xy"], ""),
+                         (hc.collect_pdc(example()), "line 'q0_xy' holds "),
+                         ({"c": hc.collect_pdc(example())["c01"]}, "line 'c' holds ")]],
 ])
 def test_bad_arguments_say_what(call, error, message):
     with pytest.raises(error, match=message):
@@ -191,3 +198,16 @@ def test_schedule_without_room_leaves_labels_out():
 def test_unscheduled_circuit_is_refused():
     with pytest.raises(ValueError, match="has not been scheduled"):
         plot.plot_schedule(example(schedule=False))
+
+
+@pytest.mark.parametrize("names", [[], ["B"], ["B", "B"]], ids=["empty", "one barrier", "two barriers"])
+def test_schedule_of_a_circuit_without_pulses_draws_quietly(names):
+    g = gates()
+    circ = hc.Circuit([g[n](0, 1) for n in names])
+    hc.semi_apply(circ, RULES, QUBITS)
+    hc.ASAP(circ)
+    (ax,) = plot.plot_schedule(circ).axes  # warnings are errors here
+    assert boxes(ax) == [] and len(ax.get_lines()) == len(names)
+    if names:  # the barriers at 0 lie inside the drawn time range
+        lo, hi = ax.get_xlim()
+        assert lo < 0 < hi

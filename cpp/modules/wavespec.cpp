@@ -90,14 +90,25 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::h
 
   if (!out.is_none()) hp::out_array(out, PyLong_AsSsize_t(li["N"].ptr()), HV_KEY("out"));
   nb::object driver = names.current(PDC2PULSE);
-  if (!out.is_none() && names.is_original(PDC2PULSE, driver))
-    return nb::handle(pdc2pulse_into)(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")), out);
-  nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
-  auto [X, W, S] = hp::unpack<3>(r);
-  if (out.is_none()) return W;
-  nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
-  if (PyObject_SetItem(out.ptr(), all.ptr(), W.ptr()) < 0) hp::rethrow();
-  return nb::borrow(out);
+  try {
+    if (!out.is_none() && names.is_original(PDC2PULSE, driver))
+      return nb::handle(pdc2pulse_into)(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")), out);
+    nb::object r = driver(attr_of(self, HV_KEY("pds")), attr_of(self, HV_KEY("li")));
+    auto [X, W, S] = hp::unpack<3>(r);
+    if (out.is_none()) return W;
+    nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
+    if (PyObject_SetItem(out.ptr(), all.ptr(), W.ptr()) < 0) hp::rethrow();
+    return nb::borrow(out);
+  } catch (nb::python_error &e) {
+    // A window given in ns or µs instead of seconds asks for billions of samples.
+    if (e.matches(PyExc_MemoryError))
+      hp::add_note(e, [&] {
+        return hp::steal_or_throw(PyUnicode_FromFormat(
+            "the window [%R, %R) s at %R samples/s is %S samples; times are in seconds (100 ns is 100e-9)",
+            start.ptr(), stop.ptr(), rate.ptr(), li["N"].ptr()));
+      });
+    throw;
+  }
 }
 
 }  // namespace

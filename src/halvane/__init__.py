@@ -8,7 +8,11 @@ recipes and per-qubit calibration. The modules are imported one by one::
 
 ``halvane.check`` finds typos and unit slips in the dicts before they are
 used; ``halvane.records`` describes those dicts as TypedDicts for editors
-and type checkers. The package itself imports nothing heavy.
+and type checkers; ``halvane.io`` writes pulse lists and sampling records
+as JSON; ``halvane.schedule`` tabulates where the gates of a
+scheduled circuit sit, and ``halvane.plot`` (with matplotlib, so not among
+``__all__``) draws lines and schedules. The package itself imports nothing
+heavy.
 """
 
 __version__ = "0.1.0"
@@ -17,8 +21,10 @@ __all__ = [
     "brick",
     "check",
     "circuit",
+    "io",
     "records",
     "rule",
+    "schedule",
     "waveintent",
     "waveintent_enumeration",
     "wavespec",

@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import difflib
 import math
+import numbers
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
@@ -33,6 +34,15 @@ PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 #: The keys of the sampling record.
 RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
+_DRAG_UNIT = "DRAG coefficients are in seconds (0.3 ns is 0.3e-9)"
+_MAX_SAMPLES = 10**9  # 16 GB of complex128 per array: more is a unit slip, not a line
+# What sampling subscripts: from every entry, then from a pulse (not a level
+# step) and from the pulses of the shapes that need it.
+_ENTRY_REQUIRED = ("pos", "width", "plateau", "amp")
+_PULSE_REQUIRED = ("shape", "freq", "phase", "phase1")
+_SHAPE_REQUIRED = {"tanh": ("epsilon",), "hyper": ("epsilon",)}
+# The table's edges, called as f(X, x0, w); every other entry is an envelope f(X, pd, cp).
+_EDGES = frozenset({"sine_edge"})
 _QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
 
 # The calibration entries each recipe of the catalogue reads, and what each
@@ -163,6 +173,12 @@ class _Report:
                     table = _shape_table()
                     if table and value not in table:
                         self.add(at, unknown_shape_note(value, table))
+                    elif key == "shape" and value in _EDGES:
+                        self.add(at, f"{value!r} is the edge of a level step; a pulse needs an envelope "
+                                     "such as 'cos' (or write the entry as a level step with 'edge_shape')")
+                    elif key == "edge_shape" and table and value not in _EDGES:
+                        self.add(at, f"{value!r} is an envelope shape; a level step needs an edge: "
+                                     f"{', '.join(map(repr, sorted(_EDGES)))}")
                 elif key == "edge_shape" or not callable(value):
                     self.add(at, f"{_text(value)} is neither a shape name nor callable")
                 continue
@@ -180,18 +196,46 @@ class _Report:
                 z = _number(v)
                 if z is None or _is_nan(z):
                     self.add(at, f"holds {_text(v)}, not a number")
+                elif abs(z) > 1e-6:
+                    self.add(at, f"holds {_text(v)} s, over 1 µs: {_DRAG_UNIT}")
             return
         z = _number(value)
         if z is None:
             self.add(at, f"{_text(value)} is not a number")
         elif _is_nan(z):
             self.add(at, "is NaN")
+        elif key in ("width", "plateau") and z.real < 0:
+            self.add(at, f"{_text(value)} s is negative")
         elif key in ("width", "plateau") and abs(z) > 1e-3:
             self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
-        elif key == "freq" and 0 < abs(z) < 1e3:
+        elif key == "pos" and abs(z) > 1:
+            self.add(at, f"{_text(value)} s is over 1 s: times are in seconds (100 ns is 100e-9)")
+        elif key in ("phase", "phase1") and abs(z) > 2 * math.pi:
+            self.add(at, f"{_text(value)} rad is over 2π: phases are in radians (90° is π/2)")
+        elif key == "drag_scale" and abs(z) > 1e-6:
+            self.add(at, f"{_text(value)} s is over 1 µs: {_DRAG_UNIT}")
+        elif key in ("freq", "drag_detuning") and 0 < abs(z) < 1e3:
             self.add(at, f"{_text(value)} Hz is under 1 kHz: frequencies are in hertz (100 MHz is 100e6)")
         elif key == "amp" and abs(z) > 1:
             self.add(at, f"|amp| = {abs(z):g} is above 1")
+
+    def required(self, pd: object, where: str) -> None:
+        """Report the keys sampling needs from ``pd`` that it lacks, with a near key it has."""
+        if not isinstance(pd, Mapping):
+            return
+        try:
+            keys = [k for k, _ in pd.items()]
+            shape = pd.get("shape")
+            needed = list(_ENTRY_REQUIRED)
+            if "edge_shape" not in keys:
+                needed += _PULSE_REQUIRED
+                needed += _SHAPE_REQUIRED.get(shape, ()) if isinstance(shape, str) else ()
+        except Exception:
+            return  # an unreadable entry is reported by pulse()
+        for key in needed:
+            if key not in keys:
+                self.add(f"{where} key {key!r}", "is missing, and sampling reads it" +
+                         _near(key, [k for k in keys if k not in PULSE_KEYS]))
 
     def record(self, li: object) -> None:
         """Check a sampling record."""
@@ -214,6 +258,22 @@ class _Report:
             elif key == "extra":
                 if not isinstance(value, dict):
                     self.add(at, f"is {type(value).__name__}, not a dict: no filtering is done")
+                    continue
+                for name, stage in value.items():
+                    try:
+                        coefs = [_number(v) for v in stage]
+                    except Exception:
+                        coefs = []
+                    if len(coefs) != 4 or None in coefs:
+                        self.add(f"{at} stage {_text(name)}", f"{_text(stage)} is not four numbers [A, B, tau, Ts]")
+            elif key == "N":
+                if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+                    self.add(at, f"{_text(value)} is not an int: sampling needs a whole number of samples")
+                elif int(value) < 0:
+                    self.add(at, f"{_text(value)} is negative")
+                elif int(value) > _MAX_SAMPLES:
+                    self.add(at, f"{_text(value)} samples need {int(value) * 16 / 1e9:.3g} GB per complex array: "
+                                 "is the window in seconds?")
             else:
                 z = _number(value)
                 if z is None:
@@ -251,10 +311,16 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
     -------
     list of Finding
         Keys that no part of the package reads (with the closest known key),
-        shape names missing from ``shapeTable``, values that are not numbers
-        or are NaN, and magnitudes that suggest wrong units: ``width`` or
-        ``plateau`` over 1 ms, 0 < \\|``freq``\\| < 1 kHz, \\|``amp``\\| above 1,
-        ``srate`` under 1 MHz. Empty when nothing looks wrong.
+        keys that sampling needs and an entry lacks, shape names missing from
+        ``shapeTable`` or naming an edge for a pulse (an envelope for a level
+        step), an ``N`` that is not an int or is over 10**9, values that are
+        not numbers or are NaN, negative ``width`` or ``plateau``, and
+        magnitudes that suggest wrong units: ``width`` or ``plateau`` over
+        1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
+        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|
+        or \\|``phase1``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
+        1 MHz. An iterator is reported, not read. Empty when nothing looks
+        wrong.
 
     Examples
     --------
@@ -263,8 +329,17 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
     "entry #0 key 'shape'"
     """
     report = _Report()
+    if isinstance(pds, Mapping) and _collections(pds) == [("", pds)]:
+        report.add("pulse descriptions", "is one dict, not a list of them: pass [pd]")
+        pds = [pds]
     for prefix, collection in _collections(pds):
         try:
+            if iter(collection) is collection:  # type: ignore[call-overload]
+                # Reading an iterator uses it up: leave it for the sampling it is meant for.
+                report.add(prefix.strip() or "pulse descriptions",
+                           f"is a {type(collection).__name__}, which can be read once: pass a list to check it "
+                           "(and to sample it more than once)")
+                continue
             entries = list(collection)  # type: ignore[call-overload]
         except Exception as e:
             report.add(prefix.strip() or "pulse descriptions", f"cannot be iterated ({type(e).__name__}: {e})")
@@ -272,6 +347,7 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         for k, pd in enumerate(entries):
             try:
                 report.pulse(pd, f"{prefix}entry #{k}")
+                report.required(pd, f"{prefix}entry #{k}")
             except Exception as e:  # an odd object somewhere: say so and go on
                 report.add(f"{prefix}entry #{k}", f"could not be checked ({type(e).__name__}: {e})")
     if li is not None:
@@ -393,8 +469,10 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
         that route to a key nothing reads; calibration entries a recipe
         needs that are missing (with a near name when there is one);
         unknown keys and suspicious values in templates, calibration
-        entries, recipe keywords and the gates' keywords; a circuit already
-        scheduled once.
+        entries, recipe keywords and the gates' keywords; a rule whose
+        marker holds a recipe or a track where a list of tracks belongs, or
+        a recipe class where an instance belongs; a circuit already
+        scheduled once, or one whose instructions name no qubit at all.
         Empty when nothing looks wrong.
 
     Examples
@@ -417,6 +495,8 @@ def check_circuit(circ: object, rules: object, qubits_info: object) -> list[Find
     if any(hasattr(ins, "pos") for ins in instructions):
         report.add("circuit", "has been scheduled already: apply the rules again (semi_apply) before "
                               "scheduling it again, or its pulses move a second time")
+    if instructions and all(hasattr(ins, "nm") and not _items(getattr(ins, "qubits", ())) for ins in instructions):
+        report.add("circuit", "no instruction names a qubit, so a barrier has none to span and scheduling fails")
     for k, ins in enumerate(instructions):
         where = f"instruction #{k} {_str(ins)}"
         try:
@@ -430,6 +510,13 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     """One instruction: its rule, its qubit information, its keywords."""
     from halvane import brick
 
+    if not hasattr(ins, "nm"):
+        name = _constructor_gate(ins)
+        if name is not None:
+            report.add(where, f"is the gate constructor {name}, not an instruction: call it with its qubits, {name}(0)")
+        else:
+            report.add(where, f"is a {type(ins).__name__}, not an instruction")
+        return
     nm = getattr(ins, "nm", None)
     if nm not in rules:
         report.add(where, f"gate {nm!r} has no rule" + _near(nm, list(rules)))
@@ -446,8 +533,11 @@ def _check_instruction(report: _CircuitCheck, ins: object, rules: Mapping, qubit
     if nm in ("B", "PIN"):
         info: object = {}
     elif xqb not in qubits_info:
+        keys = list(qubits_info)
+        hint = "; the keys are strs such as '0' and '0x1'" if keys and not any(isinstance(k, str) for k in keys) \
+            else _near(xqb, keys)
         report.add(where, f"qubit key {xqb!r} has no qubit information (keys: "
-                          f"{', '.join(map(_text, qubits_info)) or 'none'})" + _near(xqb, list(qubits_info)))
+                          f"{', '.join(map(_text, keys)) or 'none'})" + hint)
         return
     else:
         info = qubits_info[xqb]
@@ -469,6 +559,8 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
         return
     for marker, tracks in line_tracks.items():
         at = f"{where} marker {_text(marker)}"
+        if report.first_time((id(r), marker)):
+            _check_tracks(report, marker, tracks, at)
         if marker not in info:
             report.add(at, f"is missing from the qubit information (it has {', '.join(map(_text, info)) or 'nothing'})"
                        + _near(marker, list(info)))
@@ -495,7 +587,40 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
                 report.calibration(recipe, line["cp"], line["pdt"], at)
 
 
+def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str) -> None:
+    """A marker's value is a list of tracks, each a list of recipe instances."""
+    def written(o: object) -> str:  # a recipe as the user would write the instance
+        return f"{o.__name__}()" if isinstance(o, type) else _text(o)
+
+    if hasattr(tracks, "get_pd"):
+        report.add(at, f"{written(tracks)} is not a list of tracks, each a list of recipes; "
+                       f"write {marker}=[[{written(tracks)}]]")
+        return
+    for i, track in enumerate(_items(tracks)):
+        if hasattr(track, "get_pd"):
+            report.add(f"{at} track #{i}", f"{written(track)} is a recipe, not a track (a list of recipes); "
+                                           f"write {marker}=[[{written(track)}]]")
+            continue
+        for j, recipe in enumerate(_items(track)):
+            if isinstance(recipe, type):
+                report.add(f"{at} track #{i} pulse #{j}", f"{recipe.__name__} is a class; write {recipe.__name__}()")
+            elif not hasattr(recipe, "get_pd"):
+                report.add(f"{at} track #{i} pulse #{j}", f"{_text(recipe)} is not a recipe (it has no get_pd)")
+
+
+def _constructor_gate(obj: object) -> str | None:
+    """The gate name of a constructor made by ``instructification``, else None."""
+    from halvane import circuit
+
+    gate = getattr(obj, "gate", None) if isinstance(obj, circuit._GateConstructor) else None
+    return gate if isinstance(gate, str) else None
+
+
 def _str(ins: object) -> str:
+    """The printed instruction; a gate constructor left uncalled by its name."""
+    name = _constructor_gate(ins)
+    if name is not None:
+        return name
     try:
         return str(ins)
     except Exception:

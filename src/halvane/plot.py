@@ -72,9 +72,19 @@ def decimate(y: np.ndarray, columns: int) -> tuple[np.ndarray, np.ndarray]:
     return idx, y[idx]
 
 
+_SAMPLE_FIRST = "pulse descriptions, not samples: sample them first with wavespec_handling.pdc2pulse(pds, record)"
+
+
+def _holds_pulse_descriptions(value: Any) -> bool:
+    """True for a list of pulse descriptions (a line not yet sampled)."""
+    return isinstance(value, (list, tuple)) and len(value) > 0 and all(isinstance(v, Mapping) for v in value)
+
+
 def _as_line_map(waves: Any) -> dict[str, tuple[Any, Any, Any]]:
     if isinstance(waves, Mapping):
         return dict(waves)
+    if _holds_pulse_descriptions(waves):
+        raise TypeError(f"waves holds {_SAMPLE_FIRST}")
     if isinstance(waves, tuple) and len(waves) == 3:
         return {"": waves}
     raise TypeError(f"waves must be an (X, W, S) tuple or a mapping from line name to such tuples, "
@@ -95,7 +105,7 @@ def _axes_for(ax: Any, count: int, height: float) -> tuple[Any, list[Axes]]:
     return axes_list[0].figure, axes_list
 
 
-def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None, time_unit: str = "ns",
+def plot_lines(waves: Any, *, lines: str | Sequence[str] | None = None, ax: Any = None, time_unit: str = "ns",
                envelope: bool = True) -> Figure:
     """Plot sampled lines: I and Q of ``W`` and the envelope ``S``, one panel per line.
 
@@ -103,8 +113,9 @@ def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None
     ----------
     waves : (X, W, S) tuple or mapping of line name to such tuples
         What ``wavespec_handling.pdc2pulse`` returns, for one or several lines.
-    lines : sequence of str, optional
-        The line names to draw, in this order (default: all, in mapping order).
+    lines : str or sequence of str, optional
+        The line name or names to draw, in this order (default: all, in
+        mapping order).
     ax : Axes or sequence of Axes, optional
         Where to draw, one Axes per line; by default a new figure.
     time_unit : str
@@ -127,10 +138,12 @@ def plot_lines(waves: Any, *, lines: Sequence[str] | None = None, ax: Any = None
     """
     scale = _scale(time_unit)
     line_map = _as_line_map(waves)
-    names = list(line_map) if lines is None else list(lines)
+    names = list(line_map) if lines is None else [lines] if isinstance(lines, str) else list(lines)
     for name in names:
         if name not in line_map:
             raise KeyError(f"no line {name!r}: the lines are {', '.join(map(repr, line_map))}")
+        if _holds_pulse_descriptions(line_map[name]):
+            raise TypeError(f"line {name!r} holds {_SAMPLE_FIRST}")
     if not names:
         raise ValueError("no lines to plot")
     fig, axes = _axes_for(ax, len(names), _PANEL_HEIGHT)
@@ -222,9 +235,10 @@ def plot_schedule(circ: Any, *, ax: Axes | None = None, time_unit: str = "ns") -
                     boxes.append((box, label))
                     t_lo, t_hi = min(t_lo, x0), max(t_hi, x0 + width)
     if np.isfinite(t_lo) and np.isfinite(t_hi):
-        pad = 0.02 * max(t_hi - t_lo, 1e-30)
+        # A circuit of barriers alone spans no time: show one unit around it.
+        pad = 0.02 * (t_hi - t_lo) if t_hi > t_lo else 1.0
         panel.set_xlim(t_lo - pad, t_hi + pad)
-    panel.set_ylim(len(rows) - 0.5, -0.5)
+    panel.set_ylim(max(len(rows), 1) - 0.5, -0.5)  # an empty band when no line plays
     panel.set_yticks(range(len(rows)), rows)
     panel.set_xlabel(f"time ({time_unit})")
     panel.set_ylabel("line")

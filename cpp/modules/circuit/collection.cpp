@@ -11,7 +11,7 @@ using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
-nb::dict collect_pdc(nb::handle circ) {
+nb::dict collect_pdc(nb::handle circ) try {
   nb::dict R;
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
     hp::for_items(get_attr(ins, HV_KEY("lts")), [&](nb::handle line, nb::handle tracks) {
@@ -24,6 +24,9 @@ nb::dict collect_pdc(nb::handle circ) {
     });
   });
   return R;
+} catch (nb::python_error &e) {
+  note_unapplied(e, circ, "collecting");
+  throw;
 }
 
 }  // namespace

@@ -20,6 +20,11 @@ void export_reprs(nb::module_ &m);         ///< repr.cpp: Circuit's __repr__ and
 /// without end over an endless iterable after the error in flight stopped it.
 nb::object printed_for_note(nb::handle ins);
 
+/// Note on `e` that `circ` has not been through semi_apply, naming its first
+/// instruction without line tracks, when it has one; `step` is what failed
+/// ("scheduling", "collecting").
+void note_unapplied(const nb::python_error &e, nb::handle circ, const char *step) noexcept;
+
 namespace native {
 nb::object get_nxt_ins(nb::handle ins);
 nb::object get_pre_ins(nb::handle ins);

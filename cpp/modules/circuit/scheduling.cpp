@@ -7,6 +7,7 @@
 // np.max or np.min has reduced them, exactly as in interpreted code; the
 // arithmetic helpers of py/reals.hpp keep those types without calling numpy
 // for each sum.
+#include <utility>
 #include <vector>
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
@@ -74,25 +75,19 @@ bool differs_from_none(nb::handle v) {
   return r == 1;
 }
 
-/// When scheduling fails on a circuit whose rules were never applied (an
-/// instruction still has lts None), say so.
-void note_unapplied(const nb::python_error &e, nb::handle circ) noexcept {
-  hp::add_note(e, [&]() -> nb::object {
-    Py_ssize_t k = 0;
-    nb::object first, inss = get_attr(circ, HV_KEY("ins"));
-    if (!PyList_CheckExact(inss.ptr()) && !PyTuple_CheckExact(inss.ptr())) return {};
-    hp::for_each(inss, [&](nb::handle ins) {
-      nb::object lts = hp::getattr_or_null(ins, HV_KEY("lts"));
-      if (!first.is_valid() && (!lts.is_valid() || lts.is_none())) first = nb::borrow(ins);
-      if (!first.is_valid()) ++k;
-    });
-    if (!first.is_valid()) return {};
-    nb::object text = printed_for_note(first);
-    if (!text.is_valid()) text = nb::str(Py_TYPE(first.ptr())->tp_name);
-    return hp::steal_or_throw(PyUnicode_FromFormat(
-        "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
-        "apply the rules before scheduling", k, text.ptr()));
+/// The first instruction of `circ` for which `pred` holds, with its index;
+/// an empty object when there is none, or when `circ.ins` is not a list or
+/// tuple (a note must not consume an iterator of the caller's).
+template <typename Pred>
+std::pair<Py_ssize_t, nb::object> first_instruction(nb::handle circ, Pred &&pred) {
+  Py_ssize_t k = 0;
+  nb::object first, inss = get_attr(circ, HV_KEY("ins"));
+  if (!PyList_CheckExact(inss.ptr()) && !PyTuple_CheckExact(inss.ptr())) return {k, first};
+  hp::for_each(inss, [&](nb::handle ins) {
+    if (!first.is_valid() && pred(ins)) first = nb::borrow(ins);
+    if (!first.is_valid()) ++k;
   });
+  return {k, first};
 }
 
 nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
@@ -109,7 +104,7 @@ nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
 } catch (nb::python_error &e) {
-  note_unapplied(e, circ);
+  note_unapplied(e, circ, "scheduling");
   throw;
 }
 
@@ -123,11 +118,26 @@ nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
 } catch (nb::python_error &e) {
-  note_unapplied(e, circ);
+  note_unapplied(e, circ, "scheduling");
   throw;
 }
 
 }  // namespace
+
+void note_unapplied(const nb::python_error &e, nb::handle circ, const char *step) noexcept {
+  hp::add_note(e, [&]() -> nb::object {
+    auto [k, ins] = first_instruction(circ, [](nb::handle i) {
+      nb::object lts = hp::getattr_or_null(i, HV_KEY("lts"));
+      return !lts.is_valid() || lts.is_none();
+    });
+    if (!ins.is_valid()) return {};
+    nb::object text = printed_for_note(ins);
+    if (!text.is_valid()) text = nb::str(Py_TYPE(ins.ptr())->tp_name);
+    return hp::steal_or_throw(PyUnicode_FromFormat(
+        "the circuit has not been through semi_apply: instruction #%zd %U has no line tracks (lts is None); "
+        "apply the rules before %s", k, text.ptr(), step));
+  });
+}
 
 namespace native {
 
