@@ -1,5 +1,6 @@
 // The buffer cache behind numpy's memory-handler interface.
 #include "py/buffer_cache.hpp"
+#include "py/shared.hpp"
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -62,9 +63,11 @@ struct Cache {
   }
 };
 
+// One cache for the process, whichever module allocates or frees (the first
+// call holds the GIL: it comes before any allocation through the handler).
 // Never destroyed: arrays may be freed during interpreter shutdown.
 Cache &cache() {
-  static Cache *c = new Cache;
+  static Cache *c = &shared<Cache>("halvane.buffer_cache");
   return *c;
 }
 
