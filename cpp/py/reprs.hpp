@@ -42,6 +42,20 @@ std::optional<double> real_value(nb::handle v);
 /// "0 .. 80 ns": two times in seconds, in the unit (s, ms, µs, ns) of the larger.
 std::string span_text(double a, double b);
 
+/// Calls body(key, value) for each item of the dict attribute obj.name; a
+/// missing or non-dict attribute has none. The items are a snapshot: a repr
+/// of a value may run code that changes the dict.
+template <typename Body>
+void for_dict_items(nb::handle obj, const char *name, Body &&body) {
+  nb::object d = attr_or_none(obj, name);
+  if (!d.is_valid() || !PyDict_Check(d.ptr())) return;
+  nb::object items = steal_or_throw(PyDict_Items(d.ptr()));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
+    PyObject *kv = PyList_GET_ITEM(items.ptr(), i);
+    body(nb::handle(PyTuple_GET_ITEM(kv, 0)), nb::handle(PyTuple_GET_ITEM(kv, 1)));
+  }
+}
+
 /// Run `body`, returning its text; any exception becomes "<Type object>".
 template <typename Body>
 nb::str never_raising(nb::handle self, Body &&body) {

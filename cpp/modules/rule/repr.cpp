@@ -10,20 +10,6 @@ namespace hp = halvane::py;
 
 namespace {
 
-/// Calls body(key, value) for each item of a dict attribute; a missing or
-/// non-dict attribute has no items.
-template <typename Body>
-void dict_items(nb::handle obj, const char *name, Body &&body) {
-  nb::object d = hp::attr_or_none(obj, name);
-  if (!d.is_valid() || !PyDict_Check(d.ptr())) return;
-  // A snapshot of the items: a repr of a value may run code that changes the dict.
-  nb::object items = hp::steal_or_throw(PyDict_Items(d.ptr()));
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
-    PyObject *kv = PyList_GET_ITEM(items.ptr(), i);
-    body(nb::handle(PyTuple_GET_ITEM(kv, 0)), nb::handle(PyTuple_GET_ITEM(kv, 1)));
-  }
-}
-
 /// RULE(d=[[X_p()]], z=[[F_p()]], _align='center'): the markers and their
 /// tracks, the options, and the alignment in force.
 nb::str rule_repr(nb::handle self) {
@@ -35,8 +21,8 @@ nb::str rule_repr(nb::handle self) {
     auto add = [&](nb::handle k, nb::handle v) {
       args += hp::cat(args.empty() ? "" : ", ", hp::safe_str(k), "=", hp::safe_repr(v));
     };
-    dict_items(self, "line_tracks", add);
-    dict_items(self, "kwds", [&](nb::handle k, nb::handle v) {
+    hp::for_dict_items(self, "line_tracks", add);
+    hp::for_dict_items(self, "kwds", [&](nb::handle k, nb::handle v) {
       if (hp::safe_str(k) != "_align") add(k, v);
     });
     if (nb::object align = hp::attr_or_none(self, "_align"); align.is_valid()) add(nb::str("_align"), align);
@@ -53,7 +39,7 @@ nb::str rule_comp_repr(nb::handle self) {
     constexpr size_t shown = 8;
     size_t count = 0;
     std::string keys;
-    dict_items(self, "complex_dict", [&](nb::handle k, nb::handle) {
+    hp::for_dict_items(self, "complex_dict", [&](nb::handle k, nb::handle) {
       if (count++ < shown) keys += hp::cat(keys.empty() ? "" : ", ", hp::safe_repr(k));
     });
     if (count > shown) keys += hp::cat(", ... (", std::to_string(count), " keys)");

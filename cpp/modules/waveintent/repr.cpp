@@ -15,18 +15,11 @@ nb::str recipe_repr(nb::handle self) {
     std::string name = hp::class_name(self);
     if (!guard.entered()) return hp::cat(name, "(...)");
     std::string args;
-    nb::object kw = hp::attr_or_none(self, "kw");
-    if (kw.is_valid() && PyDict_Check(kw.ptr())) {
-      // A snapshot of the items: a repr of a value may run code that changes the dict.
-      nb::object items = hp::steal_or_throw(PyDict_Items(kw.ptr()));
-      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
-        PyObject *kv = PyList_GET_ITEM(items.ptr(), i);
-        args += hp::cat(i ? ", " : "", hp::safe_str(PyTuple_GET_ITEM(kv, 0)), "=",
-                        hp::safe_repr(PyTuple_GET_ITEM(kv, 1)));
-      }
-    } else if (kw.is_valid()) {
+    hp::for_dict_items(self, "kw", [&](nb::handle k, nb::handle v) {
+      args += hp::cat(args.empty() ? "" : ", ", hp::safe_str(k), "=", hp::safe_repr(v));
+    });
+    if (nb::object kw = hp::attr_or_none(self, "kw"); kw.is_valid() && !PyDict_Check(kw.ptr()))
       args = hp::cat("**", hp::safe_repr(kw));
-    }
     return hp::cat(name, "(", args, ")");
   });
 }
