@@ -233,6 +233,28 @@ def test_scheduling_again_places_the_pulses_as_scheduling_once(again):
     assert [list(p) for pds in hc.collect_pdc(c).values() for p in pds] == keys
 
 
+def test_scheduling_again_after_a_move_failed_part_way():
+    c = applied(X(0), CZ(0, 1), Y(0), Y(1))
+    hc._ASAP(c)
+    c.ins[2].pos, pos = "late", c.ins[2].pos
+    with pytest.raises(TypeError):
+        hc.flush_gate_pos_to_pds(c)  # moves the pulses of X and CZ, then fails on Y(0)
+    c.ins[2].pos = pos
+    hc.flush_gate_pos_to_pds(c)
+    fresh = applied(X(0), CZ(0, 1), Y(0), Y(1))
+    hc.ASAP(fresh)
+    assert pulse_positions(c) == pulse_positions(fresh)
+
+
+def test_a_circuit_keeps_its_offsets_when_its_instructions_were_scheduled_elsewhere():
+    c = applied(X(0), CZ(0, 1), Y(0), Y(1))
+    hc.ASAP(c, st_pos=10)
+    once = pulse_positions(c)
+    hc.ASAP(hc.Circuit(list(c.ins)), st_pos=50)
+    hc.ASAP(c, st_pos=10)
+    assert pulse_positions(c) == once
+
+
 def test_scheduling_in_seconds_twice_gives_the_same_floats():
     cp = {"pi": {"amp": 0.5, "width": 20e-9, "plateau": 1e-9 / 3, "phase_offs": 0}}
     info = {"0": {"d": {"nm": "L", "pdt": T, "cp": cp}}}

@@ -7,6 +7,7 @@
 // np.max or np.min has reduced them, exactly as in interpreted code; the
 // arithmetic helpers of py/reals.hpp keep those types without calling numpy
 // for each sum.
+#include <algorithm>
 #include <utility>
 #include <vector>
 #include "modules/circuit/collaborators.hpp"
@@ -37,37 +38,99 @@ nb::object extreme(nb::handle times, nb::handle qubits, bool maximum, std::vecto
   return maximum ? np_max(values) : np_min(values);
 }
 
-/// Put the pulse descriptions of `lts` back at their positions inside the
-/// gate, so that moving them by the instruction's `pos` places them as a
-/// first scheduling does, however often the circuit is scheduled. The
-/// positions are remembered at the first move of these tracks, in the
-/// instruction's private `_gate_offsets`: one flat tuple (lts, pd, offset,
-/// pd, offset, ...), a single object for the collector to traverse. New
-/// tracks from a new rule application are taken as they are.
-void restore_gate_offsets(nb::handle ins, nb::handle lts, std::vector<nb::object> &pds) {
-  pds.clear();
-  hp::for_values(lts, [&](nb::handle tracks) {
-    hp::for_each(tracks, [&](nb::handle track) {
-      hp::for_each(track, [&](nb::handle pd) { pds.push_back(nb::borrow(pd)); });
+/// The positions of the pulse descriptions inside their gates, so that
+/// moving them by their instruction's `pos` places them as a first
+/// scheduling does, however often the circuit is scheduled. They are taken
+/// at the first move of an instruction's tracks and kept in the circuit's
+/// private `_gate_offsets`, one flat tuple for the whole circuit, in program
+/// order: (ins, lts, n, pd, offset, ... n pairs, ins, lts, n, ...). One
+/// object per circuit, not one per instruction: a record (or any new
+/// attribute) on every instruction made the collector run a quarter more
+/// often while compiling. New tracks from a new rule application are taken
+/// as they are, and so are the pulses of a circuit without a record: a new
+/// Circuit of instructions scheduled elsewhere takes them where they stand.
+class GateOffsets {
+ public:
+  explicit GateOffsets(nb::handle circ) : circ_(circ), kept_(hp::getattr_or_null(circ, HV_KEY("_gate_offsets"))) {
+    if (kept_.is_valid() && !PyTuple_CheckExact(kept_.ptr())) kept_ = nb::object();
+  }
+
+  /// Put the pulse descriptions of `ins` back at their recorded offsets, or
+  /// record their positions now when the record does not hold these tracks.
+  void restore(nb::handle ins, nb::handle lts) {
+    pds_.clear();
+    hp::for_values(lts, [&](nb::handle tracks) {
+      hp::for_each(tracks, [&](nb::handle track) {
+        hp::for_each(track, [&](nb::handle pd) { pds_.push_back(nb::borrow(pd)); });
+      });
     });
-  });
-  const auto n = static_cast<Py_ssize_t>(pds.size());
-  nb::object kept = hp::getattr_or_null(ins, HV_KEY("_gate_offsets"));
-  PyObject *k = kept.is_valid() ? kept.ptr() : nullptr;
-  bool same = k && PyTuple_CheckExact(k) && PyTuple_GET_SIZE(k) == 1 + 2 * n && PyTuple_GET_ITEM(k, 0) == lts.ptr();
-  for (Py_ssize_t j = 0; same && j < n; ++j) same = PyTuple_GET_ITEM(k, 1 + 2 * j) == pds[j].ptr();
-  if (same) {
-    for (Py_ssize_t j = 0; j < n; ++j) hp::setitem(pds[j], HV_KEY("pos"), PyTuple_GET_ITEM(k, 2 + 2 * j));
-    return;
+    const auto n = static_cast<Py_ssize_t>(pds_.size());
+    record(ins);
+    record(lts);
+    record(nb::int_(n));
+    if (matches(ins, lts)) {
+      for (Py_ssize_t j = 0; j < n; ++j) {
+        nb::handle offset = PyTuple_GET_ITEM(kept_.ptr(), at_ + 4 + 2 * j);
+        hp::setitem(pds_[static_cast<std::size_t>(j)], HV_KEY("pos"), offset);
+        record(pds_[static_cast<std::size_t>(j)]);
+        record(offset);
+      }
+      at_ += 3 + 2 * n;
+      return;
+    }
+    changed_ = true;
+    skip(ins);
+    for (const nb::object &pd : pds_) {
+      record(pd);
+      record(hp::getitem(pd, HV_KEY("pos")));
+    }
   }
-  nb::object record = hp::steal_or_throw(PyTuple_New(1 + 2 * n));
-  PyTuple_SET_ITEM(record.ptr(), 0, nb::borrow(lts).release().ptr());
-  for (Py_ssize_t j = 0; j < n; ++j) {
-    PyTuple_SET_ITEM(record.ptr(), 1 + 2 * j, nb::object(pds[j]).release().ptr());
-    PyTuple_SET_ITEM(record.ptr(), 2 + 2 * j, hp::getitem(pds[j], HV_KEY("pos")).release().ptr());
+
+  /// Keep the record on the circuit (a new tuple only when it changed). The
+  /// kept entries past the cursor stay: after an error part way, the
+  /// instructions not reached are where the last scheduling put them.
+  void store() {
+    if (!changed_ && kept_.is_valid() && at_ == PyTuple_GET_SIZE(kept_.ptr())) return;
+    if (kept_.is_valid())
+      for (Py_ssize_t i = at_; i < PyTuple_GET_SIZE(kept_.ptr()); ++i) record(PyTuple_GET_ITEM(kept_.ptr(), i));
+    nb::object t = hp::steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(items_.size())));
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      PyTuple_SET_ITEM(t.ptr(), static_cast<Py_ssize_t>(i), items_[i].release().ptr());
+    set_attr(circ_, HV_KEY("_gate_offsets"), t);
   }
-  set_attr(ins, HV_KEY("_gate_offsets"), record);
-}
+
+ private:
+  void record(nb::handle v) { items_.push_back(nb::borrow(v)); }
+
+  /// Whether the kept record holds, at the cursor, these very tracks of `ins`.
+  bool matches(nb::handle ins, nb::handle lts) const {
+    if (!kept_.is_valid()) return false;
+    PyObject *k = kept_.ptr();
+    const auto n = static_cast<Py_ssize_t>(pds_.size());
+    if (at_ + 3 + 2 * n > PyTuple_GET_SIZE(k) || PyTuple_GET_ITEM(k, at_) != ins.ptr() ||
+        PyTuple_GET_ITEM(k, at_ + 1) != lts.ptr() || PyLong_AsSsize_t(PyTuple_GET_ITEM(k, at_ + 2)) != n)
+      return false;
+    for (Py_ssize_t j = 0; j < n; ++j)
+      if (PyTuple_GET_ITEM(k, at_ + 3 + 2 * j) != pds_[static_cast<std::size_t>(j)].ptr()) return false;
+    return true;
+  }
+
+  /// Past the kept entry of `ins` (its tracks were replaced), if the cursor is on it.
+  void skip(nb::handle ins) {
+    if (!kept_.is_valid()) return;
+    PyObject *k = kept_.ptr();
+    if (at_ + 3 > PyTuple_GET_SIZE(k) || PyTuple_GET_ITEM(k, at_) != ins.ptr()) return;
+    Py_ssize_t n = PyLong_AsSsize_t(PyTuple_GET_ITEM(k, at_ + 2));
+    if (n < 0) PyErr_Clear();
+    at_ = n < 0 ? PyTuple_GET_SIZE(k) : std::min(PyTuple_GET_SIZE(k), at_ + 3 + 2 * n);
+  }
+
+  nb::handle circ_;
+  nb::object kept_;
+  Py_ssize_t at_ = 0;
+  bool changed_ = false;
+  std::vector<nb::object> pds_, items_;
+};
 
 bool differs_from_none(nb::handle v) {
   int r = PyObject_RichCompareBool(v.ptr(), Py_None, Py_NE);
@@ -181,14 +244,22 @@ void shift_circ(nb::handle circ, nb::handle t) {
 }
 
 void flush_gate_pos_to_pds(nb::handle circ) {
-  std::vector<nb::object> pds;
-  hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
-    nb::object lts = get_attr(ins, HV_KEY("lts"));
-    restore_gate_offsets(ins, lts, pds);
-    hp::for_values(lts, [&](nb::handle tracks) {
-      hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
+  GateOffsets offsets(circ);
+  try {
+    hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
+      nb::object lts = get_attr(ins, HV_KEY("lts"));
+      offsets.restore(ins, lts);
+      hp::for_values(lts, [&](nb::handle tracks) {
+        hp::for_each(tracks, [&](nb::handle track) { move_track(track, get_attr(ins, HV_KEY("pos"))); });
+      });
     });
-  });
+  } catch (nb::python_error &) {
+    // The offsets taken so far are kept, so that scheduling again after the
+    // error does not add the moves made before it to the pulses' positions.
+    offsets.store();
+    throw;
+  }
+  offsets.store();
 }
 
 }  // namespace native
