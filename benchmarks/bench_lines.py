@@ -17,7 +17,7 @@ import time
 
 import numpy as np
 
-from bench_driver import numpy_pdc2pulse, workload
+from bench_driver import ref, workload
 from halvane import wavespec_handling as wh
 from halvane.wavespec import WaveSpec
 
@@ -40,28 +40,28 @@ def interleaved(fs, repeat):
 def many_lines(pds, li, nlines, repeat):
     lines = {f"q{k}": pds for k in range(nlines)}
     got = wh.sample_lines(lines, li, threads=2)
-    want = numpy_pdc2pulse(pds, li)
-    scale = max(1.0, np.abs(want[1]).max())
+    want = ref.pdc2pulse(pds, li)
     for X, W, S in got.values():
-        assert np.abs(W - want[1]).max() < 1e-12 * scale and np.abs(S - want[2]).max() < 1e-12 * scale
+        ref.assert_close(W, want[1])
+        ref.assert_close(S, want[2])
     del got
-    one, two, ref = interleaved([lambda: wh.sample_lines(lines, li, threads=1),
+    one, two, base = interleaved([lambda: wh.sample_lines(lines, li, threads=1),
                                  lambda: wh.sample_lines(lines, li, threads=2),
-                                 lambda: [numpy_pdc2pulse(pds, li) for _ in range(nlines)]], repeat)
-    print(f"(a) {nlines} lines: numpy {ref * 1e3:8.1f} ms   1 thread {one * 1e3:7.1f} ms"
-          f"   2 threads {two * 1e3:7.1f} ms   2 vs 1 thread {one / two:4.2f}x   2 threads vs numpy {ref / two:5.1f}x")
+                                 lambda: [ref.pdc2pulse(pds, li) for _ in range(nlines)]], repeat)
+    print(f"(a) {nlines} lines: numpy {base * 1e3:8.1f} ms   1 thread {one * 1e3:7.1f} ms"
+          f"   2 threads {two * 1e3:7.1f} ms   2 vs 1 thread {one / two:4.2f}x   2 threads vs numpy {base / two:5.1f}x")
 
 
 def reused_buffer(pds, li, repeat):
     ws = WaveSpec(pds, 0, li["N"] / li["srate"])
     buf = np.empty(li["N"], complex)
-    want = numpy_pdc2pulse(pds, li)[1]
-    assert np.abs(ws.sample(li["srate"], out=buf) - want).max() < 1e-12 * max(1.0, np.abs(want).max())
-    into, fresh, ref = interleaved([lambda: ws.sample(li["srate"], out=buf),
+    want = ref.pdc2pulse(pds, li)[1]
+    ref.assert_close(ws.sample(li["srate"], out=buf), want)
+    into, fresh, base = interleaved([lambda: ws.sample(li["srate"], out=buf),
                                     lambda: ws.sample(li["srate"]),
-                                    lambda: numpy_pdc2pulse(pds, li)], repeat)
-    print(f"(b) one line again and again: numpy {ref * 1e3:7.1f} ms   into a buffer {into * 1e3:6.2f} ms"
-          f" ({ref / into:5.1f}x)   fresh arrays {fresh * 1e3:6.2f} ms ({ref / fresh:5.1f}x)")
+                                    lambda: ref.pdc2pulse(pds, li)], repeat)
+    print(f"(b) one line again and again: numpy {base * 1e3:7.1f} ms   into a buffer {into * 1e3:6.2f} ms"
+          f" ({base / into:5.1f}x)   fresh arrays {fresh * 1e3:6.2f} ms ({base / fresh:5.1f}x)")
 
 
 def main():

@@ -21,7 +21,7 @@ import time
 
 import numpy as np
 
-from bench_driver import numpy_pdc2pulse, workload
+from bench_driver import ref, workload
 from bench_shapes import check, workloads
 from halvane import wavespec_handling as wh
 from halvane.wavespec import WaveSpec
@@ -57,18 +57,18 @@ def line(repeat):
     pds, li = workload(False)
     ws = WaveSpec(pds, 0, li["N"] / li["srate"])
     buf = np.empty(li["N"], complex)
-    want = numpy_pdc2pulse(pds, li)[1]
-    assert np.abs(ws.sample(li["srate"], out=buf) - want).max() < 1e-12 * max(1.0, np.abs(want).max())
+    want = ref.pdc2pulse(pds, li)[1]
+    ref.assert_close(ws.sample(li["srate"], out=buf), want)
     cache = wh.buffer_cache()
-    rows = interleaved([lambda: numpy_pdc2pulse(pds, li),
+    rows = interleaved([lambda: ref.pdc2pulse(pds, li),
                         lambda: ws.sample(li["srate"], out=buf),
                         lambda: wh.pdc2pulse(pds, li)], repeat)
-    rows += with_cache(0, lambda: interleaved([lambda: numpy_pdc2pulse(pds, li),
+    rows += with_cache(0, lambda: interleaved([lambda: ref.pdc2pulse(pds, li),
                                                lambda: wh.pdc2pulse(pds, li)], repeat))()
-    (ref, _), into, on, (ref_off, _), off = rows
-    print(f"(a) one line again and again: numpy {ref * 1e3:7.1f} ms (with the cache off: {ref_off * 1e3:7.1f} ms)")
-    for name, (t, flt), r in (("into one buffer", into, ref), (f"fresh, cache {cache >> 20} MiB", on, ref),
-                              ("fresh, cache off", off, ref_off)):
+    (base, _), into, on, (base_off, _), off = rows
+    print(f"(a) one line again and again: numpy {base * 1e3:7.1f} ms (with the cache off: {base_off * 1e3:7.1f} ms)")
+    for name, (t, flt), r in (("into one buffer", into, base), (f"fresh, cache {cache >> 20} MiB", on, base),
+                              ("fresh, cache off", off, base_off)):
         print(f"      {name:<24} {t * 1e3:7.2f} ms  {r / t:5.1f}x   {flt:7.0f} page faults")
 
 
@@ -85,11 +85,11 @@ def shapes(repeat):
         return [fb() for _, _, fb in cases]
 
     cache = wh.buffer_cache()
-    (ref, _), (on, f_on) = interleaved([numpy_all, halvane_all], repeat)
-    (ref_off, _), (off, f_off) = with_cache(0, lambda: interleaved([numpy_all, halvane_all], repeat))()
-    print(f"(b) nine shapes on 10^5 samples, results kept: numpy {ref * 1e3:6.2f} ms (cache off: {ref_off * 1e3:6.2f})")
-    print(f"      cache {cache >> 20} MiB {on * 1e3:6.2f} ms  {ref / on:5.1f}x   {f_on:7.0f} page faults")
-    print(f"      cache off     {off * 1e3:6.2f} ms  {ref_off / off:5.1f}x   {f_off:7.0f} page faults")
+    (base, _), (on, f_on) = interleaved([numpy_all, halvane_all], repeat)
+    (base_off, _), (off, f_off) = with_cache(0, lambda: interleaved([numpy_all, halvane_all], repeat))()
+    print(f"(b) nine shapes on 10^5 samples, results kept: numpy {base * 1e3:6.2f} ms (cache off: {base_off * 1e3:6.2f})")
+    print(f"      cache {cache >> 20} MiB {on * 1e3:6.2f} ms  {base / on:5.1f}x   {f_on:7.0f} page faults")
+    print(f"      cache off     {off * 1e3:6.2f} ms  {base_off / off:5.1f}x   {f_off:7.0f} page faults")
 
 
 def main():

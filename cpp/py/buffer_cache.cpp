@@ -45,6 +45,13 @@ struct Cache {
     return nullptr;
   }
 
+  bool holds(std::size_t size) {
+    std::lock_guard lock(m);
+    for (const auto &b : blocks)
+      if (b.first == size) return true;
+    return false;
+  }
+
   /// Keep `p` of `size` bytes, making room by giving the oldest blocks back;
   /// false when it cannot be kept.
   bool keep(void *p, std::size_t size) {
@@ -153,6 +160,11 @@ std::size_t set_buffer_cache_limit(std::size_t limit) {
   const std::size_t previous = c.limit.exchange(limit);
   while (c.held > limit) c.evict_oldest();
   return previous;
+}
+
+bool buffer_cache_serves(std::size_t bytes) {
+  const std::size_t r = rounded(bytes);
+  return r >= min_cached && cache().limit.load() != 0 && cache().holds(r);
 }
 
 std::size_t buffer_cache_held() {

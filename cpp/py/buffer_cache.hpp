@@ -10,9 +10,9 @@
 // `limit` bytes are held; what would exceed it goes back to the system, and
 // a limit of 0 turns the cache off (the guard then changes nothing).
 //
-// Each extension module that links this library has its own cache, off
-// until the module sets a limit; wavespec_handling, which makes the large
-// arrays, sets it at import and offers buffer_cache() to change it.
+// The cache is one for the process (py/shared.hpp), off until a limit is
+// set; wavespec_handling, which makes the large arrays, sets it at import
+// and offers buffer_cache() to change it.
 #pragma once
 #include <cstddef>
 #include "py/errors.hpp"
@@ -43,5 +43,9 @@ std::size_t set_buffer_cache_limit(std::size_t limit);
 
 /// The bytes the cache holds now.
 std::size_t buffer_cache_held();
+
+/// Whether an array of `bytes` made now would take a held block: zeroing it
+/// then costs a write of every byte, where fresh memory is zero already.
+bool buffer_cache_serves(std::size_t bytes);
 
 }  // namespace halvane::py

@@ -11,6 +11,7 @@
 #include "modules/wavespec_handling/filters.hpp"
 #include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
+#include "py/buffer_cache.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -85,9 +86,11 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
   }
   // A line resting at +0 takes arrays zeroed by the allocator (memory fresh
   // from the kernel is zero already) and writes only the samples its entries
-  // touch; any other level, and any buffer of the caller's, is written once,
-  // while the GIL is released.
-  bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) && !std::signbit(rest->imag());
+  // touch; any other level, any buffer of the caller's, and a block the
+  // buffer cache hands out (which the allocator would clear here, under the
+  // GIL), is written once, while the GIL is released.
+  bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) && !std::signbit(rest->imag()) &&
+                !hp::buffer_cache_serves(static_cast<std::size_t>(n) * sizeof(hk::cdouble));
   if (out) {
     out->check(n);
     zeroed = false;
