@@ -4,13 +4,18 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
+
+#include "kernels/stream.hpp"
 
 namespace halvane::kernels {
 
 /// out[k] = the k-th of n points from start to stop, endpoint excluded,
-/// computed as numpy.linspace(start, stop, n, endpoint=False) does.
-void linspace(double start, double stop, std::size_t n, double *out);
+/// computed as numpy.linspace(start, stop, n, endpoint=False) does. A grid
+/// too large for the caches is streamed past them, except over `cached`
+/// (sorted, disjoint ranges of samples read again soon).
+void linspace(double start, double stop, std::size_t n, double *out, std::span<const Range> cached = {});
 
 /// The samples a pulse may touch, with a guard of five on each side:
 /// a = int((pos - st) * srate), b = int((width + plateau) * srate), then

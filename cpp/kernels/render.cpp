@@ -2,8 +2,10 @@
 #include "kernels/render.hpp"
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include "kernels/carrier.hpp"
 #include "kernels/grid.hpp"
+#include "kernels/stream.hpp"
 #include "kernels/vmath.hpp"
 
 namespace halvane::kernels {
@@ -33,15 +35,43 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
-/// W[lo:hi] = S[lo:hi] = v, skipping what they hold already.
-void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v) {
-  if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
-  std::fill(line.W + lo, line.W + hi, v);
-  if (line.S) std::fill(line.S + lo, line.S + hi, v);
+/// The samples the pulses add into, which are read again right after the
+/// base is written: sorted and disjoint, with gaps too short to stream closed.
+std::vector<Range> pulse_ranges(const LinePlan &plan) {
+  constexpr std::size_t min_gap = 64;
+  std::vector<Range> r;
+  r.reserve(plan.pulses.size());
+  for (const Pulse &p : plan.pulses)
+    if (p.end > p.first) r.push_back({p.first, p.end});
+  std::sort(r.begin(), r.end(), [](const Range &a, const Range &b) { return a.begin < b.begin; });
+  std::vector<Range> merged;
+  for (const Range &x : r) {
+    if (!merged.empty() && x.begin <= merged.back().end + min_gap)
+      merged.back().end = std::max(merged.back().end, x.end);
+    else
+      merged.push_back(x);
+  }
+  return merged;
 }
 
-void write_base(const Line &line, const Segment &s, cdouble *scratch) {
-  if (!s.step) return fill_base(line, s.begin, s.end, line.rest);
+/// W[lo:hi] = S[lo:hi] = v, skipping what they hold already.
+void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v) {
+  if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
+  const Range all{0, line.n};
+  pieces(streams(line.n * sizeof(cdouble)) ? cached : std::span<const Range>(&all, 1), lo, hi,
+         [&](std::size_t a, std::size_t b, bool streamed) {
+           for (cdouble *out : {line.W, line.S}) {
+             if (!out) continue;
+             if (streamed)
+               stream_fill(out + a, b - a, v);
+             else
+               std::fill(out + a, out + b, v);
+           }
+         });
+}
+
+void write_base(const Line &line, std::span<const Range> cached, const Segment &s, cdouble *scratch) {
+  if (!s.step) return fill_base(line, cached, s.begin, s.end, line.rest);
   const LevelStep &st = *s.step;
   if (st.values) {
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
@@ -64,8 +94,8 @@ void write_base(const Line &line, const Segment &s, cdouble *scratch) {
     hi = static_cast<std::size_t>(
         std::partition_point(X + lo, X + s.end, [&](double x) { return !(x >= right); }) - X);
     const cdouble before = cmul(st.A, cdouble{0, 0}) + st.B, after = cmul(st.A, cdouble{1, 0}) + st.B;
-    fill_base(line, s.begin, lo, before);
-    fill_base(line, hi, s.end, after);
+    fill_base(line, cached, s.begin, lo, before);
+    fill_base(line, cached, hi, s.end, after);
   }
   for (std::size_t b = lo; b < hi; b += chunk) {
     const std::size_t m = std::min(chunk, hi - b);
@@ -131,14 +161,16 @@ void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, doubl
 }
 
 void render(const Line &line, const LinePlan &plan) {
-  if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X);
+  const std::vector<Range> cached = pulse_ranges(plan);
+  if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, cached);
 
   std::size_t longest = chunk;
   for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
   std::vector<cdouble> sh(longest), cr(longest), scratch(2 * longest);
 
   const std::vector<Segment> segs = base_segments(plan, line.n);
-  for (const Segment &s : segs) write_base(line, s, scratch.data());
+  for (const Segment &s : segs) write_base(line, cached, s, scratch.data());
+  stream_fence();
 
   for (const Pulse &p : plan.pulses) {
     if (p.end <= p.first) continue;

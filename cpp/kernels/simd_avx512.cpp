@@ -3,8 +3,10 @@
 #include "kernels/lanes_avx512.hpp"
 #include "kernels/vmath_simd.hpp"
 #include "kernels/shape_loops.hpp"
+#include "kernels/stream_loops.hpp"
 
 namespace halvane::kernels {
 const vmath::Functions vmath::detail::avx512_functions = vmath::Algorithms<Avx512>::table;
 const detail::ShapeLoops detail::avx512_loops = Loops<Avx512, vmath::Algorithms<Avx512>>::table;
+const detail::StreamLoops detail::avx512_streams = Streams<Avx512>::table;
 }  // namespace halvane::kernels
