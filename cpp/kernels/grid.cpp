@@ -48,16 +48,17 @@ void stream_grid(double start, double step, std::size_t lo, std::size_t hi, doub
   s.grid(start, step, h, hi, out);
 }
 
+void grid_part(double start, double step, std::size_t lo, std::size_t hi, double *out, bool streamed) {
+  if (streamed) return stream_grid(start, step, lo, hi, out);
+  for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<double>(k) * step + start;
+}
+
 void linspace(double start, double stop, std::size_t n, double *out, std::span<const Range> cached) {
-  // numpy: step = (stop - start) / n; y = arange(n) * step + start.
   if (n == 0) return;
-  const double step = (stop - start) / static_cast<double>(n);
+  const double step = linspace_step(start, stop, n);
   const Range all{0, n};
   pieces(streams(n * sizeof(double)) ? cached : std::span<const Range>(&all, 1), 0, n,
-         [&](std::size_t lo, std::size_t hi, bool streamed) {
-           if (streamed) return stream_grid(start, step, lo, hi, out);
-           for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<double>(k) * step + start;
-         });
+         [&](std::size_t lo, std::size_t hi, bool streamed) { grid_part(start, step, lo, hi, out, streamed); });
   stream_fence();
 }
 

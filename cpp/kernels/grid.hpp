@@ -11,6 +11,15 @@
 
 namespace halvane::kernels {
 
+/// The spacing of linspace(start, stop, n), numpy's (stop - start) / n.
+inline double linspace_step(double start, double stop, std::size_t n) {
+  return (stop - start) / static_cast<double>(n);
+}
+
+/// out[lo:hi] of a grid with that spacing, k * step + start (streamed past
+/// the caches when `streamed`).
+void grid_part(double start, double step, std::size_t lo, std::size_t hi, double *out, bool streamed);
+
 /// out[k] = the k-th of n points from start to stop, endpoint excluded,
 /// computed as numpy.linspace(start, stop, n, endpoint=False) does. A grid
 /// too large for the caches is streamed past them, except over `cached`

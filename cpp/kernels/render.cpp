@@ -35,39 +35,58 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
-/// The samples the pulses add into, which are read again right after the
-/// base is written: sorted and disjoint, with gaps too short to stream closed.
-std::vector<Range> pulse_ranges(const LinePlan &plan) {
+/// The samples the pulses add into, as sorted and disjoint ranges (gaps too
+/// short to stream closed), each with its pulses in collection order:
+/// members[starts[r]:starts[r + 1]] index the pulses of ranges[r].
+struct PulseGroups {
+  std::vector<Range> ranges;
+  std::vector<std::size_t> starts, members;
+};
+
+PulseGroups pulse_groups(const LinePlan &plan) {
   constexpr std::size_t min_gap = 64;
-  std::vector<Range> r;
-  r.reserve(plan.pulses.size());
-  for (const Pulse &p : plan.pulses)
-    if (p.end > p.first) r.push_back({p.first, p.end});
-  std::sort(r.begin(), r.end(), [](const Range &a, const Range &b) { return a.begin < b.begin; });
-  std::vector<Range> merged;
-  for (const Range &x : r) {
-    if (!merged.empty() && x.begin <= merged.back().end + min_gap)
-      merged.back().end = std::max(merged.back().end, x.end);
-    else
-      merged.push_back(x);
+  PulseGroups g;
+  std::vector<std::size_t> idx;
+  idx.reserve(plan.pulses.size());
+  for (std::size_t i = 0; i < plan.pulses.size(); ++i)
+    if (plan.pulses[i].end > plan.pulses[i].first) idx.push_back(i);
+  std::stable_sort(idx.begin(), idx.end(),
+                   [&](std::size_t a, std::size_t b) { return plan.pulses[a].first < plan.pulses[b].first; });
+  for (std::size_t i : idx) {
+    const Pulse &p = plan.pulses[i];
+    if (!g.ranges.empty() && p.first <= g.ranges.back().end + min_gap) {
+      g.ranges.back().end = std::max(g.ranges.back().end, p.end);
+    } else {
+      g.ranges.push_back({p.first, p.end});
+      g.starts.push_back(g.members.size());
+    }
+    g.members.push_back(i);
   }
-  return merged;
+  g.starts.push_back(g.members.size());
+  for (std::size_t r = 0; r + 1 < g.starts.size(); ++r)
+    std::sort(g.members.begin() + static_cast<std::ptrdiff_t>(g.starts[r]),
+              g.members.begin() + static_cast<std::ptrdiff_t>(g.starts[r + 1]));
+  return g;
 }
 
-/// W[lo:hi] = S[lo:hi] = v, skipping what they hold already.
-void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v) {
+/// W[lo:hi] = S[lo:hi] = v (streamed past the caches when `streamed`),
+/// skipping what they hold already.
+void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v, bool streamed) {
   if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
+  for (cdouble *out : {line.W, line.S}) {
+    if (!out) continue;
+    if (streamed)
+      stream_fill(out + lo, hi - lo, v);
+    else
+      std::fill(out + lo, out + hi, v);
+  }
+}
+
+/// fill_base, streamed on a line too large for the caches except over `cached`.
+void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v) {
   const Range all{0, line.n};
   pieces(streams(line.n * sizeof(cdouble)) ? cached : std::span<const Range>(&all, 1), lo, hi,
-         [&](std::size_t a, std::size_t b, bool streamed) {
-           for (cdouble *out : {line.W, line.S}) {
-             if (!out) continue;
-             if (streamed)
-               stream_fill(out + a, b - a, v);
-             else
-               std::fill(out + a, out + b, v);
-           }
-         });
+         [&](std::size_t a, std::size_t b, bool streamed) { fill_base(line, a, b, v, streamed); });
 }
 
 void write_base(const Line &line, std::span<const Range> cached, const Segment &s, cdouble *scratch) {
@@ -160,36 +179,73 @@ void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, doubl
   rotate(out, X + p.first, n, p.K, p.detuned, p.omega, p.center, scratch);
 }
 
-void render(const Line &line, const LinePlan &plan) {
-  const std::vector<Range> cached = pulse_ranges(plan);
-  if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, cached);
+namespace {
 
-  std::size_t longest = chunk;
-  for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
-  std::vector<cdouble> sh(longest), cr(longest), scratch(2 * longest);
-
-  const std::vector<Segment> segs = base_segments(plan, line.n);
-  for (const Segment &s : segs) write_base(line, cached, s, scratch.data());
-  stream_fence();
-
-  for (const Pulse &p : plan.pulses) {
-    if (p.end <= p.first) continue;
-    const cdouble *psh = p.add_S, *pcr = nullptr;
-    if (!p.add_S) {
-      pulse_envelope(p, plan, line.X, line.srate, sh.data(), scratch.data());
-      carrier(line.X + p.first, p.end - p.first, p.freq, 0, 0, cr.data());
-      psh = sh.data();
-      pcr = cr.data();
-    }
-    // The base of the segments that a later step owns was written after this
-    // pulse was added, so the pulse survives only on earlier entries' bases.
-    auto it = std::upper_bound(segs.begin(), segs.end(), p.first,
-                               [](std::size_t i, const Segment &s) { return i < s.begin; });
-    for (--it; it != segs.end() && it->begin < p.end; ++it) {
-      if (it->order >= static_cast<std::ptrdiff_t>(p.order)) continue;
-      accumulate(line, p, psh, pcr, std::max(it->begin, p.first), std::min(it->end, p.end));
-    }
+/// Working space for the pulses: envelope, carrier and scratch.
+struct PulseBuffers {
+  std::vector<cdouble> sh, cr, scratch;
+  explicit PulseBuffers(const LinePlan &plan) {
+    std::size_t longest = chunk;
+    for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
+    sh.resize(longest);
+    cr.resize(longest);
+    scratch.resize(2 * longest);
   }
+};
+
+void add_pulse(const Line &line, const LinePlan &plan, const std::vector<Segment> &segs, const Pulse &p,
+               PulseBuffers &b) {
+  if (p.end <= p.first) return;
+  const cdouble *psh = p.add_S, *pcr = nullptr;
+  if (!p.add_S) {
+    pulse_envelope(p, plan, line.X, line.srate, b.sh.data(), b.scratch.data());
+    carrier(line.X + p.first, p.end - p.first, p.freq, 0, 0, b.cr.data());
+    psh = b.sh.data();
+    pcr = b.cr.data();
+  }
+  // The base of the segments that a later step owns was written after this
+  // pulse was added, so the pulse survives only on earlier entries' bases.
+  auto it = std::upper_bound(segs.begin(), segs.end(), p.first,
+                             [](std::size_t i, const Segment &s) { return i < s.begin; });
+  for (--it; it != segs.end() && it->begin < p.end; ++it) {
+    if (it->order >= static_cast<std::ptrdiff_t>(p.order)) continue;
+    accumulate(line, p, psh, pcr, std::max(it->begin, p.first), std::min(it->end, p.end));
+  }
+}
+
+}  // namespace
+
+void render(const Line &line, const LinePlan &plan) {
+  const PulseGroups groups = pulse_groups(plan);
+  PulseBuffers bufs(plan);
+  const std::vector<Segment> segs = base_segments(plan, line.n);
+  const bool big = streams(line.n * sizeof(cdouble));
+
+  if (plan.steps.empty()) {
+    // The base is the resting level throughout, so each range of pulses is
+    // gridded, based and added up while its samples stay in the cache, and
+    // the samples between are streamed. Pulses add in collection order
+    // within their range, and no pulse reaches outside it.
+    const double step = linspace_step(line.t0, line.t1, line.n);
+    std::size_t r = 0;
+    const Range all{0, line.n};
+    pieces(big ? std::span<const Range>(groups.ranges) : std::span<const Range>(&all, 1), 0, line.n,
+           [&](std::size_t lo, std::size_t hi, bool streamed) {
+             if (!line.grid_ready) grid_part(line.t0, step, lo, hi, line.X, streamed);
+             fill_base(line, lo, hi, line.rest, streamed);
+             if (streamed) return;
+             // Without streaming the whole line is one piece.
+             const std::size_t r0 = big ? r : 0, r1 = big ? r + 1 : groups.ranges.size();
+             for (std::size_t m = groups.starts[r0]; m < groups.starts[r1]; ++m)
+               add_pulse(line, plan, segs, plan.pulses[groups.members[m]], bufs);
+             r = r1;
+           });
+  } else {
+    if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, groups.ranges);
+    for (const Segment &s : segs) write_base(line, groups.ranges, s, bufs.scratch.data());
+    for (const Pulse &p : plan.pulses) add_pulse(line, plan, segs, p, bufs);
+  }
+  stream_fence();
 
   if (plan.filter) iir_chain_about(line.W, line.n, line.rest, plan.stages.data(), plan.stages.size());
 }
