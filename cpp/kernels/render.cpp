@@ -5,6 +5,7 @@
 #include <span>
 #include "kernels/carrier.hpp"
 #include "kernels/grid.hpp"
+#include "kernels/pulse_loops.hpp"
 #include "kernels/stream.hpp"
 #include "kernels/vmath.hpp"
 
@@ -136,15 +137,25 @@ bool all_finite(const cdouble *x, std::size_t n) {
 /// Add `sh` (and `sh * cr`, or add_W) over [lo, hi) of the pulse's slice.
 void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdouble *cr,
                 std::size_t lo, std::size_t hi) {
-  for (std::size_t i = lo; i < hi; ++i) {
-    const std::size_t k = i - p.first;
-    line.W[i] += cr ? cmul(sh[k], cr[k]) : p.add_W[k];
+  const std::size_t k = lo - p.first;
+  if (cr) {
+    detail::pulse_loops().add_product(line.W + lo, sh + k, cr + k, hi - lo);
+  } else {
+    for (std::size_t i = lo; i < hi; ++i) line.W[i] += p.add_W[i - p.first];
   }
-  if (line.S)
-    for (std::size_t i = lo; i < hi; ++i) line.S[i] += sh[i - p.first];
+  if (line.S) detail::pulse_loops().add(line.S + lo, sh + k, hi - lo);
 }
 
 }  // namespace
+
+const detail::PulseLoops &detail::pulse_loops() {
+  switch (vmath::active_isa()) {
+    case vmath::Isa::avx512: return avx512_pulse_loops;
+    case vmath::Isa::avx2: return avx2_pulse_loops;
+    case vmath::Isa::scalar: break;
+  }
+  return baseline_pulse_loops;
+}
 
 void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scratch) {
   // A zero coefficient adds exact zeros to a finite envelope.
@@ -154,8 +165,7 @@ void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scra
   } else {
     for (std::size_t k = 0; k < n; ++k) scratch[k] = cmul(cdouble{0, 0}, sh[k]);
   }
-  for (std::size_t k = 0; k < n; ++k)
-    sh[k] += cmul(cmul(cmul(cdouble{0, 1}, scratch[k]), cdouble{srate, 0}), d);
+  detail::pulse_loops().drag_sum(sh, scratch, n, srate, d);
 }
 
 void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned, double omega,
@@ -167,7 +177,7 @@ void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned
   } else {
     std::fill(scratch, scratch + n, cdouble{1, 0});
   }
-  for (std::size_t k = 0; k < n; ++k) sh[k] = cmul(cmul(K, sh[k]), scratch[k]);
+  detail::pulse_loops().rotate(sh, scratch, n, K);
 }
 
 void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, double srate,
