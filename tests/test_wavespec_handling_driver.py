@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 import reference as ref
 from halvane import wavespec_handling as wh
+from halvane.wavespec import WaveSpec
 
 SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
 
@@ -460,3 +461,7 @@ def test_long_line(steps, gof):
         assert Wl is out[0] and Sl is out[1]
         for g, w in zip((X, Wl, Sl), got):
             np.testing.assert_array_equal(g.view(np.uint64), w.view(np.uint64))
+        if gof == 0 and not np.signbit(gof):  # WaveSpec.sample rests at +0 and keeps no grid
+            ws = WaveSpec(pds, 0, li["N"] / li["srate"])
+            assert ws.sample(li["srate"], out=W[off:off + li["N"]]) is not None
+            np.testing.assert_array_equal(W[off:off + li["N"]].view(np.uint64), got[1].view(np.uint64))

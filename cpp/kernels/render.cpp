@@ -241,7 +241,7 @@ void render(const Line &line, const LinePlan &plan) {
     const Range all{0, line.n};
     pieces(big ? std::span<const Range>(groups.ranges) : std::span<const Range>(&all, 1), 0, line.n,
            [&](std::size_t lo, std::size_t hi, bool streamed) {
-             if (!line.grid_ready) grid_part(line.t0, step, lo, hi, line.X, streamed);
+             if (!line.grid_ready && (line.grid_kept || !streamed)) grid_part(line.t0, step, lo, hi, line.X, streamed);
              fill_base(line, lo, hi, line.rest, streamed);
              if (streamed) return;
              // Without streaming the whole line is one piece.

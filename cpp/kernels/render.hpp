@@ -74,6 +74,9 @@ struct Line {
   double t0, t1;         ///< X = linspace(t0, t1, n, endpoint=False)
   double srate;
   cdouble rest;          ///< the resting level offset_global
+  /// X is returned or read after rendering; if not, a line without level
+  /// steps writes only the samples of X that its pulses read.
+  bool grid_kept = true;
 };
 
 /// sh += 1j * gradient(sh) * srate * d, with gradient 0 * sh below two
