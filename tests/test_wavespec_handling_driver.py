@@ -443,6 +443,8 @@ def long_line(steps, gof, seed=3, N=300_001):
                  amp=rng.uniform(-1, 1), freq=rng.uniform(1e8, 6e9), drag_scale=rng.uniform(-1e-9, 1e-9),
                  drag_detuning=float(rng.choice([0.0, 1e7])))
            for s in rng.choice(SHAPES[:6], 400)]
+    # One pulse long enough to merge its neighbours into a range rendered in place.
+    pds.insert(200, pulse(T / 3, shape="square", width=20e-6, plateau=10e-6, drag_scale=1e-10))
     for k in range(steps):
         pds.insert(90 * k + 5, step((k + 0.5) * T / steps, 0.05 * (k + 1)))
     return pds, dict(N=N, srate=2e9, offset_global=gof)

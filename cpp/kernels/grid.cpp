@@ -43,14 +43,21 @@ void stream_fill(cdouble *out, std::size_t n, cdouble v) {
 
 void stream_grid(double start, double step, std::size_t lo, std::size_t hi, double *out) {
   const detail::StreamLoops &s = stream_loops();
-  const std::size_t h = lo + head(out + lo, sizeof(double), hi - lo, s.align);
-  for (std::size_t k = lo; k < h; ++k) out[k] = static_cast<double>(k) * step + start;
-  s.grid(start, step, h, hi, out);
+  const std::size_t h = head(out, sizeof(double), hi - lo, s.align);
+  for (std::size_t j = 0; j < h; ++j) out[j] = static_cast<double>(lo + j) * step + start;
+  s.grid(start, step, lo + h, hi - lo - h, out + h);
+}
+
+void stream_copy(const cdouble *in, std::size_t n, cdouble *out) {
+  const detail::StreamLoops &s = stream_loops();
+  const std::size_t h = head(out, sizeof(cdouble), n, s.align);
+  std::copy(in, in + h, out);
+  s.copy(in + h, n - h, out + h);
 }
 
 void grid_part(double start, double step, std::size_t lo, std::size_t hi, double *out, bool streamed) {
   if (streamed) return stream_grid(start, step, lo, hi, out);
-  for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<double>(k) * step + start;
+  for (std::size_t k = lo; k < hi; ++k) out[k - lo] = static_cast<double>(k) * step + start;
 }
 
 void linspace(double start, double stop, std::size_t n, double *out, std::span<const Range> cached) {
@@ -58,7 +65,7 @@ void linspace(double start, double stop, std::size_t n, double *out, std::span<c
   const double step = linspace_step(start, stop, n);
   const Range all{0, n};
   pieces(streams(n * sizeof(double)) ? cached : std::span<const Range>(&all, 1), 0, n,
-         [&](std::size_t lo, std::size_t hi, bool streamed) { grid_part(start, step, lo, hi, out, streamed); });
+         [&](std::size_t lo, std::size_t hi, bool streamed) { grid_part(start, step, lo, hi, out + lo, streamed); });
   stream_fence();
 }
 

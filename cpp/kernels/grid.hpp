@@ -16,8 +16,8 @@ inline double linspace_step(double start, double stop, std::size_t n) {
   return (stop - start) / static_cast<double>(n);
 }
 
-/// out[lo:hi] of a grid with that spacing, k * step + start (streamed past
-/// the caches when `streamed`).
+/// Samples lo to hi of a grid with that spacing, out[k - lo] = k * step +
+/// start (streamed past the caches when `streamed`).
 void grid_part(double start, double step, std::size_t lo, std::size_t hi, double *out, bool streamed);
 
 /// out[k] = the k-th of n points from start to stop, endpoint excluded,

@@ -223,6 +223,41 @@ void add_pulse(const Line &line, const LinePlan &plan, const std::vector<Segment
   }
 }
 
+/// Samples of a range worked out apart from the line (see render()).
+constexpr std::size_t window_samples = 16384;
+
+struct Window {
+  std::size_t size;
+  std::vector<double> X;
+  std::vector<cdouble> W, S;
+  explicit Window(std::size_t n) : size(n), X(n), W(n), S(n) {}
+};
+
+/// The pulses `members` (in collection order) of the range [lo, hi) on the
+/// resting level, in `win`, then streamed into the line.
+void add_in_window(const Line &line, const LinePlan &plan, std::span<const std::size_t> members,
+                   std::size_t lo, std::size_t hi, double step, Window &win, PulseBuffers &bufs) {
+  const std::size_t m = hi - lo;
+  double *X = line.X + lo;
+  if (!line.grid_ready) {
+    if (!line.grid_kept) X = win.X.data();
+    grid_part(line.t0, step, lo, hi, X, false);
+  }
+  const Line sub{m, X, win.W.data(), line.S ? win.S.data() : nullptr, true, false,
+                 line.t0, line.t1, line.srate, line.rest, true};
+  for (cdouble *out : {sub.W, sub.S})
+    if (out) std::fill(out, out + m, line.rest);
+  const std::vector<Segment> segs{{0, m, -1, nullptr}};
+  for (std::size_t i : members) {
+    Pulse p = plan.pulses[i];
+    p.first -= lo;
+    p.end -= lo;
+    add_pulse(sub, plan, segs, p, bufs);
+  }
+  stream_copy(sub.W, m, line.W + lo);
+  if (line.S) stream_copy(sub.S, m, line.S + lo);
+}
+
 }  // namespace
 
 void render(const Line &line, const LinePlan &plan) {
@@ -235,20 +270,29 @@ void render(const Line &line, const LinePlan &plan) {
     // The base is the resting level throughout, so each range of pulses is
     // gridded, based and added up while its samples stay in the cache, and
     // the samples between are streamed. Pulses add in collection order
-    // within their range, and no pulse reaches outside it.
+    // within their range, and no pulse reaches outside it. On a large line
+    // a short range is worked out in a window of its own and then streamed
+    // into place, so that its samples need not first be read from memory.
     const double step = linspace_step(line.t0, line.t1, line.n);
+    Window win(big ? window_samples : 0);
     std::size_t r = 0;
     const Range all{0, line.n};
     pieces(big ? std::span<const Range>(groups.ranges) : std::span<const Range>(&all, 1), 0, line.n,
            [&](std::size_t lo, std::size_t hi, bool streamed) {
-             if (!line.grid_ready && (line.grid_kept || !streamed)) grid_part(line.t0, step, lo, hi, line.X, streamed);
-             fill_base(line, lo, hi, line.rest, streamed);
-             if (streamed) return;
+             if (streamed) {
+               if (!line.grid_ready && line.grid_kept) grid_part(line.t0, step, lo, hi, line.X + lo, true);
+               fill_base(line, lo, hi, line.rest, true);
+               return;
+             }
              // Without streaming the whole line is one piece.
              const std::size_t r0 = big ? r : 0, r1 = big ? r + 1 : groups.ranges.size();
-             for (std::size_t m = groups.starts[r0]; m < groups.starts[r1]; ++m)
-               add_pulse(line, plan, segs, plan.pulses[groups.members[m]], bufs);
              r = r1;
+             const std::span<const std::size_t> members(groups.members.data() + groups.starts[r0],
+                                                        groups.starts[r1] - groups.starts[r0]);
+             if (hi - lo <= win.size) return add_in_window(line, plan, members, lo, hi, step, win, bufs);
+             if (!line.grid_ready) grid_part(line.t0, step, lo, hi, line.X + lo, false);
+             fill_base(line, lo, hi, line.rest, false);
+             for (std::size_t m : members) add_pulse(line, plan, segs, plan.pulses[m], bufs);
            });
   } else {
     if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, groups.ranges);

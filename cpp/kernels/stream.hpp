@@ -48,9 +48,12 @@ void pieces(std::span<const Range> cached, std::size_t lo, std::size_t hi, F f) 
 /// out[0:n] = v, streamed.
 void stream_fill(cdouble *out, std::size_t n, cdouble v);
 
-/// out[k] = k * step + start for k in [lo, hi), streamed; every sample is
-/// the same double as the plain loop's.
+/// out[k - lo] = k * step + start for k in [lo, hi), streamed; every sample
+/// is the same double as the plain loop's.
 void stream_grid(double start, double step, std::size_t lo, std::size_t hi, double *out);
+
+/// out[0:n] = in[0:n], streamed.
+void stream_copy(const cdouble *in, std::size_t n, cdouble *out);
 
 /// Orders the streamed stores before all later ones; call once the streamed
 /// writes of a task are done.
@@ -66,7 +69,9 @@ namespace detail {
 /// the fence; `out` is aligned to a whole vector.
 struct StreamLoops {
   void (*fill)(cdouble v, std::size_t n, cdouble *out);
-  void (*grid)(double start, double step, std::size_t k, std::size_t n, double *out);  ///< from index k
+  /// out[j] = (k + j) * step + start for j in [0, n)
+  void (*grid)(double start, double step, std::size_t k, std::size_t n, double *out);
+  void (*copy)(const cdouble *in, std::size_t n, cdouble *out);
   std::size_t align;  ///< bytes
 };
 

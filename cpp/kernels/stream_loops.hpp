@@ -33,19 +33,30 @@ struct Streams {
     for (; i < m; i += 2) out[i / 2] = v;
   }
 
+  // out[j] = (k + j) * step + start for j in [0, n).
   static void grid(double start, double step, std::size_t k, std::size_t n, double *out) {
     double first[W];
     for (int j = 0; j < W; ++j) first[j] = static_cast<double>(k + static_cast<std::size_t>(j));
     D idx = V::load(first);
     const D vstep = V::set(step), vstart = V::set(start), width = V::set(W);
-    for (; k + W <= n; k += W) {
-      V::stream(out + k, V::add(V::mul(idx, vstep), vstart));
+    std::size_t j = 0;
+    for (; j + W <= n; j += W) {
+      V::stream(out + j, V::add(V::mul(idx, vstep), vstart));
       idx = V::add(idx, width);
     }
-    for (; k < n; ++k) out[k] = static_cast<double>(k) * step + start;
+    for (; j < n; ++j) out[j] = static_cast<double>(k + j) * step + start;
   }
 
-  static constexpr detail::StreamLoops table{fill, grid, W * sizeof(double)};
+  static void copy(const cdouble *in, std::size_t n, cdouble *out) {
+    const double *i = reinterpret_cast<const double *>(in);
+    double *o = reinterpret_cast<double *>(out);
+    const std::size_t m = 2 * n;
+    std::size_t j = 0;
+    for (; j + W <= m; j += W) V::stream(o + j, V::load(i + j));
+    for (; j < m; ++j) o[j] = i[j];
+  }
+
+  static constexpr detail::StreamLoops table{fill, grid, copy, W * sizeof(double)};
 };
 
 }  // namespace
