@@ -16,6 +16,11 @@
 // before it, which is exactly what the sequence of assignments and additions
 // leaves behind. The IIR stages then run in one pass over W.
 //
+// A line without steps rests at one level, so render() goes along it range
+// by range: the samples between pulses are streamed past the caches
+// (stream.hpp), and each range of pulses is gridded, based and summed while
+// it is in the cache, its pulses in collection order.
+//
 // === Numbers ===
 //
 // Each step is the numpy expression of the driver in its order of
