@@ -23,12 +23,9 @@
 // at the pulse's ends into NaN when nothing else is sampled.
 #pragma once
 #include <cfloat>
-#include <algorithm>
 #include <cstddef>
-#include <cstdint>
 
 #include "kernels/shapes_internal.hpp"
-#include "kernels/stream.hpp"
 
 namespace halvane::kernels {
 namespace {
@@ -59,46 +56,29 @@ struct Loops {
     i = V::add(V::mul(ar, bi), V::mul(ai, br));
   }
 
-  // body(x, r, i) turns W sample times into W complex values. A partial
-  // vector (the head before an aligned output, the tail) reads a copy padded
-  // with its last time. An output too large for the caches is streamed past
-  // them from its first sample aligned to a whole vector, unless the caller
-  // reads it back (MayStream false).
-  template <bool MayStream = true, class Body>
+  // body(x, r, i) turns W sample times into W complex values. The last
+  // partial vector reads a copy padded with its last time.
+  template <class Body>
   static void each(const double *X, std::size_t n, cdouble *out, Body body) {
     double *o = reinterpret_cast<double *>(out);
-    auto partial = [&](std::size_t i, std::size_t m) {
-      double xs[W], os[2 * W];
-      for (std::size_t j = 0; j < W; ++j) xs[j] = X[i + (j < m ? j : m - 1)];
-      D r, im_;
-      body(V::load(xs), r, im_);
-      V::store_interleaved(os, r, im_);
-      for (std::size_t j = 0; j < m; ++j) {
-        o[2 * (i + j)] = os[2 * j];
-        o[2 * (i + j) + 1] = os[2 * j + 1];
-      }
-    };
     std::size_t i = 0;
-    constexpr std::size_t align = W * sizeof(double);
-    const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(o);
-    if (MayStream && W > 1 && streams(n * sizeof(cdouble)) && addr % sizeof(cdouble) == 0) {
-      i = std::min(n, (align - addr % align) % align / sizeof(cdouble));
-      if (i > 0) partial(0, i);
-      for (; i + W <= n; i += W) {
-        D r, im_;
-        body(V::load(X + i), r, im_);
-        V::stream_interleaved(o + 2 * i, r, im_);
-      }
-      stream_fence();
-    }
     for (; i + W <= n; i += W) {
       D r, im_;
       body(V::load(X + i), r, im_);
       V::store_interleaved(o + 2 * i, r, im_);
     }
-    if (i < n) partial(i, n - i);
+    if (i < n) {
+      double xs[W], os[2 * W];
+      for (std::size_t j = 0; j < W; ++j) xs[j] = X[i + j < n ? i + j : n - 1];
+      D r, im_;
+      body(V::load(xs), r, im_);
+      V::store_interleaved(os, r, im_);
+      for (std::size_t j = 0; i + j < n; ++j) {
+        o[2 * (i + j)] = os[2 * j];
+        o[2 * (i + j) + 1] = os[2 * j + 1];
+      }
+    }
   }
-
 
   // ---- edges ----
 
@@ -204,7 +184,7 @@ struct Loops {
     const double h_out = c0 - c0 == 0 ? 0.0 : kNaN;
     D peak = k(-__builtin_inf());
     M nan = V::isnan(k(0.0));
-    each<false>(X, n, out, [&](D x, D &r, D &i) {
+    each(X, n, out, [&](D x, D &r, D &i) {
       const D u = V::sub(x, k(p.pos));
       const D um = V::sub(u, k(w2));
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));

@@ -22,7 +22,7 @@ namespace halvane::kernels {
 
 /// Outputs beyond this size are written with streaming stores: the data
 /// caches of a core hold less, so ordinary stores would only evict.
-constexpr std::size_t stream_bytes = std::size_t{1} << 20;
+constexpr std::size_t stream_bytes = std::size_t{4} << 20;
 
 inline bool streams(std::size_t bytes) { return bytes > stream_bytes; }
 
