@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 import reference as ref
 from halvane import wavespec_handling as wh
+from halvane.wavespec import WaveSpec
 
 SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
 
@@ -429,3 +430,40 @@ def test_a_shape_that_rebinds_only_the_carrier_changes_the_pulses_after_it(monke
     np.testing.assert_allclose(W[a:b], S[a:b] * np.exp(2j * np.pi * 5e9 * X[a:b]), rtol=1e-12)
     assert S[c:d].any()
     np.testing.assert_array_equal(W[c:d], S[c:d])
+
+
+# ---- lines larger than the caches ---------------------------------------------
+
+def long_line(steps, gof, seed=3, N=300_001):
+    """Pulses of every shape, overlapping and out of position order, on a
+    line whose arrays are written past the caches, with level steps between."""
+    rng = np.random.default_rng(seed)
+    T = N / 2e9
+    pds = [pulse(rng.uniform(-10e-9, T), shape=str(s), width=rng.uniform(5e-9, 300e-9), plateau=rng.uniform(0, 40e-9),
+                 amp=rng.uniform(-1, 1), freq=rng.uniform(1e8, 6e9), drag_scale=rng.uniform(-1e-9, 1e-9),
+                 drag_detuning=float(rng.choice([0.0, 1e7])))
+           for s in rng.choice(SHAPES[:6], 400)]
+    # One pulse long enough to merge its neighbours into a range rendered in place.
+    pds.insert(200, pulse(T / 3, shape="square", width=20e-6, plateau=10e-6, drag_scale=1e-10))
+    for k in range(steps):
+        pds.insert(90 * k + 5, step((k + 0.5) * T / steps, 0.05 * (k + 1)))
+    return pds, dict(N=N, srate=2e9, offset_global=gof)
+
+
+@pytest.mark.parametrize("steps, gof", [(0, 0.0), (0, -0.0), (0, 0.1 - 0.05j), (3, 0.0), (3, 0.2j)])
+def test_long_line(steps, gof):
+    pds, li = long_line(steps, gof)
+    got = wh.pdc2pulse(pds, li)
+    assert_line(got, ref_pdc2pulse(pds, li))
+    # Into the caller's buffers at every alignment, to the last bit.
+    for off in (0, 1, 3):
+        W, S = np.full(li["N"] + 4, np.nan + 0j), np.full(li["N"] + 4, np.nan + 0j)
+        out = (W[off:off + li["N"]], S[off:off + li["N"]])
+        (X, Wl, Sl), = wh.sample_lines({"q": pds}, li, out={"q": out}).values()
+        assert Wl is out[0] and Sl is out[1]
+        for g, w in zip((X, Wl, Sl), got):
+            np.testing.assert_array_equal(g.view(np.uint64), w.view(np.uint64))
+        if gof == 0 and not np.signbit(gof):  # WaveSpec.sample rests at +0 and keeps no grid
+            ws = WaveSpec(pds, 0, li["N"] / li["srate"])
+            assert ws.sample(li["srate"], out=W[off:off + li["N"]]) is not None
+            np.testing.assert_array_equal(W[off:off + li["N"]].view(np.uint64), got[1].view(np.uint64))

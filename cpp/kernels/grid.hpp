@@ -4,13 +4,27 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
+
+#include "kernels/stream.hpp"
 
 namespace halvane::kernels {
 
+/// The spacing of linspace(start, stop, n), numpy's (stop - start) / n.
+inline double linspace_step(double start, double stop, std::size_t n) {
+  return (stop - start) / static_cast<double>(n);
+}
+
+/// Samples lo to hi of a grid with that spacing, out[k - lo] = k * step +
+/// start (streamed past the caches when `streamed`).
+void grid_part(double start, double step, std::size_t lo, std::size_t hi, double *out, bool streamed);
+
 /// out[k] = the k-th of n points from start to stop, endpoint excluded,
-/// computed as numpy.linspace(start, stop, n, endpoint=False) does.
-void linspace(double start, double stop, std::size_t n, double *out);
+/// computed as numpy.linspace(start, stop, n, endpoint=False) does. A grid
+/// too large for the caches is streamed past them, except over `cached`
+/// (sorted, disjoint ranges of samples read again soon).
+void linspace(double start, double stop, std::size_t n, double *out, std::span<const Range> cached = {});
 
 /// The samples a pulse may touch, with a guard of five on each side:
 /// a = int((pos - st) * srate), b = int((width + plateau) * srate), then

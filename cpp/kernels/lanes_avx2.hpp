@@ -14,6 +14,7 @@ struct Avx2 {
 
   static D load(const double *p) { return _mm256_loadu_pd(p); }
   static void store(double *p, D v) { _mm256_storeu_pd(p, v); }
+  static void stream(double *p, D v) { _mm256_stream_pd(p, v); }
   static D set(double v) { return _mm256_set1_pd(v); }
   static D add(D a, D b) { return _mm256_add_pd(a, b); }
   static D sub(D a, D b) { return _mm256_sub_pd(a, b); }

@@ -18,6 +18,7 @@ struct Avx512 {
 
   static D load(const double *p) { return _mm512_loadu_pd(p); }
   static void store(double *p, D v) { _mm512_storeu_pd(p, v); }
+  static void stream(double *p, D v) { _mm512_stream_pd(p, v); }
   static D set(double v) { return _mm512_set1_pd(v); }
   static D add(D a, D b) { return _mm512_add_pd(a, b); }
   static D sub(D a, D b) { return _mm512_sub_pd(a, b); }

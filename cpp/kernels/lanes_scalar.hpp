@@ -13,6 +13,7 @@ struct Scalar {
 
   static D load(const double *p) { return *p; }
   static void store(double *p, D v) { *p = v; }
+  static void stream(double *p, D v) { *p = v; }  ///< a plain store: one lane cannot fill a line
   static D set(double v) { return v; }
   static D add(D a, D b) { return a + b; }
   static D sub(D a, D b) { return a - b; }

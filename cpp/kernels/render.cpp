@@ -2,8 +2,11 @@
 #include "kernels/render.hpp"
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include "kernels/carrier.hpp"
 #include "kernels/grid.hpp"
+#include "kernels/pulse_loops.hpp"
+#include "kernels/stream.hpp"
 #include "kernels/vmath.hpp"
 
 namespace halvane::kernels {
@@ -33,15 +36,62 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
-/// W[lo:hi] = S[lo:hi] = v, skipping what they hold already.
-void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v) {
-  if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
-  std::fill(line.W + lo, line.W + hi, v);
-  if (line.S) std::fill(line.S + lo, line.S + hi, v);
+/// The samples the pulses add into, as sorted and disjoint ranges (gaps too
+/// short to stream closed), each with its pulses in collection order:
+/// members[starts[r]:starts[r + 1]] index the pulses of ranges[r].
+struct PulseGroups {
+  std::vector<Range> ranges;
+  std::vector<std::size_t> starts, members;
+};
+
+PulseGroups pulse_groups(const LinePlan &plan) {
+  constexpr std::size_t min_gap = 64;
+  PulseGroups g;
+  std::vector<std::size_t> idx;
+  idx.reserve(plan.pulses.size());
+  for (std::size_t i = 0; i < plan.pulses.size(); ++i)
+    if (plan.pulses[i].end > plan.pulses[i].first) idx.push_back(i);
+  std::stable_sort(idx.begin(), idx.end(),
+                   [&](std::size_t a, std::size_t b) { return plan.pulses[a].first < plan.pulses[b].first; });
+  for (std::size_t i : idx) {
+    const Pulse &p = plan.pulses[i];
+    if (!g.ranges.empty() && p.first <= g.ranges.back().end + min_gap) {
+      g.ranges.back().end = std::max(g.ranges.back().end, p.end);
+    } else {
+      g.ranges.push_back({p.first, p.end});
+      g.starts.push_back(g.members.size());
+    }
+    g.members.push_back(i);
+  }
+  g.starts.push_back(g.members.size());
+  for (std::size_t r = 0; r + 1 < g.starts.size(); ++r)
+    std::sort(g.members.begin() + static_cast<std::ptrdiff_t>(g.starts[r]),
+              g.members.begin() + static_cast<std::ptrdiff_t>(g.starts[r + 1]));
+  return g;
 }
 
-void write_base(const Line &line, const Segment &s, cdouble *scratch) {
-  if (!s.step) return fill_base(line, s.begin, s.end, line.rest);
+/// W[lo:hi] = S[lo:hi] = v (streamed past the caches when `streamed`),
+/// skipping what they hold already.
+void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v, bool streamed) {
+  if (line.zeroed && v == cdouble{} && !std::signbit(v.real()) && !std::signbit(v.imag())) return;
+  for (cdouble *out : {line.W, line.S}) {
+    if (!out) continue;
+    if (streamed)
+      stream_fill(out + lo, hi - lo, v);
+    else
+      std::fill(out + lo, out + hi, v);
+  }
+}
+
+/// fill_base, streamed on a line too large for the caches except over `cached`.
+void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v) {
+  const Range all{0, line.n};
+  pieces(streams(line.n * sizeof(cdouble)) ? cached : std::span<const Range>(&all, 1), lo, hi,
+         [&](std::size_t a, std::size_t b, bool streamed) { fill_base(line, a, b, v, streamed); });
+}
+
+void write_base(const Line &line, std::span<const Range> cached, const Segment &s, cdouble *scratch) {
+  if (!s.step) return fill_base(line, cached, s.begin, s.end, line.rest);
   const LevelStep &st = *s.step;
   if (st.values) {
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
@@ -64,8 +114,8 @@ void write_base(const Line &line, const Segment &s, cdouble *scratch) {
     hi = static_cast<std::size_t>(
         std::partition_point(X + lo, X + s.end, [&](double x) { return !(x >= right); }) - X);
     const cdouble before = cmul(st.A, cdouble{0, 0}) + st.B, after = cmul(st.A, cdouble{1, 0}) + st.B;
-    fill_base(line, s.begin, lo, before);
-    fill_base(line, hi, s.end, after);
+    fill_base(line, cached, s.begin, lo, before);
+    fill_base(line, cached, hi, s.end, after);
   }
   for (std::size_t b = lo; b < hi; b += chunk) {
     const std::size_t m = std::min(chunk, hi - b);
@@ -87,15 +137,25 @@ bool all_finite(const cdouble *x, std::size_t n) {
 /// Add `sh` (and `sh * cr`, or add_W) over [lo, hi) of the pulse's slice.
 void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdouble *cr,
                 std::size_t lo, std::size_t hi) {
-  for (std::size_t i = lo; i < hi; ++i) {
-    const std::size_t k = i - p.first;
-    line.W[i] += cr ? cmul(sh[k], cr[k]) : p.add_W[k];
+  const std::size_t k = lo - p.first;
+  if (cr) {
+    detail::pulse_loops().add_product(line.W + lo, sh + k, cr + k, hi - lo);
+  } else {
+    for (std::size_t i = lo; i < hi; ++i) line.W[i] += p.add_W[i - p.first];
   }
-  if (line.S)
-    for (std::size_t i = lo; i < hi; ++i) line.S[i] += sh[i - p.first];
+  if (line.S) detail::pulse_loops().add(line.S + lo, sh + k, hi - lo);
 }
 
 }  // namespace
+
+const detail::PulseLoops &detail::pulse_loops() {
+  switch (vmath::active_isa()) {
+    case vmath::Isa::avx512: return avx512_pulse_loops;
+    case vmath::Isa::avx2: return avx2_pulse_loops;
+    case vmath::Isa::scalar: break;
+  }
+  return baseline_pulse_loops;
+}
 
 void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scratch) {
   // A zero coefficient adds exact zeros to a finite envelope.
@@ -105,8 +165,7 @@ void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scra
   } else {
     for (std::size_t k = 0; k < n; ++k) scratch[k] = cmul(cdouble{0, 0}, sh[k]);
   }
-  for (std::size_t k = 0; k < n; ++k)
-    sh[k] += cmul(cmul(cmul(cdouble{0, 1}, scratch[k]), cdouble{srate, 0}), d);
+  detail::pulse_loops().drag_sum(sh, scratch, n, srate, d);
 }
 
 void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned, double omega,
@@ -118,7 +177,7 @@ void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned
   } else {
     std::fill(scratch, scratch + n, cdouble{1, 0});
   }
-  for (std::size_t k = 0; k < n; ++k) sh[k] = cmul(cmul(K, sh[k]), scratch[k]);
+  detail::pulse_loops().rotate(sh, scratch, n, K);
 }
 
 void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, double srate,
@@ -130,34 +189,117 @@ void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, doubl
   rotate(out, X + p.first, n, p.K, p.detuned, p.omega, p.center, scratch);
 }
 
-void render(const Line &line, const LinePlan &plan) {
-  if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X);
+namespace {
 
-  std::size_t longest = chunk;
-  for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
-  std::vector<cdouble> sh(longest), cr(longest), scratch(2 * longest);
-
-  const std::vector<Segment> segs = base_segments(plan, line.n);
-  for (const Segment &s : segs) write_base(line, s, scratch.data());
-
-  for (const Pulse &p : plan.pulses) {
-    if (p.end <= p.first) continue;
-    const cdouble *psh = p.add_S, *pcr = nullptr;
-    if (!p.add_S) {
-      pulse_envelope(p, plan, line.X, line.srate, sh.data(), scratch.data());
-      carrier(line.X + p.first, p.end - p.first, p.freq, 0, 0, cr.data());
-      psh = sh.data();
-      pcr = cr.data();
-    }
-    // The base of the segments that a later step owns was written after this
-    // pulse was added, so the pulse survives only on earlier entries' bases.
-    auto it = std::upper_bound(segs.begin(), segs.end(), p.first,
-                               [](std::size_t i, const Segment &s) { return i < s.begin; });
-    for (--it; it != segs.end() && it->begin < p.end; ++it) {
-      if (it->order >= static_cast<std::ptrdiff_t>(p.order)) continue;
-      accumulate(line, p, psh, pcr, std::max(it->begin, p.first), std::min(it->end, p.end));
-    }
+/// Working space for the pulses: envelope, carrier and scratch.
+struct PulseBuffers {
+  std::vector<cdouble> sh, cr, scratch;
+  explicit PulseBuffers(const LinePlan &plan) {
+    std::size_t longest = chunk;
+    for (const Pulse &p : plan.pulses) longest = std::max(longest, p.end - p.first);
+    sh.resize(longest);
+    cr.resize(longest);
+    scratch.resize(2 * longest);
   }
+};
+
+void add_pulse(const Line &line, const LinePlan &plan, const std::vector<Segment> &segs, const Pulse &p,
+               PulseBuffers &b) {
+  if (p.end <= p.first) return;
+  const cdouble *psh = p.add_S, *pcr = nullptr;
+  if (!p.add_S) {
+    pulse_envelope(p, plan, line.X, line.srate, b.sh.data(), b.scratch.data());
+    carrier(line.X + p.first, p.end - p.first, p.freq, 0, 0, b.cr.data());
+    psh = b.sh.data();
+    pcr = b.cr.data();
+  }
+  // The base of the segments that a later step owns was written after this
+  // pulse was added, so the pulse survives only on earlier entries' bases.
+  auto it = std::upper_bound(segs.begin(), segs.end(), p.first,
+                             [](std::size_t i, const Segment &s) { return i < s.begin; });
+  for (--it; it != segs.end() && it->begin < p.end; ++it) {
+    if (it->order >= static_cast<std::ptrdiff_t>(p.order)) continue;
+    accumulate(line, p, psh, pcr, std::max(it->begin, p.first), std::min(it->end, p.end));
+  }
+}
+
+/// Samples of a range worked out apart from the line (see render()).
+constexpr std::size_t window_samples = 16384;
+
+struct Window {
+  std::size_t size;
+  std::vector<double> X;
+  std::vector<cdouble> W, S;
+  explicit Window(std::size_t n) : size(n), X(n), W(n), S(n) {}
+};
+
+/// The pulses `members` (in collection order) of the range [lo, hi) on the
+/// resting level, in `win`, then streamed into the line.
+void add_in_window(const Line &line, const LinePlan &plan, std::span<const std::size_t> members,
+                   std::size_t lo, std::size_t hi, double step, Window &win, PulseBuffers &bufs) {
+  const std::size_t m = hi - lo;
+  double *X = line.X + lo;
+  if (!line.grid_ready) {
+    if (!line.grid_kept) X = win.X.data();
+    grid_part(line.t0, step, lo, hi, X, false);
+  }
+  const Line sub{m, X, win.W.data(), line.S ? win.S.data() : nullptr, true, false,
+                 line.t0, line.t1, line.srate, line.rest, true};
+  for (cdouble *out : {sub.W, sub.S})
+    if (out) std::fill(out, out + m, line.rest);
+  const std::vector<Segment> segs{{0, m, -1, nullptr}};
+  for (std::size_t i : members) {
+    Pulse p = plan.pulses[i];
+    p.first -= lo;
+    p.end -= lo;
+    add_pulse(sub, plan, segs, p, bufs);
+  }
+  stream_copy(sub.W, m, line.W + lo);
+  if (line.S) stream_copy(sub.S, m, line.S + lo);
+}
+
+}  // namespace
+
+void render(const Line &line, const LinePlan &plan) {
+  const PulseGroups groups = pulse_groups(plan);
+  PulseBuffers bufs(plan);
+  const std::vector<Segment> segs = base_segments(plan, line.n);
+  const bool big = streams(line.n * sizeof(cdouble));
+
+  if (plan.steps.empty()) {
+    // The base is the resting level throughout, so each range of pulses is
+    // gridded, based and added up while its samples stay in the cache, and
+    // the samples between are streamed. Pulses add in collection order
+    // within their range, and no pulse reaches outside it. On a large line
+    // a short range is worked out in a window of its own and then streamed
+    // into place, so that its samples need not first be read from memory.
+    const double step = linspace_step(line.t0, line.t1, line.n);
+    Window win(big ? window_samples : 0);
+    std::size_t r = 0;
+    const Range all{0, line.n};
+    pieces(big ? std::span<const Range>(groups.ranges) : std::span<const Range>(&all, 1), 0, line.n,
+           [&](std::size_t lo, std::size_t hi, bool streamed) {
+             if (streamed) {
+               if (!line.grid_ready && line.grid_kept) grid_part(line.t0, step, lo, hi, line.X + lo, true);
+               fill_base(line, lo, hi, line.rest, true);
+               return;
+             }
+             // Without streaming the whole line is one piece.
+             const std::size_t r0 = big ? r : 0, r1 = big ? r + 1 : groups.ranges.size();
+             r = r1;
+             const std::span<const std::size_t> members(groups.members.data() + groups.starts[r0],
+                                                        groups.starts[r1] - groups.starts[r0]);
+             if (hi - lo <= win.size) return add_in_window(line, plan, members, lo, hi, step, win, bufs);
+             if (!line.grid_ready) grid_part(line.t0, step, lo, hi, line.X + lo, false);
+             fill_base(line, lo, hi, line.rest, false);
+             for (std::size_t m : members) add_pulse(line, plan, segs, plan.pulses[m], bufs);
+           });
+  } else {
+    if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, groups.ranges);
+    for (const Segment &s : segs) write_base(line, groups.ranges, s, bufs.scratch.data());
+    for (const Pulse &p : plan.pulses) add_pulse(line, plan, segs, p, bufs);
+  }
+  stream_fence();
 
   if (plan.filter) iir_chain_about(line.W, line.n, line.rest, plan.stages.data(), plan.stages.size());
 }

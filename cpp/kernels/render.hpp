@@ -16,6 +16,11 @@
 // before it, which is exactly what the sequence of assignments and additions
 // leaves behind. The IIR stages then run in one pass over W.
 //
+// A line without steps rests at one level, so render() goes along it range
+// by range: the samples between pulses are streamed past the caches
+// (stream.hpp), and each range of pulses is gridded, based and summed while
+// it is in the cache, its pulses in collection order.
+//
 // === Numbers ===
 //
 // Each step is the numpy expression of the driver in its order of
@@ -74,6 +79,9 @@ struct Line {
   double t0, t1;         ///< X = linspace(t0, t1, n, endpoint=False)
   double srate;
   cdouble rest;          ///< the resting level offset_global
+  /// X is returned or read after rendering; if not, a line without level
+  /// steps writes only the samples of X that its pulses read.
+  bool grid_kept = true;
 };
 
 /// sh += 1j * gradient(sh) * srate * d, with gradient 0 * sh below two

@@ -241,6 +241,7 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
 nb::object pdc2pulse_into(nb::handle pds, nb::handle li, nb::handle out) {
   std::unique_ptr<LineJob> job =
       prepare_line(pds, li, OutBuffers{out, nb::none(), [&](Py_ssize_t n) { hp::out_array(out, n, HV_KEY("out")); }});
+  job->line.grid_kept = job->python_fix;  // X goes to the Python filter, or nowhere
   {
     nb::gil_scoped_release nogil;
     render_line(*job);
