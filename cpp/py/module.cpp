@@ -1,6 +1,6 @@
 #include "py/module.hpp"
 #include "py/errors.hpp"
-#include "py/introspection.hpp"
+#include "py/publish.hpp"
 #include "py/pickling.hpp"
 
 namespace halvane::py {

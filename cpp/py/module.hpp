@@ -15,7 +15,7 @@ FunctionTypes function_types();
 
 /// Finish module `m`, last in NB_MODULE: C++ allocation failures raise
 /// MemoryError (errors.hpp), functions pickle by reference (pickling.hpp),
-/// and `__all__` and signatures are published (introspection.hpp), with the
+/// and `__all__` and signatures are published (publish.hpp), with the
 /// names in `also` public although they begin with an underscore.
 void finish_module(nb::module_ &m, std::initializer_list<const char *> also = {});
 

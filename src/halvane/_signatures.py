@@ -4,7 +4,7 @@ The native functions carry their signature as the text of a ``def`` line
 (``__nb_signature__``). ``signature`` turns that text into an
 ``inspect.Signature`` whose annotations stay text, as under
 ``from __future__ import annotations``; the native modules install it on the
-function types when they are loaded (``cpp/py/introspection.cpp``).
+function types when they are loaded (``cpp/py/publish.cpp``).
 """
 
 from __future__ import annotations

@@ -6,12 +6,12 @@
 // Their three types (function, method, bound method) are nanobind's, shared
 // by every module, and closed to assignment from Python. So when a module
 // is loaded, each type receives in its own dict the attributes that
-// halvane._introspect makes: a __signature__ property read from that text,
+// halvane._signatures makes: a __signature__ property read from that text,
 // and for the function type a __get__ that returns the function itself,
 // which makes it a routine to inspect while a function stored on a class
 // stays unbound as before (the type's descriptor slot is left untouched).
 // This happens once per process; __all__ is set per module.
-#include "py/introspection.hpp"
+#include "py/publish.hpp"
 #include "py/errors.hpp"
 #include "py/module.hpp"
 
@@ -32,7 +32,7 @@ void extend(PyTypeObject *type, nb::handle attrs) {
 }  // namespace
 
 void publish(nb::module_ &m, std::initializer_list<const char *> also) {
-  nb::module_ intro = nb::module_::import_("halvane._introspect");
+  nb::module_ intro = nb::module_::import_("halvane._signatures");
   FunctionTypes types = function_types();
   extend(types.function, intro.attr("FUNCTION"));
   extend(types.method, intro.attr("METHOD"));
