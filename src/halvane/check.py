@@ -153,15 +153,21 @@ class _Report:
         self._seen.add(token)
         return True
 
-    def pulse(self, pd: object, where: str, known: frozenset[str] = PULSE_KEYS) -> None:
-        """Check one pulse description (or template, or calibration entry)."""
-        if not isinstance(pd, Mapping):
-            self.add(where, f"is not a dict but {type(pd).__name__}")
-            return
+    def _items(self, d: object, where: str) -> list[tuple[object, object]] | None:
+        """The items of the mapping `d`; None, with a finding, when it is not one or cannot be read."""
+        if not isinstance(d, Mapping):
+            self.add(where, f"is not a dict but {type(d).__name__}")
+            return None
         try:
-            items = list(pd.items())
+            return list(d.items())
         except Exception as e:
             self.add(where, f"cannot be read ({type(e).__name__}: {e})")
+            return None
+
+    def pulse(self, pd: object, where: str, known: frozenset[str] = PULSE_KEYS) -> None:
+        """Check one pulse description (or template, or calibration entry)."""
+        items = self._items(pd, where)
+        if items is None:
             return
         for key, value in items:
             at = f"{where} key {_text(key)}"
@@ -240,17 +246,14 @@ class _Report:
     def record(self, li: object) -> None:
         """Check a sampling record."""
         where = "sampling record"
-        if not isinstance(li, Mapping):
-            self.add(where, f"is not a dict but {type(li).__name__}")
+        pairs = self._items(li, where)
+        if pairs is None:
             return
-        try:
-            items = dict(li.items())
-        except Exception as e:
-            self.add(where, f"cannot be read ({type(e).__name__}: {e})")
-            return
-        for key in _RECORD_REQUIRED:
-            if key not in items:
-                self.add(f"{where} key {key!r}", "is missing" + _near(key, [k for k in items if k not in RECORD_KEYS]))
+        items = dict(pairs)
+        for required in _RECORD_REQUIRED:
+            if required not in items:
+                self.add(f"{where} key {required!r}",
+                         "is missing" + _near(required, [k for k in items if k not in RECORD_KEYS]))
         for key, value in items.items():
             at = f"{where} key {_text(key)}"
             if key not in RECORD_KEYS:
