@@ -44,9 +44,7 @@ auto for_line(nb::handle name, F &&body) -> decltype(body()) {
   try {
     return body();
   } catch (nb::python_error &e) {
-    nb::object note = nb::str("while sampling line {!r}").format(name);
-    nb::object value = nb::borrow(e.value());
-    if (PyObject_HasAttrString(value.ptr(), "add_note")) value.attr("add_note")(note);
+    hp::add_note(e, [&] { return nb::str("while sampling line {!r}").format(name); });
     throw;
   }
 }
@@ -164,12 +162,8 @@ void render_all(std::vector<std::unique_ptr<LineJob>> &jobs, std::size_t threads
     work();
     for (std::thread &t : pool) t.join();
   }
-  if (!failure) return;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc &) {
-    hp::raise(PyExc_MemoryError, "sample_lines: out of memory while rendering the lines");
-  }
+  // Allocation failures become MemoryError through the module's translator.
+  if (failure) std::rethrow_exception(failure);
 }
 
 std::size_t thread_count(nb::handle threads) {
