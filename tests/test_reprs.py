@@ -1,6 +1,8 @@
 """Readable reprs of circuits, rules, rule complexes, recipes and WaveSpec,
 also for user subclasses and for objects in odd states."""
 
+import itertools
+
 import numpy as np
 import pytest
 from scheduled import RULES, example
@@ -80,6 +82,15 @@ def test_circuit_subclass_odd_state_and_many_qubits():
     assert repr(named) == "<Circuit: 2 instructions on qubits 'a', 'b', not scheduled>"
     wide = hc.Circuit([hc.INSTRUCTION("X", *range(12))])
     assert repr(wide) == "<Circuit: 1 instruction on qubits 0, 1, 2, 3, 4, 5, 6, 7, ... (12 qubits), not scheduled>"
+
+
+def test_circuit_repr_reads_no_iterator_of_the_callers():
+    endless = hc.INSTRUCTION("X", 0)
+    endless.qubits = itertools.count()
+    assert repr(hc.Circuit([endless])) == "<Circuit: 1 instruction, not scheduled>"
+    gates = iter([hc.INSTRUCTION("X", 0)])
+    assert repr(hc.Circuit(gates)) == "<Circuit: ins of type list_iterator>"
+    assert len(list(gates)) == 1
 
 
 def test_circuit_html_is_the_schedule_table_once_scheduled():

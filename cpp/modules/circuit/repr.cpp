@@ -17,13 +17,13 @@ namespace {
 /// "3 instructions on qubits 0, 1, scheduled 0 .. 80 ns". A circuit counts as
 /// scheduled when every instruction has line tracks and a start time.
 std::string circuit_summary(nb::handle self) {
+  // Only lists and tuples are read: a repr must not consume (or run on
+  // without end over) an iterator of the caller's.
+  auto sequence = [](nb::handle v) { return PyList_CheckExact(v.ptr()) || PyTuple_CheckExact(v.ptr()); };
   nb::object ins = hp::attr_or_none(self, "ins");
   if (!ins.is_valid()) return "no instructions";
+  if (!sequence(ins)) return hp::cat("ins of type ", hp::class_name(ins));
   nb::object it = nb::steal(PyObject_GetIter(ins.ptr()));
-  if (!it.is_valid()) {
-    PyErr_Clear();
-    return hp::cat("ins of type ", hp::class_name(ins));
-  }
   size_t count = 0;
   bool scheduled = true;
   double first = INFINITY, last = -INFINITY;
@@ -31,7 +31,7 @@ std::string circuit_summary(nb::handle self) {
   while (PyObject *i_ = PyIter_Next(it.ptr())) {
     nb::object i = nb::steal(i_);
     ++count;
-    if (nb::object qs = hp::attr_or_none(i, "qubits"); qs.is_valid()) {
+    if (nb::object qs = hp::attr_or_none(i, "qubits"); qs.is_valid() && sequence(qs)) {
       nb::object qit = nb::steal(PyObject_GetIter(qs.ptr()));
       if (!qit.is_valid()) PyErr_Clear();
       while (qit.is_valid()) {
