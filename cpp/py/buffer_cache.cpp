@@ -32,24 +32,18 @@ struct Cache {
   std::size_t held = 0;
   std::atomic<std::size_t> limit{0};
 
-  /// A held block of exactly `size` bytes, or null.
+  /// The held block of exactly `size` bytes released last (its pages are
+  /// the likeliest to be still in the processor's caches), or null.
   void *take(std::size_t size) {
     std::lock_guard lock(m);
-    for (auto it = blocks.begin(); it != blocks.end(); ++it) {
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
       if (it->first != size) continue;
       void *p = it->second;
       held -= size;
-      blocks.erase(it);
+      blocks.erase(std::next(it).base());
       return p;
     }
     return nullptr;
-  }
-
-  bool holds(std::size_t size) {
-    std::lock_guard lock(m);
-    for (const auto &b : blocks)
-      if (b.first == size) return true;
-    return false;
   }
 
   /// Keep `p` of `size` bytes, making room by giving the oldest blocks back;
@@ -160,11 +154,6 @@ std::size_t set_buffer_cache_limit(std::size_t limit) {
   const std::size_t previous = c.limit.exchange(limit);
   while (c.held > limit) c.evict_oldest();
   return previous;
-}
-
-bool buffer_cache_serves(std::size_t bytes) {
-  const std::size_t r = rounded(bytes);
-  return r >= min_cached && cache().limit.load() != 0 && cache().holds(r);
 }
 
 std::size_t buffer_cache_held() {

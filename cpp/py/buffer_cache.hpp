@@ -44,8 +44,4 @@ std::size_t set_buffer_cache_limit(std::size_t limit);
 /// The bytes the cache holds now.
 std::size_t buffer_cache_held();
 
-/// Whether an array of `bytes` made now would take a held block: zeroing it
-/// then costs a write of every byte, where fresh memory is zero already.
-bool buffer_cache_serves(std::size_t bytes);
-
 }  // namespace halvane::py

@@ -84,13 +84,14 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
   } catch (nb::python_error &e) {
     bad_rest.emplace(std::move(e));
   }
-  // A line resting at +0 takes arrays zeroed by the allocator (memory fresh
-  // from the kernel is zero already) and writes only the samples its entries
-  // touch; any other level, any buffer of the caller's, and a block the
-  // buffer cache hands out (which the allocator would clear here, under the
-  // GIL), is written once, while the GIL is released.
+  // With the buffer cache off, a line resting at +0 takes arrays zeroed by
+  // the allocator (large arrays come fresh from the kernel, zero already)
+  // and writes only the samples its entries touch. With the cache on, its
+  // memory is a held block or one the C allocator recycles, which calloc
+  // would clear here, under the GIL; so such a line, any other level and
+  // any buffer of the caller's are written once, with the GIL released.
   bool zeroed = rest && *rest == hk::cdouble{} && !std::signbit(rest->real()) && !std::signbit(rest->imag()) &&
-                !hp::buffer_cache_serves(static_cast<std::size_t>(n) * sizeof(hk::cdouble));
+                hp::buffer_cache_limit() == 0;
   if (out) {
     out->check(n);
     zeroed = false;
