@@ -57,8 +57,8 @@ Reals sample_times(nb::handle X) {
   return r;
 }
 
-nb::object new_complex(std::size_t n, std::complex<double> *&data) {
-  nb::object a = empty(static_cast<Py_ssize_t>(n), Dtype::complex128);
+nb::object new_complex(std::size_t n, std::complex<double> *&data, bool *cold) {
+  nb::object a = empty(static_cast<Py_ssize_t>(n), Dtype::complex128, cold);
   data = static_cast<std::complex<double> *>(writable_buffer(a));
   return a;
 }

@@ -41,8 +41,10 @@ void run_kernel(std::size_t n, F &&kernel) {
   }
 }
 
-/// A new complex128 array of n elements; `data` gets its buffer.
-nb::object new_complex(std::size_t n, std::complex<double> *&data);
+/// A new complex128 array of n elements; `data` gets its buffer, and
+/// `cold`, when given, whether that memory is out of the caches (a block
+/// the buffer cache held), for the kernels' choice of stores.
+nb::object new_complex(std::size_t n, std::complex<double> *&data, bool *cold = nullptr);
 
 /// A new float64 array of r.size elements shaped like r; `data` gets its buffer.
 nb::object new_reals_like(const Reals &r, double *&data);

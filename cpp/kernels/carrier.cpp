@@ -8,11 +8,11 @@
 namespace halvane::kernels {
 
 void carrier(const double *X, std::size_t n, double freq, double ph, double imb,
-             std::complex<double> *out) {
+             std::complex<double> *out, bool cold) {
   constexpr double pi = detail::kPi, pi4 = pi / 4, sq2 = 1.4142135623730951;
   const double A = ::cos(pi4 + imb) * sq2;
   const double B = ::sin(pi4 + imb) * sq2;
-  detail::loops().carrier(2 * pi * freq, pi / 2 + ph, A, B, X, n, out);
+  detail::loops().carrier(2 * pi * freq, pi / 2 + ph, A, B, X, n, out, cold);
 }
 
 }  // namespace halvane::kernels

@@ -76,8 +76,8 @@ void hyper_complex(const ShapeParams &p, const double *X, std::size_t n, cdouble
 
 }  // namespace
 
-void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out) {
-  if (p.epsilon.imag() == 0) return loops().tanh(p, p.epsilon.real(), X, n, out);
+void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (p.epsilon.imag() == 0) return loops().tanh(p, p.epsilon.real(), X, n, out, cold);
   tanh_complex(p, X, n, out);
 }
 

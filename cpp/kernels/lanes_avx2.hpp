@@ -61,6 +61,11 @@ struct Avx2 {
     _mm256_storeu_pd(out, _mm256_permute2f128_pd(lo, hi, 0x20));
     _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
   }
+  static void stream_interleaved(double *out, D re, D im) {  ///< out aligned to 32 bytes
+    const D lo = _mm256_unpacklo_pd(re, im), hi = _mm256_unpackhi_pd(re, im);
+    _mm256_stream_pd(out, _mm256_permute2f128_pd(lo, hi, 0x20));
+    _mm256_stream_pd(out + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+  }
 };
 
 }  // namespace

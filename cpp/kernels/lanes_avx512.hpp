@@ -63,6 +63,12 @@ struct Avx512 {
     _mm512_storeu_pd(out, _mm512_permutex2var_pd(re, lo, im));
     _mm512_storeu_pd(out + 8, _mm512_permutex2var_pd(re, hi, im));
   }
+  static void stream_interleaved(double *out, D re, D im) {  ///< out aligned to 64 bytes
+    const __m512i lo = _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0);
+    const __m512i hi = _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4);
+    _mm512_stream_pd(out, _mm512_permutex2var_pd(re, lo, im));
+    _mm512_stream_pd(out + 8, _mm512_permutex2var_pd(re, hi, im));
+  }
 };
 
 }  // namespace

@@ -38,6 +38,7 @@ struct Scalar {
     out[0] = re;
     out[1] = im;
   }
+  static void stream_interleaved(double *out, D re, D im) { store_interleaved(out, re, im); }
 };
 
 struct LibmMath {

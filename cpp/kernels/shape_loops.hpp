@@ -23,9 +23,12 @@
 // at the pulse's ends into NaN when nothing else is sampled.
 #pragma once
 #include <cfloat>
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "kernels/shapes_internal.hpp"
+#include "kernels/stream.hpp"
 
 namespace halvane::kernels {
 namespace {
@@ -56,29 +59,47 @@ struct Loops {
     i = V::add(V::mul(ar, bi), V::mul(ai, br));
   }
 
-  // body(x, r, i) turns W sample times into W complex values. The last
-  // partial vector reads a copy padded with its last time.
-  template <class Body>
-  static void each(const double *X, std::size_t n, cdouble *out, Body body) {
+  // body(x, r, i) turns W sample times into W complex values. A partial
+  // vector (the head before an aligned output, the tail) reads a copy padded
+  // with its last time. An output too large for the caches, or cold and
+  // larger than a core's (streams()), is streamed past them from its first
+  // sample aligned to a whole vector, unless the caller reads it back
+  // (MayStream false).
+  template <bool MayStream = true, class Body>
+  static void each(const double *X, std::size_t n, cdouble *out, bool cold, Body body) {
     double *o = reinterpret_cast<double *>(out);
+    auto partial = [&](std::size_t i, std::size_t m) {
+      double xs[W], os[2 * W];
+      for (std::size_t j = 0; j < W; ++j) xs[j] = X[i + (j < m ? j : m - 1)];
+      D r, im_;
+      body(V::load(xs), r, im_);
+      V::store_interleaved(os, r, im_);
+      for (std::size_t j = 0; j < m; ++j) {
+        o[2 * (i + j)] = os[2 * j];
+        o[2 * (i + j) + 1] = os[2 * j + 1];
+      }
+    };
     std::size_t i = 0;
+    constexpr std::size_t align = W * sizeof(double);
+    const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(o);
+    if (MayStream && W > 1 && streams(n * sizeof(cdouble), cold) && addr % sizeof(cdouble) == 0) {
+      i = std::min(n, (align - addr % align) % align / sizeof(cdouble));
+      if (i > 0) partial(0, i);
+      for (; i + W <= n; i += W) {
+        D r, im_;
+        body(V::load(X + i), r, im_);
+        V::stream_interleaved(o + 2 * i, r, im_);
+      }
+      stream_fence();
+    }
     for (; i + W <= n; i += W) {
       D r, im_;
       body(V::load(X + i), r, im_);
       V::store_interleaved(o + 2 * i, r, im_);
     }
-    if (i < n) {
-      double xs[W], os[2 * W];
-      for (std::size_t j = 0; j < W; ++j) xs[j] = X[i + j < n ? i + j : n - 1];
-      D r, im_;
-      body(V::load(xs), r, im_);
-      V::store_interleaved(os, r, im_);
-      for (std::size_t j = 0; i + j < n; ++j) {
-        o[2 * (i + j)] = os[2 * j];
-        o[2 * (i + j) + 1] = os[2 * j + 1];
-      }
-    }
+    if (i < n) partial(i, n - i);
   }
+
 
   // ---- edges ----
 
@@ -101,16 +122,17 @@ struct Loops {
     return V::select(in, V::select(finite(ph), k(kNaN), k(0.0)), s);
   }
 
-  static void sine_edge(const detail::SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out) {
-    each(X, n, out, [&](D x, D &r, D &i) {
+  static void sine_edge(const detail::SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out,
+                        bool cold) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       r = sine_edge_at(e, x);
       i = k(0.0);
     });
   }
 
   static void sine_edge_2pi(const detail::FullPeriodConsts &e, const double *X, std::size_t n,
-                            cdouble *out) {
-    each(X, n, out, [&](D x, D &r, D &i) {
+                            cdouble *out, bool cold) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       r = full_period_at(e, x);
       i = k(0.0);
     });
@@ -120,17 +142,17 @@ struct Loops {
 
   // amp * (mask + 0j)
   static void square(cdouble amp, double start, double end, const double *X, std::size_t n,
-                     cdouble *out) {
+                     cdouble *out, bool cold) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, D &r, D &i) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       cmul(ar, ai, ones(V::mand(V::ge(x, k(start)), V::lt(x, k(end)))), k(0.0), r, i);
     });
   }
 
   static void sine_family(cdouble amp, const detail::SineEdgeConsts &rise, const detail::SineEdgeConsts &fall,
-                          const double *X, std::size_t n, cdouble *out) {
+                          const double *X, std::size_t n, cdouble *out, bool cold) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, D &r, D &i) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       D pr, pi;
       cmul(ar, ai, sine_edge_at(rise, x), k(0.0), pr, pi);
       cmul(pr, pi, sine_edge_at(fall, V::neg(x)), k(0.0), r, i);
@@ -138,9 +160,9 @@ struct Loops {
   }
 
   static void sine2pi(cdouble amp, const detail::FullPeriodConsts &e, const double *X, std::size_t n,
-                      cdouble *out) {
+                      cdouble *out, bool cold) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, [&](D x, D &r, D &i) { cmul(ar, ai, full_period_at(e, x), k(0.0), r, i); });
+    each(X, n, out, cold, [&](D x, D &r, D &i) { cmul(ar, ai, full_period_at(e, x), k(0.0), r, i); });
   }
 
   // (amp * t) * (mask + 0j), one half of tanh.
@@ -150,11 +172,12 @@ struct Loops {
     cmul(pr, pi, ones(m), k(0.0), r, i);
   }
 
-  static void tanh(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out) {
+  static void tanh(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out,
+                   bool cold) {
     const D ar = k(re(p.amp)), ai = k(im(p.amp));
     const double tau = p.width / 2, w2 = p.width / 2, inv_tau = 1.0 / tau;
     const D tol = k(1e-10);
-    each(X, n, out, [&](D x, D &r, D &i) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       const D u = V::sub(x, k(p.pos));
       const D um = V::sub(u, k(w2));
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));
@@ -184,7 +207,7 @@ struct Loops {
     const double h_out = c0 - c0 == 0 ? 0.0 : kNaN;
     D peak = k(-__builtin_inf());
     M nan = V::isnan(k(0.0));
-    each(X, n, out, [&](D x, D &r, D &i) {
+    each<false>(X, n, out, false, [&](D x, D &r, D &i) {
       const D u = V::sub(x, k(p.pos));
       const D um = V::sub(u, k(w2));
       const M rising = V::mand(V::ge(u, tol), V::lt(um, tol));
@@ -252,8 +275,8 @@ struct Loops {
 
   // A * cos(th) - (1j * B) * cos(th + p2), the real cosines made complex.
   static void carrier(double omega, double p2, double A, double B, const double *X, std::size_t n,
-                      cdouble *out) {
-    each(X, n, out, [&](D x, D &r, D &i) {
+                      cdouble *out, bool cold) {
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
       const D th = V::mul(k(omega), x);
       const D c1 = Math::cos(th), c2 = Math::cos(V::add(th, k(p2)));
       r = V::sub(V::mul(k(A), c1), V::sub(V::mul(k(0.0), c2), k(B * 0.0)));

@@ -60,17 +60,19 @@ struct ShapeParams {
 /// The envelope of shape `s` on the n times X into out (n complex values).
 /// Includes each sine-family shape's fall-back to square for |width| < 1e-14.
 /// hyper divides by its own largest sample, so it depends on the whole slice.
+/// `cold`: out's memory is known to be out of the caches, so a large one is
+/// streamed past them sooner (see kernels/stream.hpp).
 void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n,
-              std::complex<double> *out);
+              std::complex<double> *out, bool cold = false);
 
 /// sine_edge(X, x0, w_, a_, b_): a rising edge from 0 to 1 over the window of
 /// width max(w_, 1e-10) centred on x0, then 1; the level step's edge.
 void sine_edge(const double *X, std::size_t n, double x0, double w_, double a_, double b_,
-               std::complex<double> *out);
+               std::complex<double> *out, bool cold = false);
 
 /// sine_edge_2pi(X, x0, w_): one sine period over the window, 0 outside.
 void sine_edge_2pi(const double *X, std::size_t n, double x0, double w_,
-                   std::complex<double> *out);
+                   std::complex<double> *out, bool cold = false);
 
 /// square_edge(X, x0): out[k] = X[k] >= x0.
 void square_edge(const double *X, std::size_t n, double x0, bool *out);

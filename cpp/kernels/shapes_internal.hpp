@@ -26,19 +26,23 @@ struct FullPeriodConsts {
 };
 FullPeriodConsts full_period_consts(double x0, double w_);
 
-/// The loops over samples; n may be 0.
+/// The loops over samples; n may be 0. `cold`: out is known to be out of
+/// the caches (see streams()).
 struct ShapeLoops {
-  void (*square)(cdouble amp, double start, double end, const double *X, std::size_t n, cdouble *out);
+  void (*square)(cdouble amp, double start, double end, const double *X, std::size_t n, cdouble *out,
+                 bool cold);
   /// amp * edge(rise, X) * edge(fall, -X)
   void (*sine_family)(cdouble amp, const SineEdgeConsts &rise, const SineEdgeConsts &fall,
-                      const double *X, std::size_t n, cdouble *out);
-  void (*sine_edge)(const SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out);
+                      const double *X, std::size_t n, cdouble *out, bool cold);
+  void (*sine_edge)(const SineEdgeConsts &e, const double *X, std::size_t n, cdouble *out, bool cold);
   /// amp * sine_edge_2pi(...)
   void (*sine2pi)(cdouble amp, const FullPeriodConsts &e, const double *X, std::size_t n,
-                  cdouble *out);
-  void (*sine_edge_2pi)(const FullPeriodConsts &e, const double *X, std::size_t n, cdouble *out);
+                  cdouble *out, bool cold);
+  void (*sine_edge_2pi)(const FullPeriodConsts &e, const double *X, std::size_t n, cdouble *out,
+                        bool cold);
   /// tanh with a real epsilon.
-  void (*tanh)(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out);
+  void (*tanh)(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out,
+               bool cold);
   /// hyper with a real epsilon, before the normalisation; c0 = cosh(eps / 2).
   /// Returns the largest real part, NaN when any sample has a NaN part (the
   /// imaginary parts are all 0 otherwise, so this is numpy's max).
@@ -48,7 +52,7 @@ struct ShapeLoops {
   void (*scale)(cdouble amp, const CDivisor &d, std::size_t n, cdouble *out);
   /// A cos(omega X) - 1j B cos(omega X + p2)
   void (*carrier)(double omega, double p2, double A, double B, const double *X, std::size_t n,
-                  cdouble *out);
+                  cdouble *out, bool cold);
 };
 
 extern const ShapeLoops baseline_loops;  // simd_baseline.cpp
@@ -59,15 +63,15 @@ extern const ShapeLoops avx512_loops;    // simd_avx512.cpp
 const ShapeLoops &loops();
 
 // sine_edges.cpp
-void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
+void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 /// amp * sine_edge(X, x0, w1, a, b) * sine_edge(-X, -(x0 + width/2 + plateau), w2, a, b)
 /// with x0 = pos + width/4.
 void sine_family_envelope(const ShapeParams &p, double a, double b, double w1, double w2,
-                          const double *X, std::size_t n, cdouble *out);
-void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
+                          const double *X, std::size_t n, cdouble *out, bool cold);
+void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 
 // hyperbolic.cpp
-void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
+void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 void hyper_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
 
 }  // namespace halvane::kernels::detail

@@ -39,20 +39,21 @@ FullPeriodConsts full_period_consts(double x0, double w_) {
   return {x0, w, x0 - w / 2, x0 + w / 2, 1.0 / w};
 }
 
-void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out) {
-  loops().square(p.amp, p.pos, p.pos + (p.width + p.plateau), X, n, out);
+void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  loops().square(p.amp, p.pos, p.pos + (p.width + p.plateau), X, n, out, cold);
 }
 
 void sine_family_envelope(const ShapeParams &p, double a, double b, double w1, double w2,
-                          const double *X, std::size_t n, cdouble *out) {
+                          const double *X, std::size_t n, cdouble *out, bool cold) {
   const double x0 = p.pos + p.width / 4;
   loops().sine_family(p.amp, sine_edge_consts(x0, w1, a, b),
-                      sine_edge_consts(-(x0 + p.width / 2 + p.plateau), w2, a, b), X, n, out);
+                      sine_edge_consts(-(x0 + p.width / 2 + p.plateau), w2, a, b), X, n, out,
+                      cold);
 }
 
-void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out) {
+void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
   const double w = p.width + p.plateau;
-  loops().sine2pi(p.amp, full_period_consts(p.pos + w / 2, w), X, n, out);
+  loops().sine2pi(p.amp, full_period_consts(p.pos + w / 2, w), X, n, out, cold);
 }
 
 }  // namespace detail
@@ -70,12 +71,12 @@ void square_edge(const double *X, std::size_t n, double x0, bool *out) {
 }
 
 void sine_edge(const double *X, std::size_t n, double x0, double w_, double a_, double b_,
-               cdouble *out) {
-  detail::loops().sine_edge(detail::sine_edge_consts(x0, w_, a_, b_), X, n, out);
+               cdouble *out, bool cold) {
+  detail::loops().sine_edge(detail::sine_edge_consts(x0, w_, a_, b_), X, n, out, cold);
 }
 
-void sine_edge_2pi(const double *X, std::size_t n, double x0, double w_, cdouble *out) {
-  detail::loops().sine_edge_2pi(detail::full_period_consts(x0, w_), X, n, out);
+void sine_edge_2pi(const double *X, std::size_t n, double x0, double w_, cdouble *out, bool cold) {
+  detail::loops().sine_edge_2pi(detail::full_period_consts(x0, w_), X, n, out, cold);
 }
 
 }  // namespace halvane::kernels

@@ -24,7 +24,14 @@ namespace halvane::kernels {
 /// caches of a core hold less, so ordinary stores would only evict.
 constexpr std::size_t stream_bytes = std::size_t{4} << 20;
 
-inline bool streams(std::size_t bytes) { return bytes > stream_bytes; }
+/// An output whose memory is cold already (a block the buffer cache kept
+/// since an earlier release) is streamed beyond this size, that of a core's
+/// own cache: ordinary stores would first read each of its lines back.
+constexpr std::size_t cold_stream_bytes = std::size_t{1} << 20;
+
+inline bool streams(std::size_t bytes, bool cold = false) {
+  return bytes > (cold ? cold_stream_bytes : stream_bytes);
+}
 
 /// The samples [begin, end).
 struct Range {

@@ -66,6 +66,7 @@ struct Algorithms {
   // |x| <= kTrigLimit. The reduced argument is carried as two doubles.
   static void reduce_pio2(D x, D &q, D &rh, D &rl) {
     q = V::rint(V::mul(x, k(k2OverPi)));
+    if (V::bits(V::le(V::abs(q), k(2.0))) == (1u << W) - 1) return reduce_small(x, q, rh, rl);
     const D p1 = V::mul(q, k(kPio2Hi));
     const D e1 = V::fms(q, k(kPio2Hi), p1);  // q*hi - p1, exactly
     const D s = V::sub(x, p1);                // exact: p1 within a factor 2 of x
@@ -76,6 +77,20 @@ struct Algorithms {
     two_sum(s, V::neg(e1), t, terr);
     two_sum(t, V::neg(p2), u, uerr);
     const D lo = V::sub(V::sub(V::add(terr, uerr), e2), p3);
+    rh = V::add(u, lo);
+    rl = V::sub(lo, V::sub(rh, u));
+  }
+
+  // reduce_pio2 for |q| <= 2 (the phases of the edges): there q times
+  // kPio2Hi and kPio2Mid is exact (the first ends in zero bits, the second is
+  // taken only by powers of two), so their error terms are zero and the first
+  // compensated sum adds nothing; the same rh and rl come out to the bit.
+  static void reduce_small(D x, D q, D &rh, D &rl) {
+    const D s = V::sub(x, V::mul(q, k(kPio2Hi)));
+    const D p3 = V::mul(q, k(kPio2Lo));
+    D u, uerr;
+    two_sum(s, V::neg(V::mul(q, k(kPio2Mid))), u, uerr);
+    const D lo = V::sub(V::add(uerr, k(0.0)), p3);  // + 0: a -0 error becomes +0, as in the full sum
     rh = V::add(u, lo);
     rl = V::sub(lo, V::sub(rh, u));
   }

@@ -64,6 +64,9 @@ struct Cache {
   }
 };
 
+/// Held blocks handed out on this thread so far.
+thread_local std::size_t taken = 0;
+
 // One cache for the process, whichever module allocates or frees (the first
 // call holds the GIL: it comes before any allocation through the handler).
 // Never destroyed: arrays may be freed during interpreter shutdown.
@@ -89,7 +92,10 @@ void *fresh(std::size_t r, bool zeroed) {
 
 void *cached_malloc(void *, std::size_t size) {
   const std::size_t r = rounded(size);
-  if (void *p = r >= min_cached ? cache().take(r) : nullptr) return p;
+  if (void *p = r >= min_cached ? cache().take(r) : nullptr) {
+    ++taken;
+    return p;
+  }
   return fresh(r, false);
 }
 
@@ -127,7 +133,7 @@ PyObject *handler_capsule() {
 
 }  // namespace
 
-CachedAllocations::CachedAllocations(std::size_t bytes) {
+CachedAllocations::CachedAllocations(std::size_t bytes) : taken_(taken) {
   if (bytes < min_cached || cache().limit.load() == 0) return;
   // The capsule first: making it imports numpy's C API, which the call needs.
   PyObject *ours = handler_capsule();
@@ -145,6 +151,8 @@ CachedAllocations::~CachedAllocations() {
   PyErr_Clear();
   PyErr_Restore(type, value, trace);
 }
+
+bool CachedAllocations::recycled() const { return taken != taken_; }
 
 std::size_t buffer_cache_limit() { return cache().limit.load(); }
 

@@ -30,8 +30,13 @@ class CachedAllocations {
   CachedAllocations(const CachedAllocations &) = delete;
   CachedAllocations &operator=(const CachedAllocations &) = delete;
 
+  /// Whether an allocation made so far under this guard took a held block:
+  /// memory written long ago, out of the processor's caches by now.
+  bool recycled() const;
+
  private:
   PyObject *previous_ = nullptr;
+  std::size_t taken_;
 };
 
 /// The bound in bytes (0: off).

@@ -48,10 +48,12 @@ std::size_t bytes_of(nb::handle n, Dtype dtype) {
 
 }  // namespace
 
-nb::object empty(nb::handle n, Dtype dtype) {
+nb::object empty(nb::handle n, Dtype dtype, bool *recycled) {
   const NumpyTypes &t = types();
   CachedAllocations cached(bytes_of(n, dtype));
-  return t.empty(n, dtype == Dtype::float64 ? t.f64 : t.c128);
+  nb::object a = t.empty(n, dtype == Dtype::float64 ? t.f64 : t.c128);
+  if (recycled) *recycled = cached.recycled();
+  return a;
 }
 
 nb::object zeros(Py_ssize_t n, Dtype dtype) {
@@ -62,8 +64,8 @@ nb::object zeros(Py_ssize_t n, Dtype dtype) {
   return f(count, dtype == Dtype::float64 ? t.f64 : t.c128);
 }
 
-nb::object empty(Py_ssize_t n, Dtype dtype) {
-  return empty(steal_or_throw(PyLong_FromSsize_t(n)), dtype);
+nb::object empty(Py_ssize_t n, Dtype dtype, bool *recycled) {
+  return empty(steal_or_throw(PyLong_FromSsize_t(n)), dtype, recycled);
 }
 
 std::optional<ArrayView> view(nb::handle obj, bool writable) {

@@ -19,9 +19,10 @@ nb::handle numpy();
 enum class Dtype { float64, complex128 };
 
 /// A new uninitialised numpy array of n elements: numpy.empty(n, dtype).
-/// Large arrays take their memory from the buffer cache (buffer_cache.hpp).
-nb::object empty(nb::handle n, Dtype dtype);
-nb::object empty(Py_ssize_t n, Dtype dtype);
+/// Large arrays take their memory from the buffer cache (buffer_cache.hpp);
+/// `recycled`, when given, is set to whether it was a held block.
+nb::object empty(nb::handle n, Dtype dtype, bool *recycled = nullptr);
+nb::object empty(Py_ssize_t n, Dtype dtype, bool *recycled = nullptr);
 
 /// A new numpy array of n zeros: numpy.zeros(n, dtype).
 nb::object zeros(Py_ssize_t n, Dtype dtype);

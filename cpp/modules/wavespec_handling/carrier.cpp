@@ -23,8 +23,9 @@ nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb)
   const double i = hp::to_double(imb), p = hp::to_double(ph), f = hp::to_double(freq);
   hd::Reals xs = hd::sample_times(X);
   std::complex<double> *out;
-  nb::object y = hd::new_complex(xs.size, out);
-  hd::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out); });
+  bool cold = false;
+  nb::object y = hd::new_complex(xs.size, out, &cold);
+  hd::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out, cold); });
   return y;
 }
 

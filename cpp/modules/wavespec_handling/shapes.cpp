@@ -117,8 +117,9 @@ nb::object render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
-  nb::object y = hd::new_complex(xs.size, out);
-  hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out); });
+  bool cold = false;
+  nb::object y = hd::new_complex(xs.size, out, &cold);
+  hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
   return y;
 }
 
@@ -295,8 +296,9 @@ nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, 
   hd::Reals xs = hd::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
-  nb::object y = hd::new_complex(xs.size, out);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out); });
+  bool cold = false;
+  nb::object y = hd::new_complex(xs.size, out, &cold);
+  hd::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out, cold); });
   return y;
 }
 
@@ -306,8 +308,9 @@ nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
   hd::Reals xs = hd::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
-  nb::object y = hd::new_complex(xs.size, out);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out); });
+  bool cold = false;
+  nb::object y = hd::new_complex(xs.size, out, &cold);
+  hd::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out, cold); });
   return y;
 }
 
