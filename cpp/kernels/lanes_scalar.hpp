@@ -44,6 +44,10 @@ struct Scalar {
 struct LibmMath {
   static double sin(double x) { return ::sin(x); }
   static double cos(double x) { return ::cos(x); }
+  static void cos_pair(double x1, double x2, double &c1, double &c2) {
+    c1 = ::cos(x1);
+    c2 = ::cos(x2);
+  }
   static double tanh(double x) { return ::tanh(x); }
   static double cosh(double x) { return ::cosh(x); }
 };

@@ -278,7 +278,8 @@ struct Loops {
                       cdouble *out, bool cold) {
     each(X, n, out, cold, [&](D x, D &r, D &i) {
       const D th = V::mul(k(omega), x);
-      const D c1 = Math::cos(th), c2 = Math::cos(V::add(th, k(p2)));
+      D c1, c2;
+      Math::cos_pair(th, V::add(th, k(p2)), c1, c2);
       r = V::sub(V::mul(k(A), c1), V::sub(V::mul(k(0.0), c2), k(B * 0.0)));
       i = V::sub(k(0.0), V::mul(k(B), c2));
     });

@@ -265,8 +265,11 @@ struct Algorithms {
 
   // F(x) lane-wise; lanes with |x| beyond `limit` (or NaN) go to libm.
   template <D (*F)(D), double (*Libm)(double)>
-  static D checked(D x, double limit) {
-    D r = F(x);
+  static D checked(D x, double limit) { return libm_beyond<Libm>(x, F(x), limit); }
+
+  // r, with Libm(x) in the lanes where |x| is beyond `limit` (or NaN).
+  template <double (*Libm)(double)>
+  static D libm_beyond(D x, D r, double limit) {
     const unsigned bad = V::bits(V::not_le(V::abs(x), k(limit)));
     if (bad) {
       double xs[W], rs[W];
@@ -282,6 +285,32 @@ struct Algorithms {
   // For every argument.
   static D sin(D x) { return checked<sin_core, ::sin>(x, kTrigLimit); }
   static D cos(D x) { return checked<cos_core, ::cos>(x, kTrigLimit); }
+
+  // c1 = cos(x1), c2 = cos(x2), the same bits as cos() of each. When every
+  // lane needs the sine kernel for one argument and the cosine kernel for
+  // the other (the carrier's two phases a quarter period apart), each
+  // kernel runs once on the lanes gathered for it, not twice.
+  static void cos_pair(D x1, D x2, D &c1, D &c2) {
+    D q1, rh1, rl1, q2, rh2, rl2;
+    reduce_pio2(x1, q1, rh1, rl1);
+    reduce_pio2(x2, q2, rh2, rl2);
+    const D qb1 = V::add(V::add(q1, k(kShifter)), k(1.0)), qb2 = V::add(V::add(q2, k(kShifter)), k(1.0));
+    const auto cos1 = V::odd(qb1), cos2 = V::odd(qb2);
+    D k1, k2;
+    if ((V::bits(cos1) ^ V::bits(cos2)) == (1u << W) - 1) {
+      // Lanes in cos1 take the cosine kernel for x1 and the sine kernel for x2.
+      const D ch = V::select(cos1, rh2, rh1), cl = V::select(cos1, rl2, rl1);
+      const D sh = V::select(cos1, rh1, rh2), sl = V::select(cos1, rl1, rl2);
+      const D kc = cos_kernel(ch, cl, V::mul(ch, ch)), ks = sin_kernel(sh, sl, V::mul(sh, sh));
+      k1 = V::select(cos1, ks, kc);
+      k2 = V::select(cos1, kc, ks);
+    } else {
+      k1 = one_kernel(rh1, rl1, V::mul(rh1, rh1), cos1);
+      k2 = one_kernel(rh2, rl2, V::mul(rh2, rh2), cos2);
+    }
+    c1 = libm_beyond<::cos>(x1, V::xor_(k1, V::bit1_sign(qb1)), kTrigLimit);
+    c2 = libm_beyond<::cos>(x2, V::xor_(k2, V::bit1_sign(qb2)), kTrigLimit);
+  }
   static D exp(D x) { return checked<exp_core, ::exp>(x, kExpLimit); }
   static D cosh(D x) { return checked<cosh_core, ::cosh>(x, kExpLimit); }
   static D tanh(D x) { return checked<tanh_core, ::tanh>(x, DBL_MAX); }
