@@ -1,5 +1,6 @@
 """sample_lines: many lines in one call, each exactly what pdc2pulse gives."""
 
+import itertools
 import os
 
 import numpy as np
@@ -102,13 +103,31 @@ def _tasks():
     ({"a": [pulse(0)], "b": [pulse(0, shape="nope")]}, RECORD, KeyError, "'nope'", "while sampling line 'b'"),
     ({"a": [pulse(0)], "b": 5}, RECORD, TypeError, "not iterable", "while sampling line 'b'"),
 ])
-def test_bad_input_raises_as_pdc2pulse_and_renders_nothing(lines, li, exc, match, note):
-    out = {"a": (np.full(2000, 7 + 0j), np.full(2000, 7 + 0j))}
+@pytest.mark.parametrize("buffers", [True, False])
+def test_bad_input_raises_as_pdc2pulse_and_renders_nothing(lines, li, exc, match, note, buffers):
+    # Without out buffers, line 'a' renders while 'b' parses: the call must
+    # still raise and stop its threads.
+    out = {"a": (np.full(2000, 7 + 0j), np.full(2000, 7 + 0j))} if buffers else None
     tasks = _tasks()
     with pytest.raises(exc, match=match) as err:
         wh.sample_lines(lines, li, threads=2, out=out)
     assert getattr(err.value, "__notes__", [None])[-1] == note
-    assert (out["a"][0] == 7).all() and (out["a"][1] == 7).all()
+    if buffers:
+        assert (out["a"][0] == 7).all() and (out["a"][1] == 7).all()
+    assert _tasks() == tasks
+
+
+def test_a_signal_while_parsing_stops_the_rendering_threads(interrupt):
+    # The first lines render on the pool's threads while the last, endless
+    # one parses; the signal's exception comes out and no thread is left.
+    big = dict(N=200_000, srate=2e9, offset_global=0)
+    lines = {f"l{k}": [pulse(j * 1e-7) for j in range(1000)] for k in range(4)}
+    lines["endless"] = itertools.repeat(pulse(1e-3))
+    tasks = _tasks()
+    interrupt(0.2)
+    with pytest.raises(TimeoutError, match="interrupted") as err:
+        wh.sample_lines(lines, big, threads=2)
+    assert err.value.__notes__[-1] == "while sampling line 'endless'"
     assert _tasks() == tasks
 
 

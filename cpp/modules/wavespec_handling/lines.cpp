@@ -2,16 +2,13 @@
 // in-place entry that WaveSpec.sample(out=...) uses.
 //
 // Every line is parsed under the GIL, in the order of `lines`, exactly as
-// pdc2pulse parses it; only when all have parsed do the lines render, on
-// native threads with the GIL released, the calling thread one of them. So
-// a call that raises renders nothing, and no thread outlives the call. When
-// a collaborator of the driver has been rebound, lines go one by one through
-// pdc2pulse as the interpreter would call it.
+// pdc2pulse parses it, and renders on native threads with the GIL released
+// (render_pool.hpp): into fresh arrays as soon as it has parsed, into the
+// caller's buffers once all have. A call that raises returns no array and
+// changes no buffer, and no thread outlives it. When a collaborator of the
+// driver has been rebound, lines go one by one through pdc2pulse as the
+// interpreter would call it.
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 #ifdef __linux__
@@ -19,6 +16,7 @@
 #endif
 #include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/driver.hpp"
+#include "modules/wavespec_handling/render_pool.hpp"
 #include "py/args.hpp"
 #include "py/mapping.hpp"
 #include "py/out_arrays.hpp"
@@ -136,36 +134,6 @@ void check_no_overlap(const std::vector<std::unique_ptr<LineJob>> &jobs, nb::han
   }
 }
 
-/// Render every job on `threads` threads, the calling one included.
-void render_all(std::vector<std::unique_ptr<LineJob>> &jobs, std::size_t threads) {
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr failure;
-  std::atomic<bool> failed{false};
-  auto work = [&] {
-    try {
-      for (std::size_t i; !failed && (i = next++) < jobs.size();) render_line(*jobs[i]);
-    } catch (...) {
-      if (!failed.exchange(true)) failure = std::current_exception();
-    }
-  };
-  {
-    nb::gil_scoped_release nogil;
-    std::vector<std::thread> pool;
-    const std::size_t extra = std::min(threads, jobs.size()) - (jobs.empty() ? 0 : 1);
-    for (std::size_t t = 0; t < extra; ++t) {
-      try {
-        pool.emplace_back(work);
-      } catch (const std::system_error &) {
-        break;  // no more threads to be had: the others share the work
-      }
-    }
-    work();
-    for (std::thread &t : pool) t.join();
-  }
-  // Allocation failures become MemoryError through the module's translator.
-  if (failure) std::rethrow_exception(failure);
-}
-
 std::size_t thread_count(nb::handle threads) {
   if (threads.is_none()) return usable_cpus();
   nb::object t = hp::steal_or_throw(PyNumber_Index(threads.ptr()));
@@ -203,6 +171,12 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
   std::vector<std::unique_ptr<LineJob>> jobs;
   Py_ssize_t k = 0;
   const Py_ssize_t count = PyList_GET_SIZE(items.ptr());
+  // Lines into fresh arrays render while the next ones parse; into the
+  // caller's buffers, only once every line has parsed and no two share
+  // memory, so that a call that raises leaves the buffers as they were.
+  // Declared after the jobs, the pool stops and joins before they go.
+  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(std::max<Py_ssize_t>(count, 1))));
+  const bool early = out.is_none();
   // While the driver is as loaded, parse every line now and render them together.
   for (; k < count && driver_unchanged(); ++k) {
     nb::handle item = PyList_GET_ITEM(items.ptr(), k);
@@ -214,9 +188,13 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
       nb::object W = buffers->first, S = buffers->second;
       return prepare_line(pds, rec, OutBuffers{W, S, [&](Py_ssize_t n) { check_pair(W, S, n, name); }});
     }));
+    if (early) pool.add(*jobs.back());
   }
-  check_no_overlap(jobs, names);
-  render_all(jobs, nthreads);
+  if (!early) {
+    check_no_overlap(jobs, names);
+    for (auto &job : jobs) pool.add(*job);
+  }
+  pool.finish();
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     nb::handle name = PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(j));
     result[name] = for_line(name, [&] { return finish_line(*jobs[j]); });

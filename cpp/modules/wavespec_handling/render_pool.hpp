@@ -1,0 +1,53 @@
+// Native threads that render parsed lines while the calling thread, holding
+// the GIL, goes on parsing the next ones.
+//
+// The calling thread hands each parsed line over with add(); the pool's own
+// threads take lines in that order and render them without Python. finish()
+// releases the GIL and lets the calling thread render what is left, then
+// joins. A pool that is destroyed without finish() (a later line failed to
+// parse, or a signal arrived) stops at once: its threads render nothing
+// more and are joined before the destructor returns, so no thread outlives
+// the call, and the lines already rendered are dropped with their arrays.
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include "modules/wavespec_handling/driver.hpp"
+
+namespace halvane::wavespec_handling {
+
+class RenderPool {
+ public:
+  /// A pool that renders on `threads` threads in all, the calling one
+  /// included once it calls finish().
+  explicit RenderPool(std::size_t threads);
+  ~RenderPool();
+  RenderPool(const RenderPool &) = delete;
+  RenderPool &operator=(const RenderPool &) = delete;
+
+  /// Queue a parsed line; it must live until finish() returns.
+  void add(LineJob &job);
+
+  /// Render the rest with the GIL released and join; rethrows the first
+  /// failure of a render (an allocation failure).
+  void finish();
+
+ private:
+  void work(bool until_empty);
+  LineJob *next(bool until_empty);
+  void stop();
+
+  std::mutex m_;
+  std::condition_variable ready_;
+  std::deque<LineJob *> queue_;
+  bool closed_ = false;  ///< no more lines come: finish() or a failure
+  bool failed_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace halvane::wavespec_handling
