@@ -565,10 +565,11 @@ def sample_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, *, threads: i
     Sample many control lines at once, on native threads.
 
     Each line gives exactly what ``pdc2pulse(lines[name], record)`` gives.
-    Every line is first read under the GIL, in order, with pdc2pulse's
-    reads and errors (an error carries a note naming its line, and then
-    nothing is rendered); then all lines are rendered with the GIL
-    released. When a collaborator of the driver (``rng``, ``grad``,
+    The lines are read under the GIL, in order, with pdc2pulse's reads
+    and errors (an error carries a note naming its line, and the call then
+    returns no array and changes no ``out`` buffer), and rendered with the
+    GIL released: each into new arrays as soon as it is read, into ``out``
+    buffers once every line is read. When a collaborator of the driver (``rng``, ``grad``,
     ``carrier``, ``cal_iir_coef``, ``fix``, ``shapeTable`` or ``pdc2pulse``
     itself) has been rebound, the lines go one by one through
     ``pdc2pulse`` instead.
