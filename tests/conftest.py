@@ -83,3 +83,11 @@ def interrupt():
     yield lambda seconds: signal.setitimer(signal.ITIMER_REAL, seconds)
     signal.setitimer(signal.ITIMER_REAL, 0)
     signal.signal(signal.SIGALRM, previous)
+
+
+@pytest.fixture
+def bound():
+    """The buffer cache's bound, set for one test and put back after it."""
+    previous = wh.buffer_cache()
+    yield wh.buffer_cache
+    wh.buffer_cache(previous)

@@ -16,14 +16,6 @@ N = 50_000  # 800 kB complex arrays: large enough to be cached
 X = np.linspace(0, 1e-5, N, endpoint=False)
 
 
-@pytest.fixture
-def bound():
-    """Set the bound for one test and put the previous one back."""
-    previous = wh.buffer_cache()
-    yield wh.buffer_cache
-    wh.buffer_cache(previous)
-
-
 def line(k):
     pds = [dict(shape="cos", pos=(20 + 3 * j) * 1e-9 * (k + 1), width=40e-9, plateau=0, amp=0.1 * (j + 1),
                 freq=1e8 * (k + 1), phase=k, phase1=0) for j in range(30)]

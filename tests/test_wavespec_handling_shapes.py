@@ -460,7 +460,7 @@ def test_hyperbolic_shapes_reach_numpy_through_the_module_global(monkeypatch, na
 # ---- outputs larger than the caches ---------------------------------------------
 
 @pytest.mark.parametrize("name", [s for s in SHAPES if s != "hyper"] + ["carrier"])
-def test_large_output_matches_pieces(name):
+def test_large_output_matches_pieces(name, bound):
     # A result larger than a core's cache, in a block the buffer cache held,
     # is streamed past the caches; sample by sample it is what small calls
     # give (hyper is left out: it normalises by its peak over the call).
@@ -468,11 +468,8 @@ def test_large_output_matches_pieces(name):
     pd = dict(pos=X[100], width=4e-5, plateau=2e-5, amp=0.8 - 0.1j, scale_a=0.1, scale_b=0.9,
               left_scale=1.5, right_scale=0.7, epsilon=4.0)
     f = (lambda x: wh.carrier(x, 5.3e9, 0.1, 0.05)) if name == "carrier" else (lambda x: getattr(wh, name)(x, pd))
-    previous = wh.buffer_cache(64 << 20)
-    try:
-        f(X)  # its block goes back to the cache, and the next call takes it
-        whole = f(X)
-    finally:
-        wh.buffer_cache(previous)
+    bound(64 << 20)
+    f(X)  # its block goes back to the cache, and the next call takes it
+    whole = f(X)
     pieces = np.concatenate([f(X[i:i + 997]) for i in range(0, len(X), 997)])
     np.testing.assert_array_equal(whole.view(np.uint64), pieces.view(np.uint64))

@@ -15,12 +15,7 @@ namespace halvane::kernels {
 namespace {
 
 const detail::StreamLoops &stream_loops() {
-  switch (vmath::active_isa()) {
-    case vmath::Isa::avx512: return detail::avx512_streams;
-    case vmath::Isa::avx2: return detail::avx2_streams;
-    case vmath::Isa::scalar: break;
-  }
-  return detail::baseline_streams;
+  return vmath::for_active_isa(detail::avx512_streams, detail::avx2_streams, detail::baseline_streams);
 }
 
 /// How many elements of `size` bytes from p on precede the first address

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "kernels/lanes_complex.hpp"
 #include "kernels/pulse_loops.hpp"
 
 namespace halvane::kernels {
@@ -16,11 +17,6 @@ template <class V>
 struct PulseLoopsImpl {
   using D = typename V::D;
   static constexpr int W = V::W;
-
-  static void mul(D ar, D ai, D br, D bi, D &r, D &i) {
-    r = V::sub(V::mul(ar, br), V::mul(ai, bi));
-    i = V::add(V::mul(ar, bi), V::mul(ai, br));
-  }
 
   // op(io, a, b) updates W complex values at io from those at a (and b); the
   // last partial vector works on zero-padded copies.
@@ -46,9 +42,9 @@ struct PulseLoopsImpl {
       D sr, si, gr, gi, ur, ui, vr, vi, wr, wi;
       V::load_interleaved(io, sr, si);
       V::load_interleaved(a, gr, gi);
-      mul(V::set(0.0), V::set(1.0), gr, gi, ur, ui);
-      mul(ur, ui, V::set(srate), V::set(0.0), vr, vi);
-      mul(vr, vi, V::set(d.real()), V::set(d.imag()), wr, wi);
+      cmul<V>(V::set(0.0), V::set(1.0), gr, gi, ur, ui);
+      cmul<V>(ur, ui, V::set(srate), V::set(0.0), vr, vi);
+      cmul<V>(vr, vi, V::set(d.real()), V::set(d.imag()), wr, wi);
       V::store_interleaved(io, V::add(sr, wr), V::add(si, wi));
     });
   }
@@ -57,8 +53,8 @@ struct PulseLoopsImpl {
       D sr, si, cr, ci, tr, ti, r, i;
       V::load_interleaved(io, sr, si);
       V::load_interleaved(a, cr, ci);
-      mul(V::set(K.real()), V::set(K.imag()), sr, si, tr, ti);
-      mul(tr, ti, cr, ci, r, i);
+      cmul<V>(V::set(K.real()), V::set(K.imag()), sr, si, tr, ti);
+      cmul<V>(tr, ti, cr, ci, r, i);
       V::store_interleaved(io, r, i);
     });
   }
@@ -68,7 +64,7 @@ struct PulseLoopsImpl {
       V::load_interleaved(io, wr, wi);
       V::load_interleaved(a, sr, si);
       V::load_interleaved(b, er, ei);
-      mul(sr, si, er, ei, r, i);
+      cmul<V>(sr, si, er, ei, r, i);
       V::store_interleaved(io, V::add(wr, r), V::add(wi, i));
     });
   }

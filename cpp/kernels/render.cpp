@@ -149,12 +149,7 @@ void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdoub
 }  // namespace
 
 const detail::PulseLoops &detail::pulse_loops() {
-  switch (vmath::active_isa()) {
-    case vmath::Isa::avx512: return avx512_pulse_loops;
-    case vmath::Isa::avx2: return avx2_pulse_loops;
-    case vmath::Isa::scalar: break;
-  }
-  return baseline_pulse_loops;
+  return vmath::for_active_isa(avx512_pulse_loops, avx2_pulse_loops, baseline_pulse_loops);
 }
 
 void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scratch) {

@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/lanes_complex.hpp"
 #include "kernels/shapes_internal.hpp"
 #include "kernels/stream.hpp"
 
@@ -51,12 +52,6 @@ struct Loops {
   template <D (*F)(D)>
   static D where(M m, D x) {
     return V::bits(m) ? F(V::select(m, k(0.0), x)) : k(0.0);
-  }
-
-  // numpy's complex product (ar + i ai)(br + i bi).
-  static void cmul(D ar, D ai, D br, D bi, D &r, D &i) {
-    r = V::sub(V::mul(ar, br), V::mul(ai, bi));
-    i = V::add(V::mul(ar, bi), V::mul(ai, br));
   }
 
   // body(x, r, i) turns W sample times into W complex values. A partial
@@ -145,7 +140,7 @@ struct Loops {
                      cdouble *out, bool cold) {
     const D ar = k(re(amp)), ai = k(im(amp));
     each(X, n, out, cold, [&](D x, D &r, D &i) {
-      cmul(ar, ai, ones(V::mand(V::ge(x, k(start)), V::lt(x, k(end)))), k(0.0), r, i);
+      cmul<V>(ar, ai, ones(V::mand(V::ge(x, k(start)), V::lt(x, k(end)))), k(0.0), r, i);
     });
   }
 
@@ -154,22 +149,22 @@ struct Loops {
     const D ar = k(re(amp)), ai = k(im(amp));
     each(X, n, out, cold, [&](D x, D &r, D &i) {
       D pr, pi;
-      cmul(ar, ai, sine_edge_at(rise, x), k(0.0), pr, pi);
-      cmul(pr, pi, sine_edge_at(fall, V::neg(x)), k(0.0), r, i);
+      cmul<V>(ar, ai, sine_edge_at(rise, x), k(0.0), pr, pi);
+      cmul<V>(pr, pi, sine_edge_at(fall, V::neg(x)), k(0.0), r, i);
     });
   }
 
   static void sine2pi(cdouble amp, const detail::FullPeriodConsts &e, const double *X, std::size_t n,
                       cdouble *out, bool cold) {
     const D ar = k(re(amp)), ai = k(im(amp));
-    each(X, n, out, cold, [&](D x, D &r, D &i) { cmul(ar, ai, full_period_at(e, x), k(0.0), r, i); });
+    each(X, n, out, cold, [&](D x, D &r, D &i) { cmul<V>(ar, ai, full_period_at(e, x), k(0.0), r, i); });
   }
 
   // (amp * t) * (mask + 0j), one half of tanh.
   static void tanh_half(D ar, D ai, D t, M m, D &r, D &i) {
     D pr, pi;
-    cmul(ar, ai, t, k(0.0), pr, pi);
-    cmul(pr, pi, ones(m), k(0.0), r, i);
+    cmul<V>(ar, ai, t, k(0.0), pr, pi);
+    cmul<V>(pr, pi, ones(m), k(0.0), r, i);
   }
 
   static void tanh(const ShapeParams &p, double eps, const double *X, std::size_t n, cdouble *out,
@@ -222,8 +217,8 @@ struct Loops {
                             where<Math::cosh>(inside, v), k(c0));
       const D h = V::select(inside, V::select(V::isnan(v), k(h_out), k(kNaN)), V::sub(k(c0), c));
       D r1, i1, r2, i2;
-      cmul(h, k(0.0), ones(rising), k(0.0), r1, i1);
-      cmul(h, k(0.0), ones(falling), k(0.0), r2, i2);
+      cmul<V>(h, k(0.0), ones(rising), k(0.0), r1, i1);
+      cmul<V>(h, k(0.0), ones(falling), k(0.0), r2, i2);
       r = V::add(r1, r2);
       i = V::add(i1, i2);
       // The padded lanes of a last partial vector repeat the last sample.
@@ -253,7 +248,7 @@ struct Loops {
         qr = V::mul(V::add(V::mul(yr, rat), yi), scl);
         qi = V::mul(V::sub(V::mul(yi, rat), yr), scl);
       }
-      cmul(ar, ai, qr, qi, r, i);
+      cmul<V>(ar, ai, qr, qi, r, i);
       V::store_interleaved(o, r, i);
     };
     double *o = reinterpret_cast<double *>(out);

@@ -8,12 +8,7 @@
 namespace halvane::kernels {
 
 const detail::ShapeLoops &detail::loops() {
-  switch (vmath::active_isa()) {
-    case vmath::Isa::avx512: return avx512_loops;
-    case vmath::Isa::avx2: return avx2_loops;
-    case vmath::Isa::scalar: break;
-  }
-  return baseline_loops;
+  return vmath::for_active_isa(avx512_loops, avx2_loops, baseline_loops);
 }
 
 void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {

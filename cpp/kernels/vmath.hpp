@@ -52,6 +52,17 @@ void use_isa(Isa isa);
 /// The table of one path (supported(isa) must hold).
 const Functions &functions(Isa isa);
 
+/// Of a table built once per path, the build for the active path.
+template <class T>
+const T &for_active_isa(const T &avx512, const T &avx2, const T &scalar) {
+  switch (active_isa()) {
+    case Isa::avx512: return avx512;
+    case Isa::avx2: return avx2;
+    case Isa::scalar: break;
+  }
+  return scalar;
+}
+
 namespace detail {
 extern const Functions avx2_functions;    // vmath_avx2.cpp
 extern const Functions avx512_functions;  // vmath_avx512.cpp

@@ -88,7 +88,7 @@ Cache &cache() {
 /// 2 MiB more than its array); in a larger one, the huge pages inside it
 /// are most of it.
 void *fresh(std::size_t r, bool zeroed) {
-  if (r >= few_mb && r < many_mb) {
+  if (r >= few_mb && r <= many_mb) {  // whole huge pages (rounded())
     void *p = std::aligned_alloc(huge_page, r);
     if (!p) return nullptr;
 #ifdef MADV_HUGEPAGE

@@ -175,7 +175,7 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
   // caller's buffers, only once every line has parsed and no two share
   // memory, so that a call that raises leaves the buffers as they were.
   // Declared after the jobs, the pool stops and joins before they go.
-  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(std::max<Py_ssize_t>(count, 1))));
+  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(count)));
   const bool early = out.is_none();
   // While the driver is as loaded, parse every line now and render them together.
   for (; k < count && driver_unchanged(); ++k) {

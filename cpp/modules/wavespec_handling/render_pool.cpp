@@ -30,7 +30,7 @@ LineJob *RenderPool::next(bool until_empty) {
   // The pool's threads wait for lines until the pool closes; the calling
   // thread, in finish(), only takes what is queued.
   if (!until_empty) ready_.wait(lock, [&] { return !queue_.empty() || closed_; });
-  if (failed_ || queue_.empty()) return nullptr;
+  if (failure_ || queue_.empty()) return nullptr;
   LineJob *job = queue_.front();
   queue_.pop_front();
   return job;
@@ -42,34 +42,36 @@ void RenderPool::work(bool until_empty) {
       render_line(*job);
     } catch (...) {
       std::lock_guard lock(m_);
-      if (!failed_) failure_ = std::current_exception();
-      failed_ = true;
+      if (!failure_) failure_ = std::current_exception();
     }
   }
 }
 
-void RenderPool::stop() {
+void RenderPool::close(bool drop) {
   {
     std::lock_guard lock(m_);
     closed_ = true;
-    queue_.clear();  // what is not rendered yet never will be
+    if (drop) queue_.clear();  // what is not rendered yet never will be
   }
   ready_.notify_all();
+}
+
+void RenderPool::join() {
   for (std::thread &t : threads_) t.join();
   threads_.clear();
+}
+
+void RenderPool::stop() {
+  close(true);
+  join();
 }
 
 void RenderPool::finish() {
   {
     nb::gil_scoped_release nogil;
-    {
-      std::lock_guard lock(m_);
-      closed_ = true;
-    }
-    ready_.notify_all();
+    close(false);
     work(true);
-    for (std::thread &t : threads_) t.join();
-    threads_.clear();
+    join();
   }
   // Allocation failures become MemoryError through the module's translator.
   if (failure_) std::rethrow_exception(failure_);

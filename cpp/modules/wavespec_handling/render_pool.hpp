@@ -39,14 +39,16 @@ class RenderPool {
  private:
   void work(bool until_empty);
   LineJob *next(bool until_empty);
+  /// No more lines come; `drop`: nor are the queued ones rendered.
+  void close(bool drop);
+  void join();
   void stop();
 
   std::mutex m_;
   std::condition_variable ready_;
   std::deque<LineJob *> queue_;
-  bool closed_ = false;  ///< no more lines come: finish() or a failure
-  bool failed_ = false;
-  std::exception_ptr failure_;
+  bool closed_ = false;         ///< no more lines come: finish(), or the pool stops
+  std::exception_ptr failure_;  ///< the first failed render; the others stop
   std::vector<std::thread> threads_;
 };
 
