@@ -15,7 +15,7 @@ namespace halvane::kernels {
 namespace {
 
 const detail::StreamLoops &stream_loops() {
-  return vmath::for_active_isa(detail::avx512_streams, detail::avx2_streams, detail::baseline_streams);
+  return HALVANE_ACTIVE_TABLE(detail::avx512_streams, detail::avx2_streams, detail::baseline_streams);
 }
 
 /// How many elements of `size` bytes from p on precede the first address

@@ -149,7 +149,7 @@ void accumulate(const Line &line, const Pulse &p, const cdouble *sh, const cdoub
 }  // namespace
 
 const detail::PulseLoops &detail::pulse_loops() {
-  return vmath::for_active_isa(avx512_pulse_loops, avx2_pulse_loops, baseline_pulse_loops);
+  return HALVANE_ACTIVE_TABLE(avx512_pulse_loops, avx2_pulse_loops, baseline_pulse_loops);
 }
 
 void add_drag(cdouble *sh, std::size_t n, double srate, cdouble d, cdouble *scratch) {

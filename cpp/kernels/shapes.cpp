@@ -8,7 +8,7 @@
 namespace halvane::kernels {
 
 const detail::ShapeLoops &detail::loops() {
-  return vmath::for_active_isa(avx512_loops, avx2_loops, baseline_loops);
+  return HALVANE_ACTIVE_TABLE(avx512_loops, avx2_loops, baseline_loops);
 }
 
 void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {

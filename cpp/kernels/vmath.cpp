@@ -4,6 +4,9 @@
 #include <math.h>
 
 #include <atomic>
+#if HALVANE_X86_64 && defined(_MSC_VER)
+#include <intrin.h>
+#endif
 
 namespace halvane::kernels::vmath {
 namespace {
@@ -32,6 +35,25 @@ void tanh_libm(const double *x, std::size_t n, double *out) {
 
 const Functions scalar_functions{sin_libm, cos_libm, cis_libm, exp_libm, cosh_libm, tanh_libm};
 
+#if HALVANE_X86_64 && defined(_MSC_VER)
+// MSVC and clang-cl: cpuid by hand. Leaf 1 ECX: FMA (bit 12), OSXSAVE (27),
+// AVX (28); leaf 7 EBX: AVX2 (5), AVX-512 F (16), DQ (17), VL (31); XCR0
+// says whether the system saves the YMM (bits 1-2) and ZMM (5-7) registers.
+Isa detect() {
+  int r[4];
+  __cpuid(r, 0);
+  if (r[0] < 7) return Isa::scalar;
+  __cpuid(r, 1);
+  const auto ecx = static_cast<unsigned>(r[2]);
+  if (!(ecx >> 12 & 1) || !(ecx >> 27 & 1) || !(ecx >> 28 & 1)) return Isa::scalar;
+  const unsigned long long xcr0 = _xgetbv(0);
+  if ((xcr0 & 0x6) != 0x6) return Isa::scalar;
+  __cpuidex(r, 7, 0);
+  const auto ebx = static_cast<unsigned>(r[1]);
+  if ((ebx >> 16 & 1) && (ebx >> 17 & 1) && (ebx >> 31 & 1) && (xcr0 & 0xe6) == 0xe6) return Isa::avx512;
+  return (ebx >> 5 & 1) ? Isa::avx2 : Isa::scalar;
+}
+#elif HALVANE_X86_64
 Isa detect() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
@@ -40,6 +62,9 @@ Isa detect() {
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return Isa::avx2;
   return Isa::scalar;
 }
+#else
+Isa detect() { return Isa::scalar; }  // the vector paths are x86-64's
+#endif
 
 Isa widest() {
   static const Isa isa = detect();
@@ -67,11 +92,12 @@ Isa active_isa() { return chosen.load(std::memory_order_relaxed); }
 void use_isa(Isa isa) { chosen.store(isa, std::memory_order_relaxed); }
 
 const Functions &functions(Isa isa) {
-  switch (isa) {
-    case Isa::avx512: return detail::avx512_functions;
-    case Isa::avx2: return detail::avx2_functions;
-    case Isa::scalar: break;
-  }
+#if HALVANE_X86_64
+  if (isa == Isa::avx512) return detail::avx512_functions;
+  if (isa == Isa::avx2) return detail::avx2_functions;
+#else
+  (void)isa;  // only the scalar path exists
+#endif
   return scalar_functions;
 }
 

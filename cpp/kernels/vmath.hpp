@@ -3,7 +3,7 @@
 // Scalar libm costs 20-26 ns per sin/cos, so a shape that called it per
 // sample would be slower than the numpy formula it replaces. These run
 // 4 or 8 lanes at a time (AVX2+FMA or AVX-512), chosen at run time by the
-// CPU; a baseline x86-64 CPU gets plain libm loops. The shape loops
+// CPU; a baseline x86-64 CPU, and any other CPU, gets plain libm loops. The shape loops
 // (shape_loops.hpp) use the same algorithms lane by lane and follow the
 // same choice.
 //
@@ -63,9 +63,19 @@ const T &for_active_isa(const T &avx512, const T &avx2, const T &scalar) {
   return scalar;
 }
 
+/// The tables built for the x86-64 vector paths exist only on x86-64
+/// (HALVANE_X86_64, set by the build); elsewhere only the scalar one is
+/// named, and so linked.
+#if HALVANE_X86_64
+#define HALVANE_ACTIVE_TABLE(avx512, avx2, scalar) \
+  ::halvane::kernels::vmath::for_active_isa(avx512, avx2, scalar)
+#else
+#define HALVANE_ACTIVE_TABLE(avx512, avx2, scalar) (scalar)
+#endif
+
 namespace detail {
-extern const Functions avx2_functions;    // vmath_avx2.cpp
-extern const Functions avx512_functions;  // vmath_avx512.cpp
+extern const Functions avx2_functions;    // simd_avx2.cpp
+extern const Functions avx512_functions;  // simd_avx512.cpp
 }  // namespace detail
 
 }  // namespace halvane::kernels::vmath

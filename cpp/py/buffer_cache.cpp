@@ -87,15 +87,17 @@ Cache &cache() {
 /// cheaper. A block of a few megabytes is whole huge pages, aligned (up to
 /// 2 MiB more than its array); in a larger one, the huge pages inside it
 /// are most of it.
+/// Huge pages are Linux's advice; elsewhere every block is plain malloc (and
+/// Windows could not realloc an aligned block).
 void *fresh(std::size_t r, bool zeroed) {
+#ifdef MADV_HUGEPAGE
   if (r >= few_mb && r <= many_mb) {  // whole huge pages (rounded())
     void *p = std::aligned_alloc(huge_page, r);
     if (!p) return nullptr;
-#ifdef MADV_HUGEPAGE
     madvise(p, r, MADV_HUGEPAGE);  // advice only
-#endif
     return zeroed ? std::memset(p, 0, r) : p;
   }
+#endif
   void *p = zeroed ? std::calloc(r ? r : 1, 1) : std::malloc(r ? r : 1);
 #ifdef MADV_HUGEPAGE
   if (p && r >= many_mb) {

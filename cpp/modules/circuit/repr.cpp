@@ -81,7 +81,7 @@ std::string circuit_summary(nb::handle self) {
   return text + ", scheduled";
 }
 
-nb::str repr(nb::handle self) {
+nb::str circuit_repr(nb::handle self) {
   return hp::never_raising(self, [&] {
     hp::ReprGuard guard(self);
     std::string name = hp::class_name(self);
@@ -111,7 +111,7 @@ nb::object repr_html(nb::handle self) {
 
 void export_reprs(nb::module_ &m) {
   nb::object circ = m.attr("Circuit");
-  hp::def_method(circ, "__repr__", &repr, nb::sig("def __repr__(self) -> str"),
+  hp::def_method(circ, "__repr__", &circuit_repr, nb::sig("def __repr__(self) -> str"),
                  "``<Circuit: 3 instructions on qubits 0, 1, scheduled 0 .. 80 ns>``.");
   hp::def_method(circ, "_repr_html_", &repr_html, nb::sig("def _repr_html_(self) -> str | None"),
                  "The schedule table as HTML when the circuit is scheduled, else None.");

@@ -21,7 +21,7 @@ using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
 
-void init(nb::handle self, nb::handle complex_list) {
+void init_comp(nb::handle self, nb::handle complex_list) {
   set_attr(self, HV_KEY("complex_list"), complex_list);
   set_attr(self, HV_KEY("complex_dict"), nb::dict());
   set_attr(self, HV_KEY("default_rule"), Py_None);
@@ -112,7 +112,7 @@ void export_rule_selection(nb::module_ &m) {
   cls.attr("__maj_type__") = "RULE_COMP";
   cls.attr("__mnr_type__") = "RULE_COMP";
   // One default list, made here and never changed.
-  hp::def_method(cls, "__init__", &init, hp::arg("complex_list") = nb::list(),
+  hp::def_method(cls, "__init__", &init_comp, hp::arg("complex_list") = nb::list(),
                  nb::sig("def __init__(self, complex_list: typing.Iterable[typing.Any] = []) -> None"),
                  "Fill the table from ``(qubit description, rule)`` pairs.\n\n"
                  "Parameters\n----------\n"

@@ -17,8 +17,7 @@ namespace halvane::wavespec_handling {
 namespace hp = halvane::py;
 namespace hk = halvane::kernels;
 using hk::cdouble;
-using hp::add, hp::mul, hp::truediv;
-constexpr auto sub = hp::subtract;
+using hp::add, hp::mul, hp::subtract, hp::truediv;
 
 
 namespace {
@@ -135,14 +134,14 @@ void LineParser::level_step(nb::handle pd, std::size_t order) {
   nb::object edge_fn = hp::getitem(table, hp::getitem(pd, HV_KEY("edge_shape")));
 
   nb::object to_set_bias = hp::getitem(pd, HV_KEY("amp"));
-  nb::object A = sub(to_set_bias, current_bias_);
+  nb::object A = subtract(to_set_bias, current_bias_);
   nb::object B = current_bias_;
   // Sequenced reads: the operands of one C++ call are evaluated in no set
   // order, and a description that is not a dict sees the order of its reads.
   nb::object pos = hp::getitem(pd, HV_KEY("pos"));
   // A step writes from its own first sample, max(a, 0) with
   // a = int((pos - st) * srate): the pulses' guard is not used for steps.
-  nb::object a = hp::steal_or_throw(PyNumber_Long(mul(sub(pos, tx_st_), srate_).ptr()));
+  nb::object a = hp::steal_or_throw(PyNumber_Long(mul(subtract(pos, tx_st_), srate_).ptr()));
   if (PyObject_RichCompareBool(a.ptr(), nb::int_(0).ptr(), Py_LT) == 1) a = nb::int_(0);
   std::size_t first = slice_bounds(a, nb::none(), line_.n).first;
   nb::object x0 = add(pos, truediv(hp::getitem(pd, HV_KEY("width")), nb::int_(2)));
@@ -176,7 +175,7 @@ void LineParser::pulse(nb::handle pd, const Bounds &b, std::size_t order) {
     s.p.end = static_cast<std::size_t>(b.ed);
     s.center = b.center;
   } else {
-    int skip = PyObject_RichCompareBool(sub(b.ed_obj, b.st_obj).ptr(), nb::int_(2).ptr(), Py_LT);
+    int skip = PyObject_RichCompareBool(subtract(b.ed_obj, b.st_obj).ptr(), nb::int_(2).ptr(), Py_LT);
     if (skip < 0) hp::rethrow();
     if (skip) return;
     std::tie(s.p.first, s.p.end) = slice_bounds(b.st_obj, b.ed_obj, line_.n);
@@ -323,7 +322,7 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
                     j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
   nb::object K = mul(amp_scale, exp(mul(j, add(phase, phase1))));
   s.sh = mul(K, s.sh);
-  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
+  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), subtract(pulse_times(s), center))));
 }
 
 void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {

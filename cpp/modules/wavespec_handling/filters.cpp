@@ -25,8 +25,7 @@ namespace hk = halvane::kernels;
 
 namespace {
 
-using hp::add, hp::mul, hp::item;
-constexpr auto sub = hp::subtract;
+using hp::add, hp::mul, hp::subtract, hp::item;
 nb::object num(PyObject *o) { return hp::steal_or_throw(o); }
 nb::object np_copy(nb::handle a) { return hp::numpy().attr("copy")(a); }
 template <typename... T>
@@ -162,7 +161,7 @@ nb::object fir_filtering(nb::handle b, nb::handle start_time, nb::handle adjust,
   }
   // The period of data_len samples spread over X[0] .. X[-1], so that
   // start_time maps to the sample at that time.
-  nb::object time_period = sub(item(X, data_len - 1), item(X, 0)).attr("real");
+  nb::object time_period = subtract(item(X, data_len - 1), item(X, 0)).attr("real");
   nb::object sampling_period = hp::truediv(time_period, nb::int_(data_len - 1));
   nb::object start = num(PyNumber_Long(
       hp::truediv(mul(start_time.attr("real"), nb::float_(1e-6)), sampling_period.attr("real")).ptr()));
@@ -241,9 +240,9 @@ nb::object cal_iir_coef(nb::handle input_list) {
   nb::object two_B_tau = mul(mul(two, B), tau);
   nb::object A_Ts = mul(A, Ts);
   nb::object lambda_val = add(add(two_A_tau, two_B_tau), A_Ts);
-  nb::object c0 = sub(hp::truediv(add(mul(two, tau), Ts), lambda_val), one);
+  nb::object c0 = subtract(hp::truediv(add(mul(two, tau), Ts), lambda_val), one);
   nb::object c1 = add(hp::truediv(add(mul(nb::int_(-2), tau), Ts), lambda_val), one);
-  nb::object c2 = sub(hp::truediv(sub(add(two_A_tau, two_B_tau), A_Ts), lambda_val), one);
+  nb::object c2 = subtract(hp::truediv(subtract(add(two_A_tau, two_B_tau), A_Ts), lambda_val), one);
   return list_of(c0, c1, c2);
 }
 
