@@ -8,14 +8,11 @@
 #include <math.h>
 
 #include <cmath>
-#include <limits>
 
 #include "kernels/shapes_internal.hpp"
 
 namespace halvane::kernels::detail {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool has_nan(cdouble z) { return std::isnan(z.real()) || std::isnan(z.imag()); }
 

@@ -6,7 +6,9 @@
 
 // GCC 12's AVX-512 intrinsics pass an intentionally undefined vector as the
 // pass-through operand, which -Wmaybe-uninitialized reports at every use.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace halvane::kernels {
 namespace {

@@ -130,7 +130,7 @@ void write_base(const Line &line, std::span<const Range> cached, const Segment &
 
 bool all_finite(const cdouble *x, std::size_t n) {
   bool ok = true;
-  for (std::size_t k = 0; k < n; ++k) ok &= std::isfinite(x[k].real()) & std::isfinite(x[k].imag());
+  for (std::size_t k = 0; k < n; ++k) ok &= std::isfinite(x[k].real()) && std::isfinite(x[k].imag());
   return ok;
 }
 

@@ -27,7 +27,8 @@ void init_comp(nb::handle self, nb::handle complex_list) {
   set_attr(self, HV_KEY("default_rule"), Py_None);
   set_attr(self, HV_KEY("number_of_qubits_sanity"), Py_None);
   hp::for_each(complex_list, [&](nb::handle pair) {
-    auto [q_desc, rule] = hp::unpack<2>(pair);
+    auto [q_desc, rule_obj] = hp::unpack<2>(pair);
+    nb::handle rule = rule_obj;  // Clang before 16 cannot capture a structured binding
     // A str is one description ('1x0', '12', '*'), not a sequence of characters.
     if (!PyUnicode_Check(q_desc.ptr()) && check_iterable(q_desc)) {
       hp::for_each(q_desc, [&](nb::handle q_sub_desc) {
