@@ -213,6 +213,7 @@ CASES = {
         "np.tanh": (sample_line, "np.tanh", lambda a: isinstance(a[0], np.ndarray)),
         "np.cosh": (sample_line, "np.cosh", lambda a: len(a) == 1),
         "np.max": (sample_line, "np.max", lambda a: isinstance(a[0], np.ndarray)),
+        "np.exp": (sample_line, "np.exp", lambda a: a[0] == 1j * 0),
         "pdc2pulse": (lambda: wh.sample_lines({"q": [dict(T, pos=1e-8, width=2e-8, amp=0.5)]},
                                               {"N": 100, "srate": 1e9, "offset_global": 0}),
                       "pdc2pulse", lambda a: isinstance(a[0], list) and a[1]["N"] == 100),
