@@ -236,3 +236,11 @@ def test_a_rebound_collaborator_is_called_with_its_arguments(monkeypatch, module
     seen = [args for (name, args) in calls if name == label]
     assert seen, f"{module}.{entry} was not called"
     assert args_ok(seen[0]), seen[0]
+
+
+@pytest.mark.parametrize("module, entry", [(m, e) for m in CASES for e in CASES[m] if "." not in e])
+def test_a_deleted_collaborator_raises_name_error(monkeypatch, module, entry):
+    run, _, _ = CASES[module][entry]
+    monkeypatch.delattr(MODULES[module], entry)
+    with pytest.raises(NameError, match=f"^name '{entry}' is not defined"), np.errstate(all="ignore"):
+        run()
