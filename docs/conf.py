@@ -41,6 +41,7 @@ autoapi_add_toctree_entry = False
 autoapi_member_order = "groupwise"
 napoleon_numpy_docstring = True
 napoleon_google_docstring = False
+napoleon_use_ivar = True  # "Attributes" as fields: autoapi documents the attributes themselves
 
 # The examples: executed on every build, each cell within the timeout.
 nb_execution_mode = "force"

@@ -38,6 +38,8 @@ def public_callables():
         module = importlib.import_module(f"halvane.{info.name}")
         names = getattr(module, "__all__", None) or [n for n in vars(module) if not n.startswith("_")]
         for name in names:
+            if name.startswith("_"):
+                continue
             obj = getattr(module, name)
             if getattr(obj, "__module__", None) != module.__name__ or not callable(obj):
                 continue  # imported from elsewhere, or data
