@@ -2,6 +2,7 @@
 
 import contextlib
 import io
+import json
 import math
 import pathlib
 import runpy
@@ -97,3 +98,16 @@ def test_drag_sweep_is_best_at_the_prediction(tmp_path):
     import matplotlib.pyplot as plt
 
     plt.close("all")
+
+
+def test_to_instrument_exports_the_quickstart_lines(tmp_path):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        manifest = example("to_instrument.py")["main"](["--folder", str(tmp_path / "w")])
+    text = out.getvalue()
+    assert text.startswith("5 lines within full scale, also between the samples\n")
+    assert json.loads(text.split("\n", 1)[1]) == manifest
+    assert [line["line"] for line in manifest["lines"]] == ["q0_xy", "q1_xy", "c01_z", "q0_ro", "q1_ro"]
+    assert all(line["clipping"]["ok"] and line["length"] % 16 == 0 for line in manifest["lines"])
+    assert sorted(p.name for p in (tmp_path / "w").iterdir()) == sorted(
+        [line["file"] for line in manifest["lines"]] + ["manifest.json"])
