@@ -5,16 +5,15 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#include "domain/samples.hpp"
 #include "kernels/quantize.hpp"
 #include "py/args.hpp"
 #include "py/module.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
+#include "py/samples.hpp"
 
 namespace nb = nanobind;
 namespace hp = halvane::py;
-namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 
 namespace {
@@ -59,7 +58,7 @@ nb::list quantize(nb::handle x, nb::handle out, Py_ssize_t channels, nb::handle 
   std::vector<hk::ChannelReport> reports(static_cast<std::size_t>(channels));
   with_code_type(codes, bits, offset_binary, [&](auto *data) {
     // The held buffers keep both arrays' memory; the kernel touches no Python object.
-    hd::run_kernel(static_cast<std::size_t>(n), [&] {
+    hp::run_kernel(static_cast<std::size_t>(n), [&] {
       hk::quantize(static_cast<const double *>(xs.data()), static_cast<std::size_t>(n),
                    static_cast<std::size_t>(channels), map, data, reports.data());
     });
