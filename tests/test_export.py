@@ -405,3 +405,23 @@ def test_reports_and_profiles_pickle():
     clip = export.clip_report({"a": [pulse(amp=2)]}, RECORD)["a"]
     for obj in (report, clip, export.GENERIC_16, export.quantize, export.clip_report):
         assert pickle.loads(pickle.dumps(obj)) == obj
+
+
+def test_check_pulses_names_the_entry_to_turn_down():
+    from halvane import check
+
+    lines = {"c01_z": [pulse(pos=10e-9, plateau=20e-9, amp=0.3, freq=0), dict(FLUX_STEP)]}
+    assert check.check_pulses(lines, FLUX_RECORD) == []
+    (finding,) = check.check_pulses(lines, FLUX_RECORD, full_scale=1.0)
+    clip = export.clip_report(lines, FLUX_RECORD, true_peak=True)["c01_z"]
+    assert finding.where == "line 'c01_z' entry #1"
+    assert finding.message == (f"drives the line up to {clip.excess:.4g} of full scale over it ({clip.clipped} "
+                               f"values beyond it, a true peak of {clip.peak:.4g}): turn it down")
+    assert check.check_pulses(lines, FLUX_RECORD, full_scale=1.2) == []
+
+    def broken(X, pd, cp):
+        raise RuntimeError("no shape today")
+
+    (finding,) = check.check_pulses([pulse(shape=broken)], RECORD, full_scale=1.0)
+    assert (finding.where, finding.message) == (
+        "sampling", "could not sample the lines to check full scale (RuntimeError: no shape today)")
