@@ -42,7 +42,8 @@ def main():
     args = ap.parse_args()
     n = args.samples
     rng = np.random.default_rng(1)
-    w = 0.98 * np.exp(2j * np.pi * 0.0123 * np.arange(n)) + 0.01 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))
+    noise = rng.standard_normal(n) + 1j * rng.standard_normal(n)
+    w = 0.98 * np.exp(2j * np.pi * 0.0123 * np.arange(n)) + 0.01 * noise
     top = 2.0 ** 15 - 1
 
     def numpy_steps():

@@ -210,14 +210,16 @@ def test_nan_is_caught_where_a_comparison_lets_it_pass():
 
 
 def test_excess_before_every_entry_is_the_resting_level():
-    (clip,) = export.clip_report({"z": [pulse(pos=200e-9)]}, {"N": 800, "srate": SRATE, "offset_global": 1.5}).values()
+    record = {"N": 800, "srate": SRATE, "offset_global": 1.5}
+    (clip,) = export.clip_report({"z": [pulse(pos=200e-9)]}, record).values()
     assert [str(e) for e in clip.entries] == ["the resting level (offset_global)",
                                              "entry #0 (pulse, shape 'square', pos 2e-07 s)"]
 
 
 def test_clip_report_takes_a_record_per_line():
     lines = {"a": [pulse(amp=1.2)], "b": [pulse(amp=0.5)]}
-    records = {"a": {"N": 400, "srate": SRATE, "offset_global": 0.0}, "b": {"N": 10, "srate": SRATE, "offset_global": 0.0}}
+    records = {"a": {"N": 400, "srate": SRATE, "offset_global": 0.0},
+               "b": {"N": 10, "srate": SRATE, "offset_global": 0.0}}
     assert list(export.clip_report(lines, records)) == ["a"]
     assert export.clip_report(lines, records, full_scale=1.5) == {}
 
@@ -363,8 +365,8 @@ def test_export_lines_refuses_clipping_and_writes_nothing(tmp_path):
         export.export_lines(lines, RECORD, export.GENERIC_16, tmp_path / "out")
     assert "clip='saturate'" in str(e.value)
     excess = np.abs(w.real).max() - 1
-    assert f"line 'loud': {over_i + over_q} values beyond full scale, up to {excess:.4g} of full scale over it; from entry #1 " \
-           "(pulse, shape 'square', pos 1.2e-07 s)" in str(e.value)
+    assert (f"line 'loud': {over_i + over_q} values beyond full scale, up to {excess:.4g} of full scale over it; "
+            "from entry #1 (pulse, shape 'square', pos 1.2e-07 s)") in str(e.value)
     assert not (tmp_path / "out").exists()
     manifest = export.export_lines(lines, RECORD, export.GENERIC_16, tmp_path / "out", clip="saturate")
     assert manifest["lines"][1]["clipping"]["clipped"] == {"I": over_i, "Q": over_q}
@@ -383,9 +385,11 @@ def test_export_lines_refuses_clipping_and_writes_nothing(tmp_path):
 ])
 def test_export_lines_checks_before_it_writes(tmp_path, lines, kw, error, text):
     profile = kw.pop("profile", export.GENERIC_16)
-    with pytest.raises(error, match=text):
+    with pytest.raises(error, match=text) as e:
         export.export_lines(lines, RECORD, profile, tmp_path / "out", **kw)
     assert not (tmp_path / "out").exists()
+    if "format" in kw:
+        assert e.value.__notes__ == ["while exporting line 'a'"]
 
 
 @pytest.mark.parametrize("kw, error, text", [

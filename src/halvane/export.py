@@ -786,22 +786,26 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
     sampled, lists, record = _sample(lines, li)
     files, entries, problems = [], [], []
     for name, (_, w, _) in sampled.items():
-        rate = float(record(name)["srate"])
-        if rate > profile.max_rate:
-            raise ValueError(f"line {name!r} is sampled at {rate:g} samples/s, above the profile's "
-                             f"max_rate {profile.max_rate:g}")
-        codes, report = quantize(w, bits=profile.bits, full_scale=profile.full_scale, coding=profile.coding)
-        if any(report.nonfinite) or (clip == "refuse" and not report.ok):
-            found = _line_clip(name, lists[name], record(name), w, profile.full_scale, None)
-            problems.append(str(found))
-        codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
-        file = _file_name(name, fmt)
-        if fmt == "wav":
-            _wav_frames(codes, rate)  # refused now rather than after other files are written
-        files.append((file, codes, rate))
-        entries.append({"line": name if isinstance(name, (str, int, float)) else str(name), "file": file,
-                        "rate": rate, "length": len(codes), "samples": len(w),
-                        "clipping": report.as_dict()})
+        try:
+            rate = float(record(name)["srate"])
+            if rate > profile.max_rate:
+                raise ValueError(f"line {name!r} is sampled at {rate:g} samples/s, above the profile's "
+                                 f"max_rate {profile.max_rate:g}")
+            codes, report = quantize(w, bits=profile.bits, full_scale=profile.full_scale, coding=profile.coding)
+            if any(report.nonfinite) or (clip == "refuse" and not report.ok):
+                found = _line_clip(name, lists[name], record(name), w, profile.full_scale, None)
+                problems.append(str(found))
+            codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
+            file = _file_name(name, fmt)
+            if fmt == "wav":
+                _wav_frames(codes, rate)  # refused now rather than after other files are written
+            files.append((file, codes, rate))
+            entries.append({"line": name if isinstance(name, (str, int, float)) else str(name), "file": file,
+                            "rate": rate, "length": len(codes), "samples": len(w),
+                            "clipping": report.as_dict()})
+        except Exception as e:
+            e.add_note(f"while exporting line {name!r}")
+            raise
     if problems:
         raise ValueError("lines beyond full scale (pass clip='saturate' to write them saturated) or with NaN "
                          "samples:\n" + "\n".join(problems))
