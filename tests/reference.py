@@ -233,3 +233,10 @@ def quantize(w, bits=16, full_scale=1.0, offset=0.0, coding="twos"):
         codes = np.rint(np.clip((x + offset) * (top / full_scale), -top, top))
     codes = np.where(np.isfinite(x), codes, 0.0).astype(np.int64)
     return codes + 2 ** (bits - 1) if coding == "offset" else codes
+
+
+def interval_peaks(w, oversample=8):
+    """Per sample, the peak magnitude over its `oversample` points of `w`
+    interpolated in one piece, held at its first and last sample beyond the ends."""
+    smooth = scipy.signal.resample_poly(w, oversample, 1, padtype="edge")
+    return np.abs(smooth).reshape(len(w), oversample).max(axis=1)

@@ -241,6 +241,17 @@ def test_true_peak_finds_the_crest_the_samples_miss():
         export.true_peak(w, oversample=0)
 
 
+def test_true_peak_in_pieces_is_true_peak_in_one(monkeypatch):
+    monkeypatch.setattr(export, "_CHUNK", 100)
+    rng = np.random.default_rng(3)
+    w = rng.standard_normal(1234) + 1j * rng.standard_normal(1234)
+    w[[99, 100, 650]] = [6, 7j, -8]                          # the peaks at and near the seams of the pieces
+    for oversample in (2, 8):
+        want = reference.interval_peaks(w, oversample)
+        np.testing.assert_array_equal(export._interval_peaks(w, oversample), want)  # where clip_report looks
+        assert export.true_peak(w, oversample=oversample) == want.max()
+
+
 # ---- lengths and words ----------------------------------------------------------------
 
 

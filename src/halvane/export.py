@@ -255,14 +255,25 @@ def dequantize(codes: object, *, bits: int = 16, full_scale: float = 1.0, offset
 # ---- the signal between the samples ---------------------------------------------
 
 
-def _band_limited(a: np.ndarray, oversample: int) -> np.ndarray:
-    """``a`` interpolated ``oversample`` times along its first axis (polyphase FIR),
-    held at its first and last sample beyond the ends."""
-    if oversample == 1 or a.shape[0] < 2:
-        return a
+_CHUNK = 1 << 16  # samples interpolated at a time, so that memory stays bounded
+_OVERLAP = 16     # more than the interpolating filter reaches on each side (10 samples)
+
+
+def _interval_peaks(a: np.ndarray, oversample: int) -> np.ndarray:
+    """Per sample of the 1-D array ``a``, the largest magnitude of the band-limited
+    signal over its ``oversample`` points (polyphase windowed-sinc FIR), the
+    line held at its first and last sample beyond the ends."""
+    if oversample == 1 or a.size < 2:
+        return np.abs(a)
     from scipy.signal import resample_poly  # type: ignore[import-untyped]
 
-    return resample_poly(a, oversample, 1, axis=0, padtype="edge")
+    peaks = np.empty(a.size)
+    for start in range(0, a.size, _CHUNK):
+        stop = min(start + _CHUNK, a.size)
+        lo, hi = max(start - _OVERLAP, 0), min(stop + _OVERLAP, a.size)
+        smooth = np.abs(resample_poly(a[lo:hi], oversample, 1, padtype="edge")).reshape(hi - lo, oversample)
+        peaks[start:stop] = smooth[start - lo:stop - lo].max(axis=1)
+    return peaks
 
 
 def true_peak(w: object, *, oversample: int = 8) -> float:
@@ -297,7 +308,7 @@ def true_peak(w: object, *, oversample: int = 8) -> float:
         return 0.0
     if not np.isfinite(a).all():
         return math.nan
-    return float(np.abs(_band_limited(a.astype(np.result_type(a, np.float64)), oversample)).max())
+    return float(_interval_peaks(a.astype(np.result_type(a, np.float64)), oversample).max())
 
 
 # ---- clipping traced to its entries ---------------------------------------------
@@ -425,10 +436,9 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     worst = float(np.abs(values[over]).max(initial=0.0))
     peak = None
     if oversample is not None and finite.all():
-        smooth = np.abs(_band_limited(w, oversample))
+        smooth = _interval_peaks(w, oversample)
         peak = float(smooth.max(initial=0.0))
-        beyond = np.flatnonzero(smooth > full_scale) // oversample
-        bad[beyond[beyond < bad.size]] = True
+        bad |= smooth > full_scale
         worst = max(worst, peak)
     if not bad.any():
         return None
