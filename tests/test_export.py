@@ -67,6 +67,10 @@ def test_huge_and_empty_inputs():
     assert codes.tolist() == [32767, -32767] and report.clipped == (2,)
     codes, report = export.quantize(np.zeros((0, 3), complex))
     assert codes.shape == (0, 3, 2) and report.ok
+    for tail, clipped, nonfinite in [(3.0, 1, 0), (NAN, 0, 1), (-INF, 0, 1)]:  # an odd value out
+        codes, report = export.quantize([0.1, 0.2, tail], bits=8)
+        assert (report.clipped, report.nonfinite) == ((clipped,), (nonfinite,))
+        assert report.first_clipped == ((2,) if clipped else (),) and codes.tolist() == [13, 25, 127 if clipped else 0]
 
 
 @settings(max_examples=60, deadline=None)

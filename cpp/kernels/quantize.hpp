@@ -23,14 +23,14 @@ inline constexpr std::size_t first_kept = 8;
 struct ChannelReport {
   std::size_t clipped = 0;     ///< finite values with |v + offset| > full_scale
   std::size_t nonfinite = 0;   ///< NaN and infinities, written as the code of 0
-  double peak = 0;             ///< the largest |v + offset| among the clipped values
+  double peak = 0;             ///< the largest |v + offset| among the clipped values, else 0
   std::size_t first[first_kept] = {};  ///< sample indices of the first clipped values
   std::size_t nfirst = 0;
 };
 
-/// Quantize n values of `channels` interleaved channels (value i is sample
-/// i / channels of channel i % channels) into `out`; `reports` has one
-/// entry per channel. Defined for the codes int8/16/32 and uint8/16/32.
+/// Quantize n values of `channels` (1 or 2) interleaved channels (value i
+/// is sample i / channels of channel i % channels) into `out`; `reports`
+/// has one zeroed entry per channel. Defined for the codes int8/16/32 and uint8/16/32.
 template <typename Code>
 void quantize(const double *x, std::size_t n, std::size_t channels, const QuantizeMap &map, Code *out,
               ChannelReport *reports);
