@@ -11,6 +11,7 @@
 #include <vector>
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
+#include "py/compat.hpp"
 #include "py/iterate.hpp"
 #include "py/objects.hpp"
 
@@ -32,7 +33,7 @@ struct Entry {
 
 struct Line {
   nb::object name;
-  std::vector<nb::object> pds;
+  std::vector<nb::object> copies;  ///< a new dict per description, turned in place
   std::vector<Entry> entries;
   std::size_t frame = 0;  ///< index of the line whose frame this line turns with
   double sign = 1.0;
@@ -109,6 +110,15 @@ void at_entry(const Line &line, std::size_t k, F &&body) {
   }
 }
 
+/// Ask for the descriptions a few places after `i` in the list `pds`: first
+/// the dict, then, once it has arrived, its table.
+void prefetch_ahead(PyObject *pds, Py_ssize_t i) {
+#if defined(__GNUC__) || defined(__clang__)
+  if (i + 12 < PyList_GET_SIZE(pds)) __builtin_prefetch(PyList_GET_ITEM(pds, i + 12));
+#endif
+  if (i + 6 < PyList_GET_SIZE(pds)) hp::compat::prefetch_dict_table(PyList_GET_ITEM(pds, i + 6));
+}
+
 /// A new dict with the items of `pd`.
 nb::object copy_of(nb::handle pd) {
   if (PyDict_CheckExact(pd.ptr())) return hp::steal_or_throw(PyDict_Copy(pd.ptr()));
@@ -130,8 +140,10 @@ class Fold {
     nb::dict folded;
     for (const Line &line : lines_) {
       nb::list out;
-      for (std::size_t k = 0; k < line.pds.size(); ++k)
+      for (std::size_t k = 0; k < line.copies.size(); ++k) {
+        if (k + 6 < line.copies.size()) hp::compat::prefetch_dict_table(line.copies[k + 6].ptr());
         at_entry(line, k, [&] { out.append(turned(line, k)); });
+      }
       hp::setitem(folded, line.name, out);
     }
     nb::list events;
@@ -147,10 +159,15 @@ class Fold {
       Line &line = lines_.emplace_back();
       line.name = nb::borrow(name);
       line.frame = lines_.size() - 1;
+      // Each description is read from its copy, which the turn then changes:
+      // the caller's dicts, scattered in memory, are visited once.
       hp::for_each(pds, [&](nb::handle pd) {
-        std::size_t k = line.pds.size();
-        line.pds.push_back(nb::borrow(pd));
-        at_entry(line, k, [&] { line.entries.push_back(read_entry(pd)); });
+        if (PyList_CheckExact(pds.ptr())) prefetch_ahead(pds.ptr(), static_cast<Py_ssize_t>(line.copies.size()));
+        at_entry(line, line.copies.size(), [&] {
+          nb::object copy = copy_of(pd);
+          line.entries.push_back(read_entry(copy));
+          line.copies.push_back(std::move(copy));
+        });
       });
     });
   }
@@ -220,8 +237,8 @@ class Fold {
 
   /// The copy of entry k of `line`, turned by its frame's phase when an
   /// increment of the frame has taken effect by the time it starts.
-  nb::object turned(const Line &line, std::size_t k) {
-    nb::object pd = copy_of(line.pds[k]);
+  nb::handle turned(const Line &line, std::size_t k) {
+    nb::handle pd = line.copies[k];
     const Entry &e = line.entries[k];
     const Frame &frame = frames_[line.frame];
     if (!e.turnable || frame.times.empty() || std::isnan(e.start)) return pd;
