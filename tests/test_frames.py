@@ -177,6 +177,15 @@ def test_folded_lines_sample_save_check_and_draw():
         plt.close(fig)
 
 
+def test_times_at_nan_and_infinity():
+    lines = {"q": [pulse(np.nan, vz=0.5), pulse(0, vz=0.25), pulse(np.inf), pulse(np.nan), pulse(40e-9)]}
+    folded, events = circuit.fold_vz(lines)
+    # An increment at NaN never takes effect and is listed last; a pulse at NaN is never turned.
+    assert [pd.get("frame_phase") for pd in folded["q"]] == [None, None, 0.25, None, 0.25]
+    assert events[0] == (40e-9, "q", 0.25, 0.25) and events[1][1:] == ("q", 0.5, 0.75)
+    assert math.isnan(events[1][0])
+
+
 # ---- bad input -------------------------------------------------------------------------
 
 
@@ -200,6 +209,12 @@ def test_a_missing_position_raises_key_error_naming_the_entry():
     with pytest.raises(KeyError, match="'pos'") as info:
         circuit.fold_vz({"q": [{"width": 0, "plateau": 0}]})
     assert info.value.__notes__ == ["while folding entry #0 of the line 'q'"]
+
+
+def test_a_line_that_is_not_a_list_of_descriptions_is_named():
+    with pytest.raises(TypeError, match="not iterable") as info:
+        circuit.fold_vz({"p": [pulse(0)], "q": 3})
+    assert info.value.__notes__ == ["while folding the line 'q'"]
 
 
 @pytest.mark.parametrize("follow, sign, message", [

@@ -161,14 +161,25 @@ class Fold {
       line.frame = lines_.size() - 1;
       // Each description is read from its copy, which the turn then changes:
       // the caller's dicts, scattered in memory, are visited once.
-      hp::for_each(pds, [&](nb::handle pd) {
-        if (PyList_CheckExact(pds.ptr())) prefetch_ahead(pds.ptr(), static_cast<Py_ssize_t>(line.copies.size()));
-        at_entry(line, line.copies.size(), [&] {
-          nb::object copy = copy_of(pd);
-          line.entries.push_back(read_entry(copy));
-          line.copies.push_back(std::move(copy));
+      bool in_entry = false;
+      try {
+        hp::for_each(pds, [&](nb::handle pd) {
+          if (PyList_CheckExact(pds.ptr())) prefetch_ahead(pds.ptr(), static_cast<Py_ssize_t>(line.copies.size()));
+          in_entry = true;
+          at_entry(line, line.copies.size(), [&] {
+            nb::object copy = copy_of(pd);
+            line.entries.push_back(read_entry(copy));
+            line.copies.push_back(std::move(copy));
+          });
+          in_entry = false;
         });
-      });
+      } catch (nb::python_error &e) {
+        if (!in_entry)
+          hp::add_note(e, [&] {
+            return hp::steal_or_throw(PyUnicode_FromFormat("while folding the line %R", name.ptr()));
+          });
+        throw;
+      }
     });
   }
 
