@@ -413,14 +413,12 @@ def _entries(pds: list[Any], li: Mapping[str, Any], where: np.ndarray) -> tuple[
         if j > i:
             found.add(k)
             held[i:j] = True
-    rest = False
-    starts = sorted((lo, k) for k, (lo, _, _) in enumerate(spans))
-    for s in where[~held]:
-        before = [k for lo, k in starts if lo <= s]
-        if before:
-            found.add(before[-1])
-        else:
-            rest = True
+    # A sample in no span counts for the entry that starts last before it.
+    order = sorted(range(len(spans)), key=lambda k: spans[k][0])
+    starts = np.array([spans[k][0] for k in order], dtype=np.int64)
+    last = np.searchsorted(starts, where[~held], side="right") - 1
+    rest = bool((last < 0).any())
+    found.update(order[i] for i in np.unique(last[last >= 0]))
     entries = [spans[k][2] for k in sorted(found)]
     return ((Entry(None, "resting level"),) if rest else ()) + tuple(entries)
 
