@@ -97,6 +97,11 @@ class ScheduleTable:
     def __repr__(self) -> str:
         return f"<ScheduleTable: {len(self.rows)} rows>\n{self}"
 
+    def to_pandas(self) -> Any:
+        """The rows as a pandas DataFrame, one row per instruction (only where pandas is installed)."""
+        import pandas  # type: ignore[import-untyped, import-not-found, unused-ignore]
+        return pandas.DataFrame(self.rows, columns=list(COLUMNS))
+
     def _repr_html_(self) -> str:
         head = "".join(f"<th>{html.escape(h)}</th>" for h in _HEADERS)
         body = "".join("<tr>" + "".join(f"<td>{html.escape(c)}</td>" for c in row) + "</tr>"
@@ -104,15 +109,10 @@ class ScheduleTable:
         return f"<table><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>"
 
 
-def _to_pandas(self: ScheduleTable) -> Any:
-    """The rows as a pandas DataFrame, one row per instruction."""
-    import pandas  # type: ignore[import-untyped, import-not-found, unused-ignore]
-    return pandas.DataFrame(self.rows, columns=list(COLUMNS))
-
-
 # Offered only where pandas can be imported: halvane does not depend on it.
-if importlib.util.find_spec("pandas") is not None:
-    ScheduleTable.to_pandas = _to_pandas  # type: ignore[attr-defined]
+# Defined in the class, so that the API reference (read from the source) has it.
+if importlib.util.find_spec("pandas") is None:
+    del ScheduleTable.to_pandas
 
 
 def schedule_table(circ: Any) -> ScheduleTable:
