@@ -18,6 +18,9 @@ def show(name, *args, figure=True):
     """Run examples/<name> with `args`; print its output, display its figure."""
     png = pathlib.Path(tempfile.mkdtemp()) / "figure.png"
     argv = [sys.executable, str(EXAMPLES / name), *args] + (["--png", str(png)] if figure else [])
-    print(subprocess.run(argv, capture_output=True, text=True, check=True).stdout)
+    run = subprocess.run(argv, capture_output=True, text=True)
+    if run.returncode:
+        raise RuntimeError(f"{name} failed with exit status {run.returncode}:\n{run.stderr}")
+    print(run.stdout)
     if figure:
         display(Image(filename=str(png)))
