@@ -28,7 +28,6 @@ html_theme = "furo"
 html_title = f"halvane {release}"
 exclude_patterns = ["_build", "jupyter_execute"]
 myst_heading_anchors = 3
-suppress_warnings = ["myst.header"]  # the README's sections start at level 2 or 3
 
 # The API reference: every public module and every public name in it.
 autoapi_type = "python"
