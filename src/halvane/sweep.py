@@ -37,6 +37,7 @@ from typing import Any, Callable
 
 import numpy as np
 
+from halvane import _sweep
 from halvane import wavespec_handling as wh
 
 __all__ = ["Axis", "Sweep", "SUPERPOSED_KEYS", "RENDERED_KEYS"]
@@ -136,7 +137,6 @@ class _Line:
         extra = record.get("extra") if "extra" in record else None
         self.stages = ([tuple(np.array(wh.cal_iir_coef(v)) + np.array([1, -1, 1])) for v in extra.values()]
                        if isinstance(extra, dict) else None)
-        self.iirs = [wh.cal_iir_coef(v) for v in extra.values()] if isinstance(extra, dict) else None
         self.pulses: list[_Pulse] = []
         self.steps: list[tuple[int, int, dict]] = []  # (order, first sample, description)
         self.step_axes: dict[int, int] = {}  # order of a swept level step -> position of its axis
@@ -451,12 +451,7 @@ class Sweep:
     def _out_buffers(self, out: Any) -> dict[Any, tuple[np.ndarray, np.ndarray]]:
         if out is None:
             return {}
-        if not isinstance(out, Mapping):
-            raise TypeError(f"out must be a mapping from line name to a pair (W, S) of arrays, not {type(out).__name__}")
-        for name in out:
-            if name not in self._lines:
-                raise ValueError(f"out names line {name!r}, which no axis of the sweep changes")
-        return _checked_out(out, {name: self._lines[name].N for name in out})
+        return _sweep.check_out(out, {name: line.N for name, line in self._lines.items()})
 
     def points(self, start: int = 0, stop: int | None = None, *, copy: bool = False
                ) -> Iterator[tuple[tuple[int, ...], dict[Any, tuple[np.ndarray, np.ndarray, np.ndarray]]]]:
@@ -655,17 +650,4 @@ def _render(line: _Line, p: _Pulse, pd: Mapping[str, Any]):
 
 def _add_filtered(out: np.ndarray, rest: np.ndarray, start: int, x: np.ndarray, line: _Line) -> None:
     """out[start:] = rest[start:] + the line's IIR stages over x, then zeros."""
-    y = np.zeros(line.N - start, np.complex128)
-    y[:len(x)] = x
-    np.add(rest[start:], wh.fix(line.X[start:], y, line.iirs, None), out=out[start:])
-
-
-def _checked_out(out: Mapping[Any, Any], lengths: Mapping[Any, int]) -> dict[Any, tuple[np.ndarray, np.ndarray]]:
-    """out's pairs, checked as sample_lines checks them."""
-    got = {}
-    for name, n in lengths.items():
-        pair = tuple(out[name])
-        if len(pair) != 2:
-            raise ValueError(f"out[{name!r}] must be a pair (W, S) of arrays, not {len(pair)} items")
-        got[name] = pair
-    return got
+    _sweep.add_filtered(out, rest, start, x, line.stages)

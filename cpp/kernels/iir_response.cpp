@@ -1,0 +1,114 @@
+// The response of IIR stages to a short input, added to a line.
+#include "kernels/iir_response.hpp"
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace halvane::kernels {
+
+namespace {
+
+constexpr std::size_t L = 512;  // samples per block of the free response
+
+/// A (re, im) pair in one vector register, so that a real table entry
+/// scales both parts at once.
+typedef double pair __attribute__((vector_size(16)));
+
+inline pair load(const cdouble *p) {
+  pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void store(cdouble *p, pair v) { std::memcpy(static_cast<void *>(p), &v, sizeof v); }
+
+bool real_stages(const IirStage *stages, std::size_t count) {
+  for (std::size_t j = 0; j < count; ++j)
+    if (stages[j].b0.imag() != 0 || stages[j].b1.imag() != 0 || stages[j].a1.imag() != 0) return false;
+  return true;
+}
+
+bool finite(const std::vector<cdouble> &z) {
+  for (const cdouble &v : z)
+    if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) return false;
+  return true;
+}
+
+/// One step of the chain with zero input from the states z; returns the output.
+cdouble free_step(const IirStage *stages, std::size_t count, cdouble *z) {
+  cdouble v{};
+  for (std::size_t j = 0; j < count; ++j) {
+    const IirStage &s = stages[j];
+    const cdouble out = z[j] + cmul(s.b0, v);
+    z[j] = cmul(s.b1, v) + cmul(s.a1, out);
+    v = out;
+  }
+  return v;
+}
+
+}  // namespace
+
+void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *x, std::size_t m,
+                      const cdouble *rest, cdouble *out, std::size_t n) {
+  if (count == 0) {
+    for (std::size_t k = 0; k < m; ++k) out[k] = rest[k] + x[k];
+    std::copy(rest + m, rest + n, out + m);
+    return;
+  }
+  std::vector<cdouble> z(count);
+  if (m == n) {  // no free response: the blocked chain over the whole input
+    std::copy(x, x + n, out);
+    iir_chain_about(out, n, cdouble{}, stages, count);
+    for (std::size_t k = 0; k < n; ++k) out[k] = rest[k] + out[k];
+    return;
+  }
+  iir_chain_exact(stages, count, x, out, m, z.data());
+  for (std::size_t k = 0; k < m; ++k) out[k] = rest[k] + out[k];
+
+  // T[j*L + i]: the output i steps after unit state j; M[j*count + l]: state
+  // l after L steps from unit state j.
+  std::vector<cdouble> T(count * L), M(count * count), u(count);
+  for (std::size_t j = 0; j < count; ++j) {
+    std::fill(u.begin(), u.end(), cdouble{});
+    u[j] = 1;
+    for (std::size_t i = 0; i < L; ++i) T[j * L + i] = free_step(stages, count, u.data());
+    std::copy(u.begin(), u.end(), M.begin() + static_cast<std::ptrdiff_t>(j * count));
+  }
+  // Real stages have real tables, which scale (re, im) pairs.
+  const bool real = real_stages(stages, count);
+  std::vector<double> Tr(real ? count * L : 0);
+  for (std::size_t k = 0; k < Tr.size(); ++k) Tr[k] = T[k].real();
+  std::vector<cdouble> y(L), next(count);
+  std::vector<pair> yr(real ? L : 0);
+  for (std::size_t b = m; b < n; b += L) {
+    const std::size_t len = std::min(L, n - b);
+    if (!finite(z)) {  // sample by sample, as the chain spreads them
+      for (std::size_t k = b; k < n; ++k) out[k] = rest[k] + free_step(stages, count, z.data());
+      return;
+    }
+    if (real) {
+      std::fill(yr.begin(), yr.begin() + static_cast<std::ptrdiff_t>(len), pair{0, 0});
+      for (std::size_t j = 0; j < count; ++j) {
+        const pair s = {z[j].real(), z[j].imag()};
+        const double *t = &Tr[j * L];
+        for (std::size_t i = 0; i < len; ++i) yr[i] += s * t[i];
+      }
+      for (std::size_t i = 0; i < len; ++i) store(out + b + i, load(rest + b + i) + yr[i]);
+    } else {
+      std::fill(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(len), cdouble{});
+      for (std::size_t j = 0; j < count; ++j) {
+        const cdouble s = z[j];
+        const cdouble *t = &T[j * L];
+        for (std::size_t i = 0; i < len; ++i) y[i] += cmul(s, t[i]);
+      }
+      for (std::size_t i = 0; i < len; ++i) out[b + i] = rest[b + i] + y[i];
+    }
+    std::fill(next.begin(), next.end(), cdouble{});
+    for (std::size_t j = 0; j < count; ++j)
+      for (std::size_t l = 0; l < count; ++l) next[l] += cmul(z[j], M[j * count + l]);
+    z.swap(next);
+  }
+}
+
+}  // namespace halvane::kernels
