@@ -30,6 +30,7 @@ from __future__ import annotations
 
 import cmath
 import copy as _copy
+import itertools
 import math
 import time
 from collections.abc import Iterator, Mapping, Sequence
@@ -465,8 +466,6 @@ class Sweep:
         the point until the next one is made; with ``copy=True`` every point
         gets arrays of its own. ``for index, lines in sweep`` is ``points()``.
         """
-        n = len(self)
-        stop = n if stop is None else min(stop, n)
         state = _State(self)
         buffers = {name: (np.empty(line.N, np.complex128), np.empty(line.N, np.complex128))
                    for name, line in self._lines.items()}
@@ -475,9 +474,8 @@ class Sweep:
             vW, vS = W.view(), S.view()
             vW.flags.writeable = vS.flags.writeable = False
             views[name] = (self._lines[name].X, vW, vS)
-        shape = self.shape
-        for flat in range(start, stop):
-            idx = tuple(int(v) for v in np.unravel_index(flat, shape)) if shape else ()
+        indices = itertools.islice(itertools.product(*map(range, self.shape)), start, stop)
+        for idx in indices:
             result = dict(self._rest)
             for name in self._swept_lines:
                 line = self._lines[name]
