@@ -47,6 +47,27 @@ cdouble free_step(const IirStage *stages, std::size_t count, cdouble *z) {
   return v;
 }
 
+/// out[i] = rest[i] + sum_j z[j] * T[j*L + i] for i < len, for real tables;
+/// one and two stages, the common cases, in one pass.
+void real_block(const cdouble *z, std::size_t count, const double *T, const cdouble *__restrict rest,
+                cdouble *__restrict out, std::size_t len, pair *__restrict acc) {
+  if (count == 1) {
+    const pair s0 = {z[0].real(), z[0].imag()};
+    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + s0 * T[i]);
+  } else if (count == 2) {
+    const pair s0 = {z[0].real(), z[0].imag()}, s1 = {z[1].real(), z[1].imag()};
+    const double *T1 = T + L;
+    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + (s0 * T[i] + s1 * T1[i]));
+  } else {
+    std::fill(acc, acc + len, pair{0, 0});
+    for (std::size_t j = 0; j < count; ++j) {
+      const pair s = {z[j].real(), z[j].imag()};
+      for (std::size_t i = 0; i < len; ++i) acc[i] += s * T[j * L + i];
+    }
+    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + acc[i]);
+  }
+}
+
 }  // namespace
 
 void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *x, std::size_t m,
@@ -88,13 +109,7 @@ void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *
       return;
     }
     if (real) {
-      std::fill(yr.begin(), yr.begin() + static_cast<std::ptrdiff_t>(len), pair{0, 0});
-      for (std::size_t j = 0; j < count; ++j) {
-        const pair s = {z[j].real(), z[j].imag()};
-        const double *t = &Tr[j * L];
-        for (std::size_t i = 0; i < len; ++i) yr[i] += s * t[i];
-      }
-      for (std::size_t i = 0; i < len; ++i) store(out + b + i, load(rest + b + i) + yr[i]);
+      real_block(z.data(), count, Tr.data(), rest + b, out + b, len, yr.data());
     } else {
       std::fill(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(len), cdouble{});
       for (std::size_t j = 0; j < count; ++j) {

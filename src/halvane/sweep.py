@@ -183,32 +183,32 @@ class _Line:
             sh = shape(wX, pd, {})
         else:
             raise TypeError(f"pulse shape {shape!r} is neither a str nor callable")
-        sh = np.array(sh, dtype=np.complex128)
+        sh = np.asarray(sh, dtype=np.complex128)
         srate = self.srate
         D = 1j * wh.grad(sh) * srate if split else None
-        if not split:
-            sh += 1j * wh.grad(sh) * srate * pd.get("drag_scale", 0)
+        d = 0 if split else pd.get("drag_scale", 0)
+        if d != 0 or not np.isfinite(sh).all():  # a zero coefficient adds exact zeros to a finite envelope
+            sh += 1j * wh.grad(sh) * srate * d
         for d in pd.get("drag_list", []):
             sh += 1j * wh.grad(sh) * srate * d
             if D is not None:
                 D += 1j * wh.grad(D) * srate * d
         drag_t = pd.get("drag_detuning", 0)
         center = (pd["width"] + pd["plateau"]) / 2 + pd["pos"]
-        K = pd.get("amp_scale", 1) * np.exp(1j * (pd["phase"] + pd["phase1"]))
+        K = pd.get("amp_scale", 1) * cmath.exp(1j * (pd["phase"] + pd["phase1"]))
         ramp = np.exp(2j * np.pi * drag_t * (wX - center)) if drag_t != 0 else None
         cr = wh.carrier(wX, pd["freq"], 0, 0)
         end = min(ed, self.cut(order))
         if end <= st:
             return None
+        n = end - st
         out = []
         for part in (sh, D):
             if part is None:
                 out += [None, None]
                 continue
-            part = K * part
-            if ramp is not None:
-                part = part * ramp
-            out += [(part * cr)[: end - st], part[: end - st]]
+            part = K * part[:n] if ramp is None else (K * part * ramp)[:n]
+            out += [part * cr[:n], part]
         return (st, *out)
 
 
