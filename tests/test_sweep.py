@@ -167,6 +167,7 @@ def test_bad_out_buffers(out, exc, match):
 
 @pytest.mark.parametrize("make, exc, match", [
     (lambda: Axis("vz_x", [1], tag="g"), ValueError, "a sweep cannot set the key 'vz_x'"),
+    (lambda: Axis("vz", [1], tag="g"), ValueError, "a sweep cannot set 'vz' yet"),
     (lambda: Axis("amp", [[1, 2]], tag="g"), TypeError, "1-D sequence of numbers, not an array of shape"),
     (lambda: Axis("amp", ["a", "b"], tag="g"), TypeError, "1-D sequence of numbers, not an array of dtype"),
     (lambda: Axis("amp", [1]), ValueError, "exactly one of them"),

@@ -72,6 +72,9 @@ class Axis:
 
     def __init__(self, key: str, values: Sequence[Any], *, pulses: Sequence[tuple[Any, int]] | None = None,
                  tag: Any = None) -> None:
+        if key == "vz":
+            raise ValueError("a sweep cannot set 'vz' yet: a frame axis turns every later pulse of its frame, "
+                             "which needs circuit.fold_vz")
         if not isinstance(key, str) or (key not in SUPERPOSED_KEYS and key not in RENDERED_KEYS):
             raise ValueError(f"a sweep cannot set the key {key!r}; it sets {', '.join(SUPERPOSED_KEYS)} by "
                              f"superposition and {', '.join(RENDERED_KEYS)} by rendering again")
@@ -136,10 +139,12 @@ class _Line:
         self.st = record.get("st", 0)
         self.gof = record["offset_global"]
         extra = record.get("extra") if "extra" in record else None
-        self.stages = ([tuple(np.array(wh.cal_iir_coef(v)) + np.array([1, -1, 1])) for v in extra.values()]
-                       if isinstance(extra, dict) else None)
+        # (b0, b1, a1) of each stage, as fix() forms them
+        self.stages: list[tuple[complex, complex, complex]] | None = (
+            [tuple(np.array(wh.cal_iir_coef(v)) + np.array([1, -1, 1])) for v in extra.values()]  # type: ignore[misc]
+            if isinstance(extra, dict) else None)
         self.pulses: list[_Pulse] = []
-        self.steps: list[tuple[int, int, dict]] = []  # (order, first sample, description)
+        self.steps: list[tuple[int, int, Mapping[str, Any]]] = []  # (order, first sample, description)
         self.step_axes: dict[int, int] = {}  # order of a swept level step -> position of its axis
         self.base: np.ndarray | None = None  # the steps alone, as recorded
 
@@ -306,11 +311,7 @@ class Sweep:
                     raise ValueError(f"axes {other!r} and {name!r} both set {axis.key!r} of line {line!r} entry #{k}")
 
     def _build(self) -> None:
-        swept: dict[Any, dict[int, int]] = {}  # line -> {entry: axis position}, for every key
-        for pos, (axis, targets) in enumerate(zip(self._axes, self._targets)):
-            for line, k in targets:
-                swept.setdefault(line, {})[k] = pos
-        self._pulses = {}
+        self._pulses: dict[tuple[Any, int], _Pulse] = {}
         for pos, (axis, targets) in enumerate(zip(self._axes, self._targets)):
             for line, k in targets:
                 pd = self._entries[line][k]
@@ -322,6 +323,7 @@ class Sweep:
             p.plan()
         self._steps = {(line, k): pos for pos, (axis, targets) in enumerate(zip(self._axes, self._targets))
                        for line, k in targets if "edge_shape" in self._entries[line][k]}
+        swept = {line for targets in self._targets for line, _ in targets}
         self._swept_lines = [name for name in self._entries if name in swept]
         self._sample_rest()
         self._render_fixed()
@@ -330,7 +332,7 @@ class Sweep:
         """Every line without its swept pulses, once; the lines' plans."""
         fixed = {name: [pd for k, pd in enumerate(pds) if (name, k) not in self._pulses]
                  for name, pds in self._entries.items()}
-        waves = wh.sample_lines(fixed, self._records)
+        waves = wh.sample_lines(fixed, self._records)  # type: ignore[arg-type]  # any mappings
         self._rest = {}
         for name, (X, W, S) in waves.items():
             for a in (X, W, S):
@@ -386,6 +388,7 @@ class Sweep:
 
     @property
     def axes(self) -> dict[str, Axis]:
+        """Axis name to Axis, in order."""
         return dict(zip(self._names, self._axes))
 
     @property
@@ -648,4 +651,4 @@ def _render(line: _Line, p: _Pulse, pd: Mapping[str, Any]):
 
 def _add_filtered(out: np.ndarray, rest: np.ndarray, start: int, x: np.ndarray, line: _Line) -> None:
     """out[start:] = rest[start:] + the line's IIR stages over x, then zeros."""
-    _sweep.add_filtered(out, rest, start, x, line.stages)
+    _sweep.add_filtered(out, rest, start, x, line.stages or [])
