@@ -6,7 +6,9 @@ A calibration sweep changes a few pulses of a circuit from point to point.
 - ``amp`` (real or complex), ``phase``, ``phase1`` and ``drag_scale`` enter a
   pulse's samples linearly, so each swept pulse is rendered once (with unit
   amplitude, zero phase and, when ``drag_scale`` is swept, its DRAG part on
-  its own) and a point is that rendering times a number;
+  its own) and a point is that rendering times a number; a frame increment
+  ``vz`` turns the later pulses of its frame as ``circuit.fold_vz`` does
+  (``Sweep(..., frames={})``);
 - ``pos``, ``width``, ``plateau``, ``freq``, ``sigma`` and ``drag_detuning``
   change the pulse's shape, so a point renders the changed pulses alone, over
   their own samples; a level step's ``amp`` renders the line's steps again;
@@ -43,11 +45,13 @@ from halvane import wavespec_handling as wh
 
 __all__ = ["Axis", "Sweep", "SUPERPOSED_KEYS", "RENDERED_KEYS"]
 
-#: Keys a point applies to a pulse's rendering as a factor.
-SUPERPOSED_KEYS = ("amp", "phase", "phase1", "drag_scale")
+#: Keys a point applies to a pulse's rendering as a factor (``vz``: to the
+#: later pulses of the frame, with ``Sweep(..., frames=...)``).
+SUPERPOSED_KEYS = ("amp", "phase", "phase1", "drag_scale", "vz")
 #: Keys for which a point renders the pulse again (and a level step's ``amp``).
 RENDERED_KEYS = ("pos", "width", "plateau", "freq", "sigma", "drag_detuning")
 _TAG = "sweep"
+_TIMING = ("pos", "width", "plateau")  # keys that move a pulse, or its frame increment
 _TASK_SECONDS = 0.1  # work per task of Sweep.map
 _PROBE_SECONDS = 0.02  # the first chunk, run here, runs at least this long
 
@@ -72,9 +76,6 @@ class Axis:
 
     def __init__(self, key: str, values: Sequence[Any], *, pulses: Sequence[tuple[Any, int]] | None = None,
                  tag: Any = None) -> None:
-        if key == "vz":
-            raise ValueError("a sweep cannot set 'vz' yet: a frame axis turns every later pulse of its frame, "
-                             "which needs circuit.fold_vz")
         if not isinstance(key, str) or (key not in SUPERPOSED_KEYS and key not in RENDERED_KEYS):
             raise ValueError(f"a sweep cannot set the key {key!r}; it sets {', '.join(SUPERPOSED_KEYS)} by "
                              f"superposition and {', '.join(RENDERED_KEYS)} by rendering again")
@@ -111,6 +112,8 @@ class _Pulse:
         self.linear = True  # the envelope is amp times a function of the other keys
         self.rendered: tuple[str, ...] = ()  # keys that need a new rendering
         self.split = False  # DRAG rendered apart, drag_scale applied as a factor
+        self.frame = 0.0  # the phase the fold gave it (frame_phase), with frames=
+        self.turns: list[tuple[int, float, int]] = []  # (vz axis, its entry's own vz, sign) of the increments
 
     def plan(self) -> None:
         shape = self.pd.get("shape")
@@ -119,8 +122,14 @@ class _Pulse:
         if self.linear:
             self.rendered = tuple(k for k in self.axes if k in RENDERED_KEYS)
             self.split = "drag_scale" in self.axes
-        else:  # a shape of the user's own: every key may change it
-            self.rendered = tuple(self.axes)
+        else:  # a shape of the user's own: every key may change it, and the frame's phase
+            self.rendered = tuple(self.axes) + (("frame",) if self.turns else ())
+
+    def values(self, axes: Sequence[Axis], idx: tuple[int, ...]) -> dict[str, Any]:
+        """The keys the point sets, and 'frame': the phase the fold adds to phase1."""
+        vals = {k: axes[pos].values[idx[pos]].item() for k, pos in self.axes.items()}
+        vals["frame"] = self.frame + sum(s * (axes[pos].values[idx[pos]].item() - vz0) for pos, vz0, s in self.turns)
+        return vals
 
 
 def _is_native_envelope(fn: object) -> bool:
@@ -240,6 +249,15 @@ class Sweep:
     axes : mapping
         Axis name to ``Axis``, in order: the points run over the product of
         the axes' values, the last axis fastest (C order).
+    frames : mapping, optional
+        The keywords of ``circuit.fold_vz`` (``{}``, or ``follow=`` and
+        ``sign=``): `lines` are then unfolded, and every point is folded
+        before it is sampled. A ``'vz'`` axis needs it: a frame increment
+        turns every later pulse of its frame, each by its line's sign
+        (within rounding of the fold's own arithmetic, which keeps the
+        frame's phase in [-pi, pi]). With frames, an axis may move (``pos``,
+        ``width``, ``plateau``) only pulses that the fold never turns and
+        that increment no frame, and a ``freq`` axis may not reach or leave 0.
 
     A point equals what setting its values in the descriptions, sampling
     them (``sample_lines``) gives, to within 1e-12 of each line's largest
@@ -257,7 +275,7 @@ class Sweep:
     """
 
     def __init__(self, lines: Mapping[Any, Sequence[Mapping[str, Any]]], li: Mapping[str, Any],
-                 axes: Mapping[str, Axis]) -> None:
+                 axes: Mapping[str, Axis], *, frames: Mapping[str, Any] | None = None) -> None:
         if not isinstance(lines, Mapping):
             raise TypeError(f"lines must be a mapping from line name to pulse descriptions, not {type(lines).__name__}")
         if not isinstance(axes, Mapping):
@@ -269,8 +287,11 @@ class Sweep:
         self._records = {name: _copy.deepcopy(rec) for name, rec in _records(li, list(self._entries)).items()}
         self._names = list(axes)
         self._axes = list(axes.values())
+        self._frames = None if frames is None else dict(frames)
         self._targets = [self._resolve(name, axis) for name, axis in zip(self._names, self._axes)]
         self._check_overlaps()
+        self._folded = self._entries if self._frames is None else self._fold(self._entries)
+        self._turns = self._frame_turns()
         self._build()
 
     # ---- construction --------------------------------------------------
@@ -295,8 +316,13 @@ class Sweep:
                        if _carries(pd, axis.tag)]
             if not targets:
                 raise ValueError(f"axis {name!r}: no pulse carries {_TAG!r}: {axis.tag!r}")
+        if axis.key == "vz" and self._frames is None:
+            raise ValueError(f"axis {name!r}: a 'vz' axis needs frames= (the keywords of circuit.fold_vz, {{}} "
+                             "for every line a frame of its own): the sweep folds every point")
         for line, k in targets:
             pd = self._entries[line][k]
+            if axis.key == "vz":
+                continue
             if "edge_shape" in pd and axis.key != "amp":
                 raise ValueError(f"axis {name!r}: line {line!r} entry #{k} is a level step, whose "
                                  f"{axis.key!r} a sweep cannot set (only its 'amp')")
@@ -310,20 +336,70 @@ class Sweep:
                 if other != name:
                     raise ValueError(f"axes {other!r} and {name!r} both set {axis.key!r} of line {line!r} entry #{k}")
 
+    def _fold(self, entries: Mapping[Any, list]) -> dict[Any, list]:
+        from halvane import circuit
+
+        assert self._frames is not None
+        return circuit.fold_vz(entries, **self._frames)[0]
+
+    def _frame_turns(self) -> dict[tuple[Any, int], list[tuple[int, float, int]]]:
+        """(line, entry) -> the vz axes whose increments turn it: found by
+        folding with each swept increment one radian larger."""
+        turns: dict[tuple[Any, int], list[tuple[int, float, int]]] = {}
+        for pos, (axis, targets) in enumerate(zip(self._axes, self._targets)):
+            if axis.key != "vz":
+                continue
+            for line, k in targets:
+                vz0 = self._entries[line][k].get("vz", 0)
+                probe = dict(self._entries)
+                probe[line] = list(probe[line])
+                probe[line][k] = dict(probe[line][k], vz=vz0 + 1.0)
+                folded = self._fold(probe)
+                for name, pds in folded.items():
+                    for j, pd in enumerate(pds):
+                        turn = math.remainder(pd.get("phase1", 0) - self._folded[name][j].get("phase1", 0), 2 * math.pi)
+                        if abs(turn) > 0.5:
+                            turns.setdefault((name, j), []).append((pos, vz0, round(turn)))
+        return turns
+
+    def _check_frames(self) -> None:
+        """With frames, no axis may change which increments turn which pulses."""
+        if self._frames is None:
+            return
+        for name, axis, targets in zip(self._names, self._axes, self._targets):
+            for line, k in targets:
+                pd = self._entries[line][k]
+                never_turned = "edge_shape" in pd or pd.get("freq", 0) == 0
+                if axis.key in _TIMING and not (never_turned and pd.get("vz", 0) == 0 and "frame_phase"
+                                                not in self._folded[line][k]):
+                    raise ValueError(f"axis {name!r}: with frames=, {axis.key!r} of line {line!r} entry #{k} "
+                                     "cannot be swept, as moving it changes the increments that turn its frame")
+                if axis.key == "freq" and (pd.get("freq", 0) == 0 or bool((axis.values == 0).any())):
+                    raise ValueError(f"axis {name!r}: with frames=, 'freq' of line {line!r} entry #{k} cannot "
+                                     "reach or leave 0, which the fold never turns")
+
     def _build(self) -> None:
         self._pulses: dict[tuple[Any, int], _Pulse] = {}
         for pos, (axis, targets) in enumerate(zip(self._axes, self._targets)):
+            if axis.key == "vz":
+                continue
             for line, k in targets:
                 pd = self._entries[line][k]
                 if "edge_shape" in pd:
                     continue
                 p = self._pulses.setdefault((line, k), _Pulse(line, k, pd))
                 p.axes[axis.key] = pos
-        for p in self._pulses.values():
+        for (line, k), turns in self._turns.items():
+            p = self._pulses.setdefault((line, k), _Pulse(line, k, self._entries[line][k]))
+            p.turns = turns
+        for (line, k), p in self._pulses.items():
+            p.frame = self._folded[line][k].get("frame_phase", 0.0) if self._frames is not None else 0.0
             p.plan()
+        self._check_frames()
         self._steps = {(line, k): pos for pos, (axis, targets) in enumerate(zip(self._axes, self._targets))
                        for line, k in targets if "edge_shape" in self._entries[line][k]}
-        swept = {line for targets in self._targets for line, _ in targets}
+        swept = {line for axis, targets in zip(self._axes, self._targets) if axis.key != "vz"
+                 for line, _ in targets} | {line for line, _ in self._turns}
         self._swept_lines = [name for name in self._entries if name in swept]
         self._sample_rest()
         self._render_fixed()
@@ -331,7 +407,7 @@ class Sweep:
     def _sample_rest(self) -> None:
         """Every line without its swept pulses, once; the lines' plans."""
         fixed = {name: [pd for k, pd in enumerate(pds) if (name, k) not in self._pulses]
-                 for name, pds in self._entries.items()}
+                 for name, pds in self._folded.items()}
         waves = wh.sample_lines(fixed, self._records)  # type: ignore[arg-type]  # any mappings
         self._rest = {}
         for name, (X, W, S) in waves.items():
@@ -572,7 +648,9 @@ class _State:
         params = tuple(vals[k] for k in p.rendered)
         got = self.renders.get(key)
         if got is None or got[0] != params:
-            pd = dict(p.pd, **{k: vals[k] for k in p.rendered})
+            pd = dict(p.pd, **{k: vals[k] for k in p.rendered if k != "frame"})
+            if not p.linear and vals["frame"]:
+                pd["phase1"] = pd["phase1"] + vals["frame"]
             got = (params, _render(line, p, pd))
             self.renders[key] = got
         return got[1]
@@ -582,7 +660,7 @@ class _State:
         axes = self.sweep._axes
         parts = []
         for p in line.pulses:
-            vals = {k: axes[pos].values[idx[pos]].item() for k, pos in p.axes.items()}
+            vals = p.values(axes, idx)
             r = self.rendering(line, p, vals)
             if r is None:
                 continue
@@ -591,7 +669,7 @@ class _State:
                 pd = p.pd
                 amp = vals["amp"] if "amp" in vals else pd["amp"]
                 phase = (vals["phase"] if "phase" in vals else pd["phase"]) + \
-                    (vals["phase1"] if "phase1" in vals else pd["phase1"])
+                    ((vals["phase1"] if "phase1" in vals else pd["phase1"]) + vals["frame"])
                 c = amp * cmath.exp(1j * phase)
                 if p.split:
                     d = c * (vals["drag_scale"] if "drag_scale" in vals else pd.get("drag_scale", 0))
