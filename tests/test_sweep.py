@@ -15,7 +15,7 @@ from halvane.sweep import Axis, Sweep
 
 SRATE = 2e9
 RECORD = {"N": 1200, "srate": SRATE, "offset_global": 0.01}
-FILTERED = dict(RECORD, offset_global=0.05, extra={"fast": [1.0, 0.05, 2e-8, 0.5e-9], "slow": [1.0, -0.2, 3e-7, 0.5e-9]})
+FILTERED = dict(RECORD, offset_global=0.05, st=-7.3e-9, extra={"fast": [1.0, 0.05, 2e-8, 0.5e-9], "slow": [1.0, -0.2, 3e-7, 0.5e-9]})
 
 
 def pulse(pos, **kw):
@@ -239,6 +239,13 @@ def test_points_out_of_range(index):
     sweep = Sweep(LINES, RECORDS, AXES["amp and phase, with DRAG"])
     with pytest.raises(IndexError):
         sweep.sample(index)
+
+
+@pytest.mark.parametrize("start, stop", [(-1, None), (0, 19), (2.0, 5)])
+def test_point_ranges_out_of_range(start, stop):
+    sweep = Sweep(LINES, RECORDS, AXES["amp and phase, with DRAG"])
+    with pytest.raises(ValueError, match="must be a position from 0 to 18"):
+        next(sweep.points(start, stop))
 
 
 def test_pickled_sweeps_and_map():

@@ -545,6 +545,11 @@ class Sweep:
         the point until the next one is made; with ``copy=True`` every point
         gets arrays of its own. ``for index, lines in sweep`` is ``points()``.
         """
+        n = len(self)
+        stop = n if stop is None else stop
+        for name, v in (("start", start), ("stop", stop)):
+            if not isinstance(v, (int, np.integer)) or isinstance(v, bool) or not 0 <= v <= n:
+                raise ValueError(f"{name} must be a position from 0 to {n}, not {v!r}")
         state = _State(self)
         buffers = {name: (np.empty(line.N, np.complex128), np.empty(line.N, np.complex128))
                    for name, line in self._lines.items()}
@@ -553,7 +558,7 @@ class Sweep:
             vW, vS = W.view(), S.view()
             vW.flags.writeable = vS.flags.writeable = False
             views[name] = (self._lines[name].X, vW, vS)
-        indices = itertools.islice(itertools.product(*map(range, self.shape)), start, stop)
+        indices = itertools.islice(itertools.product(*map(range, self.shape)), int(start), int(stop))
         for idx in indices:
             result = dict(self._rest)
             for name in self._swept_lines:
