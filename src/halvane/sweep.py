@@ -611,6 +611,8 @@ class Sweep:
             if chunk < 1:
                 raise ValueError(f"chunk must be at least 1, not {chunk}")
         bounds = [(a, min(a + chunk, n)) for a in range(start, n, chunk)]
+        if not bounds:  # the first chunk was all of it
+            return results
         if client is not None:
             shared = client.scatter(self, broadcast=True, hash=False)
             try:
