@@ -11,6 +11,7 @@ from reference import assert_close
 from halvane import _sweep, check, circuit, rule
 from halvane import waveintent_enumeration as we
 from halvane import wavespec_handling as wh
+from halvane import sweep as sweep_module
 from halvane.sweep import Axis, Sweep
 
 SRATE = 2e9
@@ -299,3 +300,14 @@ def test_a_state_that_is_not_finite_spreads_as_the_filter_spreads_it():
     y = np.zeros(2000, complex)
     y[:3] = x
     assert_close(out, wh.fix(None, y, iirs, None))
+
+
+@pytest.mark.parametrize("name", [n for n, f in wh.shapeTable.items() if sweep_module._is_native_envelope(f)])
+def test_the_native_envelopes_are_linear_in_amp(name):
+    # A sweep scales one rendering of such a shape by amp: a native shape that
+    # is not linear in amp must not pass for one.
+    X = np.linspace(0, 100e-9, 201)
+    pd = {"pos": 10e-9, "width": 40e-9, "plateau": 20e-9, "amp": 1.0, "epsilon": 0.1, "sigma": 8e-9}
+    unit = wh.shapeTable[name](X, pd, {})
+    for amp in (0.37, 0.3 - 0.2j, -1.5):
+        assert_close(wh.shapeTable[name](X, dict(pd, amp=amp), {}), amp * unit, rel=1e-15)
