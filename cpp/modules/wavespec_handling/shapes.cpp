@@ -22,6 +22,7 @@
 #include "kernels/shapes.hpp"
 #include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/exports.hpp"
+#include "modules/wavespec_handling/shape_parts.hpp"
 #include "py/args.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -45,8 +46,6 @@ bool sine_edge_2pi_native() { return names.original(SINE_EDGE_2PI) && names.orig
 
 nb::object key(nb::handle pd, nb::handle k) { return hp::getitem(pd, k); }
 nb::object key_or(nb::handle pd, nb::handle k, nb::handle dflt) { return hp::get(pd, k, dflt); }
-
-bool narrow(double width) { return std::fabs(width) < 1e-14; }
 
 // square: pos, width, plateau, amp.
 void read_square(nb::handle pd, ShapeParams &p) {
@@ -113,7 +112,11 @@ bool is_sine_family(Shape s) {
 
 // ---- running kernels ----------------------------------------------------
 
-nb::object render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
+}  // namespace
+
+bool shape_parts::narrow(double width) { return std::fabs(width) < 1e-14; }
+
+nb::object shape_parts::render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
@@ -122,6 +125,11 @@ nb::object render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
   hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
   return y;
 }
+
+namespace {
+using shape_parts::narrow;
+using shape_parts::render;
+using shape_parts::square_call;
 
 // ---- the formulas through the interpreter ---------------------------------
 
@@ -164,8 +172,6 @@ nb::object sine_edge_2pi_py(nb::handle X, nb::handle x0, nb::handle w_) {
   return iadd(Y, mask * np_sin(names.current(SEIGE2PI)(X - x0, w)));
 }
 
-nb::object square_call(nb::handle X, nb::handle pd);
-
 // amp * sine_edge(X, p, w1, a, b) * sine_edge(-X, -(p + width/2 + plateau), w2, a, b)
 nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
   nb::object a = nb::int_(0), b = nb::int_(1);
@@ -206,15 +212,6 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
 
 // ---- the module functions -------------------------------------------------
 
-nb::object square_call(nb::handle X, nb::handle pd) {
-  nb::object f = names.current(SQUARE);
-  hd::Reals xs = hd::sample_times(X);
-  if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
-  ShapeParams p;
-  read_square(pd, p);
-  return render(Shape::square, p, xs);
-}
-
 nb::object square(nb::handle X, nb::handle pd, nb::handle) {
   ShapeParams p;
   read_square(pd, p);
@@ -238,6 +235,23 @@ nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   read_sine2pi(pd, width, p);
   return render(Shape::sine2pi, p, hd::sample_times(X));
 }
+
+}  // namespace
+
+nb::object shape_parts::square_call(nb::handle X, nb::handle pd) {
+  nb::object f = names.current(SQUARE);
+  hd::Reals xs = hd::sample_times(X);
+  if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
+  ShapeParams p;
+  read_square(pd, p);
+  return render(Shape::square, p, xs);
+}
+
+nb::object shape_parts::cosine(nb::handle X, nb::handle pd) { return sine_family(Shape::cosine, X, pd); }
+
+bool shape_parts::cosine_native() { return names.original(SQUARE) && sine_edge_native(); }
+
+namespace {
 
 // numpy's tanh, cosh and max are the module global `np`'s at call time.
 bool hyperbolic_native(Shape s) {
@@ -366,8 +380,9 @@ constexpr const char *kShapeParams =
     "cp : dict\n    Accepted and ignored, so that every shape takes ``(X, pd, cp)``.\n\n"
     "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples, ``amp`` included.";
 
-template <typename F>
-void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string &doc) {
+}  // namespace
+
+void shape_parts::def_shape(nb::module_ &m, Shape s, const char *name, ShapeFn f, const std::string &doc) {
   // nanobind copies the signature and the docstring.
   const std::string sig = "def " + std::string(name) +
                           "(X: numpy.ndarray, pd: typing.Mapping[str, typing.Any], cp: dict = {}) "
@@ -377,6 +392,9 @@ void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string
         text.c_str());
   hp::offer_function(m.attr(name), static_cast<int>(s));
 }
+
+namespace {
+using shape_parts::def_shape;
 
 void export_edges(nb::module_ &m) {
   m.def("seige", &seige, hp::arg("x"), hp::arg("a"), hp::arg("b"), hp::arg("w"),
@@ -492,10 +510,12 @@ void export_constants(nb::module_ &m) {
 void export_shapes(nb::module_ &m) {
   export_edges(m);
   export_envelopes(m);
+  export_gaussian_shapes(m);
   nb::dict table;
   for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
                          {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
-                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"sine_edge", "sine_edge"}})
+                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"gauss", "gaussian"},
+                         {"netzero", "netzero"}, {"sine_edge", "sine_edge"}})
     table[k] = m.attr(name);
   m.attr("shapeTable") = table;
 }
@@ -510,6 +530,7 @@ std::optional<Shape> native_shape(nb::handle fn) {
     if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
     if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
     if ((s == Shape::tanh || s == Shape::hyper) && !hyperbolic_native(s)) return std::nullopt;
+    if ((s == Shape::gauss || s == Shape::netzero) && !gaussian_native(s)) return std::nullopt;
     return s;
   }
   return std::nullopt;
@@ -521,6 +542,8 @@ ShapeParams read_shape_params(Shape s, nb::handle pd) {
     read_square(pd, p);
   } else if (s == Shape::tanh || s == Shape::hyper) {
     read_hyperbolic(s, pd, p);
+  } else if (s == Shape::gauss || s == Shape::netzero) {
+    read_gaussian(s, pd, p);
   } else {
     const double width = hp::to_double(key(pd, HV_KEY("width")));
     if (narrow(width))
