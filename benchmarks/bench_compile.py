@@ -9,11 +9,6 @@ selection, instructions, scheduling, collection); both run in one process,
 interleaved, and must produce equal pulse descriptions. Then the cost per
 instruction at 10^3, 10^4 and 10^5 instructions.
 
-A rule applied again to the same qubit information with the same keyword
-objects replays its earlier result while nothing it reads has changed, which
-takes plain numbers in the calibration; the row with numpy scalars in the
-calibration shows the cost when it cannot.
-
 Each run also reports the figures with the cyclic garbage collector paused:
 its full collections traverse the whole live circuit, cost both
 implementations the same, and at 10^5 instructions are a large part of the

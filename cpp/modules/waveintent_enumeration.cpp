@@ -61,21 +61,6 @@ struct Phase {
 
 void set(nb::handle w, nb::handle key, nb::handle v) { hp::setitem(w, key, v); }
 
-/// Whether the hooks run only the code of this module: the gate helpers are
-/// the originals and `pi` is a plain number, so that a phase is computed
-/// without anybody's code.
-bool hooks_native() {
-  try {
-    if (names.hold()) return true;  // the original pi is numpy's, a float
-    for (std::size_t g = PI; g <= PI23; ++g)
-      if (!names.original(g)) return false;
-    PyObject *pi = names.current(PI_VALUE).ptr();
-    return PyFloat_CheckExact(pi) || PyLong_CheckExact(pi);
-  } catch (nb::python_error &) {
-    return false;  // a deleted name: the hook's own lookup reports it
-  }
-}
-
 // ---- the hooks ----------------------------------------------------------
 
 template <Gate G, int K, int D>
@@ -190,7 +175,6 @@ void export_recipes(nb::module_ &m) {
                    [will = r.will](nb::handle, nb::handle w, nb::handle cp) { will(w, cp); },
                    hp::arg("w"), hp::arg("cp"), nb::sig("def will(self, w: dict, cp: dict) -> None"),
                    "Write this recipe's calibration values into ``w`` (changed in place).");
-    hp::offer_recipe(cls, m, hooks_native);
   }
 }
 

@@ -120,22 +120,4 @@ void offer_function(nb::handle f, int kind);
 /// The number offered for exactly `f`, or -1.
 int find_function(nb::handle f);
 
-/// A recipe type whose descriptions are made natively: for an instance that
-/// keeps the type's `will` and `get_pd`, the description depends only on
-/// pdt, cp, the instance's `kw` and the globals of one module, and the
-/// making runs no other code, while `guard()` is true (it reads those
-/// globals and must not raise).
-using Guard = bool (*)();
-struct NativeRecipe {
-  PyObject *will = nullptr;     ///< the type's own will
-  PyObject *globals = nullptr;  ///< the module dict the making reads
-  Guard guard = nullptr;
-};
-
-/// Offer `type` as such a recipe type, with its `will` and its module.
-void offer_recipe(nb::handle type, nb::handle module, Guard guard);
-
-/// What was offered for exactly `type`; nulls when nothing was.
-NativeRecipe find_recipe(PyTypeObject *type);
-
 }  // namespace halvane::py

@@ -6,13 +6,6 @@
 namespace halvane::py {
 namespace nb = nanobind;
 
-/// nanobind's three function types in halvane's own domain: functions,
-/// methods, and methods bound to an instance.
-struct FunctionTypes {
-  PyTypeObject *function, *method, *bound;
-};
-FunctionTypes function_types();
-
 /// Finish module `m`, last in NB_MODULE: C++ allocation failures raise
 /// MemoryError (errors.hpp), functions pickle by reference (pickling.hpp),
 /// and `__all__` and signatures are published (publish.hpp), with the

@@ -4,7 +4,7 @@
 #include "py/collaborators.hpp"
 #include "domain/pulses.hpp"
 #include "domain/qubits.hpp"
-#include "py/reals.hpp"
+#include "domain/reals.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
@@ -62,12 +62,12 @@ nb::object to_xqubits(nb::handle qubits) {
 }
 
 nb::object np_max(std::span<const nb::handle> values) {
-  return names.call(MAX, [&] { return hp::reduce_extreme(values, true, names.original_object(MAX)); },
+  return names.call(MAX, [&] { return hd::reduce_extreme(values, true, names.original_object(MAX)); },
                     as_list(values));
 }
 
 nb::object np_min(std::span<const nb::handle> values) {
-  return names.call(MIN, [&] { return hp::reduce_extreme(values, false, names.original_object(MIN)); },
+  return names.call(MIN, [&] { return hd::reduce_extreme(values, false, names.original_object(MIN)); },
                     as_list(values));
 }
 

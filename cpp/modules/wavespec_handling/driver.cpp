@@ -12,6 +12,7 @@
 #include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
 #include "py/buffer_cache.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -20,6 +21,7 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 
 namespace {
@@ -66,7 +68,7 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
   srate = hp::getitem(li, HV_KEY("srate"));
   gof = hp::getitem(li, HV_KEY("offset_global"));
   tx_st = hp::get(li, HV_KEY("st"), nb::int_(0));
-  nb::object tx_ed = hp::add(tx_st, hp::truediv(N, srate));
+  nb::object tx_ed = hd::add(tx_st, hp::truediv(N, srate));
 
   nb::object count = hp::steal_or_throw(PyNumber_Index(N.ptr()));
   if (PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_LT) == 1) {
@@ -148,8 +150,8 @@ void render_line(LineJob &job) { hk::render(job.line, job.parser->plan); }
 nb::object finish_line(LineJob &job) {
   if (job.python_fix) {
     nb::object fix = names.current(FIX);
-    nb::object dev = hp::subtract(hp::numpy().attr("copy")(job.W), job.gof);
-    nb::object filtered = hp::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
+    nb::object dev = hd::subtract(hp::numpy().attr("copy")(job.W), job.gof);
+    nb::object filtered = hd::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
     if (PyObject_SetItem(job.W.ptr(), all.ptr(), filtered.ptr()) < 0) hp::rethrow();
   }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <tuple>
 #include "kernels/grid.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -15,10 +16,11 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 using hk::cdouble;
-using hp::add, hp::mul, hp::truediv;
-constexpr auto sub = hp::subtract;
+using hd::add, hp::mul, hp::truediv;
+constexpr auto sub = hd::subtract;
 
 
 namespace {
@@ -288,7 +290,7 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   nb::object grad = names.current(GRAD);
   nb::object term = mul(mul(j, grad(s.sh)), srate_);
   if (!d) d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
-  s.sh = hp::inplace_add(s.sh, mul(term, d));
+  s.sh = hd::inplace_add(s.sh, mul(term, d));
 }
 
 void LineParser::rotation(PulseState &s, nb::handle pd) {
@@ -348,9 +350,9 @@ void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
   // casting, into zeros that the renderer adds where the pulse survives.
   const std::size_t n = s.p.end - s.p.first;
   static nb::handle zeros = np_attr("zeros"), c128 = np_attr("complex128");
-  nb::object add_W = hp::inplace_add(zeros(n, c128), prod);
+  nb::object add_W = hd::inplace_add(zeros(n, c128), prod);
   s.p.add_W = keep_array(add_W, n);
-  nb::object add_S = hp::inplace_add(zeros(n, c128), s.sh);
+  nb::object add_S = hd::inplace_add(zeros(n, c128), s.sh);
   s.p.add_S = keep_array(add_S, n);
   plan.pulses.push_back(s.p);
 }

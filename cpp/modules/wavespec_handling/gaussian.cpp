@@ -10,12 +10,12 @@
 #include "modules/wavespec_handling/shape_parts.hpp"
 #include "py/mapping.hpp"
 #include "py/numbers.hpp"
+#include "py/samples.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
-namespace hd = halvane::domain;
 namespace sp = shape_parts;
 using kernels::Shape;
 using kernels::ShapeParams;
@@ -44,7 +44,7 @@ nb::object gaussian(nb::handle X, nb::handle pd, nb::handle) {
   if (sp::narrow(width)) return sp::square_call(X, pd);
   ShapeParams p;
   read_gauss(pd, width, p);
-  return sp::render(Shape::gauss, p, hd::sample_times(X));
+  return sp::render(Shape::gauss, p, hp::sample_times(X));
 }
 
 // cosine over each half, the second subtracted: both halves of width/2 and
@@ -66,7 +66,7 @@ nb::object netzero(nb::handle X, nb::handle pd, nb::handle) {
   if (!sp::cosine_native()) return netzero_py(X, pd);
   ShapeParams p;
   read_netzero(pd, p);
-  return sp::render(Shape::netzero, p, hd::sample_times(X));
+  return sp::render(Shape::netzero, p, hp::sample_times(X));
 }
 
 }  // namespace

@@ -2,14 +2,14 @@
 #pragma once
 #include <string>
 
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 #include "kernels/shapes.hpp"
 #include "modules/wavespec_handling/exports.hpp"
 
 namespace halvane::wavespec_handling::shape_parts {
 
 /// The kernel of `s` on the sample times xs, into a fresh complex128 array.
-nb::object render(kernels::Shape s, const kernels::ShapeParams &p, const domain::Reals &xs);
+nb::object render(kernels::Shape s, const kernels::ShapeParams &p, const py::Reals &xs);
 /// square(X, pd) through its current module-level binding.
 nb::object square_call(nb::handle X, nb::handle pd);
 /// cosine(X, pd), as the module's cosine computes it.

@@ -27,14 +27,13 @@
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
-namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 using hk::Shape;
 using hk::ShapeParams;
@@ -116,13 +115,13 @@ bool is_sine_family(Shape s) {
 
 bool shape_parts::narrow(double width) { return std::fabs(width) < 1e-14; }
 
-nb::object shape_parts::render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
+nb::object shape_parts::render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
   return y;
 }
 
@@ -215,32 +214,32 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
 nb::object square(nb::handle X, nb::handle pd, nb::handle) {
   ShapeParams p;
   read_square(pd, p);
-  return render(Shape::square, p, hd::sample_times(X));
+  return render(Shape::square, p, hp::sample_times(X));
 }
 
 nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_native()) return sine_family_py(s, hd::sample_times(X).array, pd);
+  if (!sine_edge_native()) return sine_family_py(s, hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine_family(s, pd, width, p);
-  return render(s, p, hd::sample_times(X));
+  return render(s, p, hp::sample_times(X));
 }
 
 nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_2pi_native()) return sine2pi_py(hd::sample_times(X).array, pd);
+  if (!sine_edge_2pi_native()) return sine2pi_py(hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine2pi(pd, width, p);
-  return render(Shape::sine2pi, p, hd::sample_times(X));
+  return render(Shape::sine2pi, p, hp::sample_times(X));
 }
 
 }  // namespace
 
 nb::object shape_parts::square_call(nb::handle X, nb::handle pd) {
   nb::object f = names.current(SQUARE);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
   ShapeParams p;
   read_square(pd, p);
@@ -295,36 +294,36 @@ nb::object hyper_py(nb::handle X, nb::handle pd) {
 
 nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
   if (!hyperbolic_native(s)) {
-    nb::object xs = hd::sample_times(X).array;
+    nb::object xs = hp::sample_times(X).array;
     return s == Shape::tanh ? tanh_py(xs, pd) : hyper_py(xs, pd);
   }
   ShapeParams p;
   read_hyperbolic(s, pd, p);
-  return render(s, p, hd::sample_times(X));
+  return render(s, p, hp::sample_times(X));
 }
 
 nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
   if (!names.original(SEIGE) || !names.original(MN))
-    return sine_edge_py(hd::sample_times(X).array, x0, w_, a_, b_);
+    return sine_edge_py(hp::sample_times(X).array, x0, w_, a_, b_);
   const double w = hp::to_double(w_), a = hp::to_double(a_), b = hp::to_double(b_);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out, cold); });
   return y;
 }
 
 nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
-  if (!names.original(SEIGE2PI)) return sine_edge_2pi_py(hd::sample_times(X).array, x0, w_);
+  if (!names.original(SEIGE2PI)) return sine_edge_2pi_py(hp::sample_times(X).array, x0, w_);
   const double w = hp::to_double(w_);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out, cold); });
   return y;
 }
 
@@ -338,10 +337,10 @@ nb::object seige(nb::handle x, nb::handle a, nb::handle b, nb::handle w) {
     hk::seige(&xv, 1, av, bv, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hd::Reals xs = hd::reals(x);
+  hp::Reals xs = hp::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hd::new_reals_like(xs, out);
+  nb::object y = hp::new_reals_like(xs, out);
   hk::seige(xs.data, xs.size, av, bv, wv, out);
   return y;
 }
@@ -353,20 +352,20 @@ nb::object seige2pi(nb::handle x, nb::handle w) {
     hk::seige2pi(&xv, 1, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hd::Reals xs = hd::reals(x);
+  hp::Reals xs = hp::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hd::new_reals_like(xs, out);
+  nb::object y = hp::new_reals_like(xs, out);
   hk::seige2pi(xs.data, xs.size, wv, out);
   return y;
 }
 
 nb::object square_edge(nb::handle X, nb::handle x0) {
   if (is_real_scalar(X)) return nb::bool_(hp::to_double(X) >= hp::to_double(x0));
-  hd::Reals xs = hd::reals(X);
+  hp::Reals xs = hp::reals(X);
   const double c = hp::to_double(x0);
   bool *out;
-  nb::object y = hd::new_bools_like(xs, out);
+  nb::object y = hp::new_bools_like(xs, out);
   hk::square_edge(xs.data, xs.size, c, out);
   return y;
 }
