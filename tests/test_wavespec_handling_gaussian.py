@@ -53,6 +53,18 @@ def test_gauss_is_0_at_its_ends_and_amp_on_its_plateau(amp, width, plateau, sigm
     assert np.all(np.diff(rise) > 0)
 
 
+def test_gauss_plateau_is_exactly_amp_and_start_exactly_0_for_any_sigma():
+    rg = np.random.default_rng(7)
+    for _ in range(200):
+        pd = random_pulse(rg, complex_amp=True)
+        pd["plateau"] = rg.uniform(1e-9, 1e-7)
+        X = pd["pos"] + np.linspace(0, pd["width"] + pd["plateau"], 101)
+        u = X - pd["pos"]
+        y = wh.gaussian(X, pd)
+        assert y[0] == 0 and y[-1] == 0
+        assert np.all(y[(u >= pd["width"] / 2) & (u <= pd["width"] / 2 + pd["plateau"])] == pd["amp"])
+
+
 def test_gauss_sigma_defaults_to_a_quarter_of_the_width_and_plateau_0_is_the_lifted_gaussian():
     X = np.arange(0, 60) * 1e-9
     pd = dict(pos=1e-8, width=4e-8, plateau=0, amp=0.5)
