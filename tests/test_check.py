@@ -111,6 +111,18 @@ def test_pulse_mistakes_are_found(pds, li, where, words):
     assert [f for f in findings if f.where == where and words in f.message], findings
 
 
+@pytest.mark.parametrize("pds, li, where, found", [
+    ([], dict(RECORD, N=10**9), "sampling record key 'N'", False),
+    ([], dict(RECORD, N=10**9 + 1), "sampling record key 'N'", True),
+    ([pulse(pos=1.0)], None, "entry #0 key 'pos'", False),
+    ([pulse(pos=-1.0)], None, "entry #0 key 'pos'", False),
+    ([pulse(pos=1.0000001)], None, "entry #0 key 'pos'", True),
+    ([pulse(pos=-1.0000001)], None, "entry #0 key 'pos'", True),
+])
+def test_thresholds_at_their_edges(pds, li, where, found):
+    assert (where in wheres(check.check_pulses(pds, li))) is found
+
+
 def test_sound_pulses_give_nothing_and_are_left_alone():
     pds = [pulse(drag_scale=0.3e-9, drag_list=[1e-10], vz=0.2, freq=0, amp=-1),
            step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2),

@@ -72,6 +72,14 @@ def test_a_shape_name_rebound_into_the_table_gets_no_shape_note(monkeypatch):
     assert "did you mean 'mine'?" in e.__notes__[1]
 
 
+def test_a_key_error_named_after_a_shape_of_the_table_gets_no_shape_note(monkeypatch):
+    def mine(X, pd, cp):
+        raise KeyError("mine")
+    monkeypatch.setitem(wh.shapeTable, "mine", mine)
+    e = raised(wh.pdc2pulse, [pulse(shape="mine")], LI)
+    assert isinstance(e, KeyError) and not any("shapeTable" in n for n in e.__notes__), e.__notes__
+
+
 def test_a_note_that_cannot_be_added_leaves_the_error_alone():
     class Stubborn(Exception):
         def add_note(self, note):

@@ -36,8 +36,11 @@ constexpr std::array<const char *, 4> gate_names = {"pi_gate", "pi2gate", "pi12_
 constexpr std::array<const char *, 4> gate_keys = {"pi", "pi2", "pi12", "pi23"};
 
 std::array<PyObject *, 4> gate_key_objects;  // interned at load
-enum : std::size_t { PI_VALUE = 4 };  // after the four gate helpers, by Gate
-hp::Collaborators names{{"pi_gate"}, {"pi2gate"}, {"pi12_gate"}, {"pi23_gate"}, {"pi"}};
+enum : std::size_t { PI_VALUE = PI23 + 1, NAME_COUNT };  // after the four gate helpers, by Gate
+constexpr hp::Collaborator collaborator_table[] = {
+    {PI, "pi_gate"}, {PI2, "pi2gate"}, {PI12, "pi12_gate"}, {PI23, "pi23_gate"}, {PI_VALUE, "pi"}};
+static_assert(hp::named_in_order(collaborator_table, NAME_COUNT));
+hp::Collaborators names{collaborator_table};
 
 /// Call the gate helper bound now under its module name.
 void gate(Gate g, nb::handle w, nb::handle cp) {

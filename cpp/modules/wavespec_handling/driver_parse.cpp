@@ -309,7 +309,7 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
     auto dt = plain_real(drag_t), p0 = plain_real(phase), p1 = plain_real(phase1);
     auto c = center ? plain_real(center) : s.center;
     auto k = plain_number(amp_scale);
-    if (dt && c && p0 && p1 && k) {
+    if (dt && c && p0 && p1 && k && names.original(NP_EXP)) {
       const double ph = *p0 + *p1;
       s.p.K = hk::cmul(*k, cdouble{std::cos(ph), std::sin(ph)});
       s.p.detuned = *dt != 0;
@@ -321,11 +321,10 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
     to_python(s);
   }
   if (!center) center = nb::float_(*s.center);
-  static nb::handle exp = np_attr("exp"), j = PyComplex_FromDoubles(0, 1),
-                    j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
-  nb::object K = mul(amp_scale, exp(mul(j, add(phase, phase1))));
+  static nb::handle j = PyComplex_FromDoubles(0, 1), j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
+  nb::object K = mul(amp_scale, names.current(NP_EXP)(mul(j, add(phase, phase1))));
   s.sh = mul(K, s.sh);
-  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
+  s.sh = mul(s.sh, names.current(NP_EXP)(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
 }
 
 void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
