@@ -1,17 +1,13 @@
 // The Gaussian shapes: gauss, a lifted Gaussian edge over each half of the
 // width around a flat top, and netzero, two cos halves of opposite sign.
-// The per-sample loops are in gaussian_loops.hpp.
+// The per-sample loops are in shape_loops.hpp.
 #include <cmath>
 
-#include "kernels/gaussian_internal.hpp"
+#include "kernels/shapes_internal.hpp"
 #include "kernels/vmath.hpp"
 
 namespace halvane::kernels::detail {
 namespace {
-
-const GaussianLoops &gaussian_loops() {
-  return vmath::for_active_isa(avx512_gaussian_loops, avx2_gaussian_loops, baseline_gaussian_loops);
-}
 
 // The cos shape's edges for a pulse at pos of the given width and plateau.
 void cos_edges(double pos, double width, double plateau, SineEdgeConsts &rise, SineEdgeConsts &fall) {
@@ -27,7 +23,7 @@ void gauss_envelope(const ShapeParams &p, const double *X, std::size_t n, cdoubl
   double e0;
   vmath::exp(&arg, 1, &e0);
   const GaussConsts g{p.pos, h, p.plateau, p.pos + (p.width + p.plateau), c, e0};
-  gaussian_loops().gauss(p.amp, g, X, n, out, cold);
+  loops().gauss(p.amp, g, X, n, out, cold);
 }
 
 void netzero_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
@@ -45,7 +41,7 @@ void netzero_envelope(const ShapeParams &p, const double *X, std::size_t n, cdou
   NetZeroConsts z;
   cos_edges(p.pos, w, pl, z.rise1, z.fall1);
   cos_edges(p.pos + (w + pl), w, pl, z.rise2, z.fall2);
-  gaussian_loops().netzero(p.amp, z, X, n, out, cold);
+  loops().netzero(p.amp, z, X, n, out, cold);
 }
 
 }  // namespace halvane::kernels::detail

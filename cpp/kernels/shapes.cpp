@@ -2,7 +2,6 @@
 // loops for this CPU.
 #include <cmath>
 
-#include "kernels/gaussian_internal.hpp"
 #include "kernels/shapes_internal.hpp"
 #include "kernels/vmath.hpp"
 

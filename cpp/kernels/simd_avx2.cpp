@@ -3,7 +3,6 @@
 #include "kernels/lanes_avx2.hpp"
 #include "kernels/vmath_simd.hpp"
 #include "kernels/shape_loops.hpp"
-#include "kernels/gaussian_loops.hpp"
 #include "kernels/pulse_loops_simd.hpp"
 #include "kernels/stream_loops.hpp"
 
@@ -12,5 +11,4 @@ const vmath::Functions vmath::detail::avx2_functions = vmath::Algorithms<Avx2>::
 const detail::ShapeLoops detail::avx2_loops = Loops<Avx2, vmath::Algorithms<Avx2>>::table;
 const detail::StreamLoops detail::avx2_streams = Streams<Avx2>::table;
 const detail::PulseLoops detail::avx2_pulse_loops = PulseLoopsImpl<Avx2>::table;
-const detail::GaussianLoops detail::avx2_gaussian_loops = GaussianLoopsImpl<Avx2, vmath::Algorithms<Avx2>>::table;
 }  // namespace halvane::kernels

@@ -2,7 +2,6 @@
 // streaming fills and the pulse loops.
 #include "kernels/lanes_scalar.hpp"
 #include "kernels/shape_loops.hpp"
-#include "kernels/gaussian_loops.hpp"
 #include "kernels/pulse_loops_simd.hpp"
 #include "kernels/stream_loops.hpp"
 
@@ -10,5 +9,4 @@ namespace halvane::kernels {
 const detail::ShapeLoops detail::baseline_loops = Loops<Scalar, LibmMath>::table;
 const detail::StreamLoops detail::baseline_streams = Streams<Scalar>::table;
 const detail::PulseLoops detail::baseline_pulse_loops = PulseLoopsImpl<Scalar>::table;
-const detail::GaussianLoops detail::baseline_gaussian_loops = GaussianLoopsImpl<Scalar, LibmMath>::table;
 }  // namespace halvane::kernels

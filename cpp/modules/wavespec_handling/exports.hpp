@@ -11,7 +11,6 @@ namespace nb = nanobind;
 void export_constants(nb::module_ &m);  // np, lfilter, pi, pi4, sq2 (in shapes.cpp)
 void export_grid(nb::module_ &m);       // rng, grad, fr, nr, mn, mpdc
 void export_shapes(nb::module_ &m);     // edges, envelopes and shapeTable
-void export_gaussian_shapes(nb::module_ &m);  // gaussian, netzero (called by export_shapes)
 void export_carrier(nb::module_ &m);    // carrier
 void export_filters(nb::module_ &m);    // IIR_filtering, FIR_filtering, cal_iir_coef, fix
 void export_driver(nb::module_ &m);     // pdc2pulse
@@ -34,11 +33,6 @@ std::optional<kernels::Shape> native_shape(nb::handle fn);
 /// Read `pd` as shape `s` reads it: the same keys in the same order, KeyError
 /// naming a missing key, TypeError for a value that is not a number.
 kernels::ShapeParams read_shape_params(kernels::Shape s, nb::handle pd);
-
-/// gauss and netzero: whether `s` may run its kernel now (gaussian.cpp).
-bool gaussian_native(kernels::Shape s);
-/// Read `pd` as gauss or netzero reads it (gaussian.cpp).
-void read_gaussian(kernels::Shape s, nb::handle pd, kernels::ShapeParams &p);
 
 /// True when `fn` is this module's sine_edge and seige and mn are the
 /// originals, so a level step may use kernels::sine_edge.

@@ -1,5 +1,5 @@
-// halvane.wavespec_handling: the phase maps, edges and envelope shapes,
-// shapeTable, and the module constants.
+// halvane.wavespec_handling: the phase maps, edges and envelope shapes
+// (gaussian and netzero among them), shapeTable, and the module constants.
 //
 // === Rebinding ===
 //
@@ -22,7 +22,6 @@
 #include "kernels/shapes.hpp"
 #include "modules/wavespec_handling/collaborators.hpp"
 #include "modules/wavespec_handling/exports.hpp"
-#include "modules/wavespec_handling/shape_parts.hpp"
 #include "py/args.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -45,6 +44,8 @@ bool sine_edge_2pi_native() { return names.original(SINE_EDGE_2PI) && names.orig
 
 nb::object key(nb::handle pd, nb::handle k) { return hp::getitem(pd, k); }
 nb::object key_or(nb::handle pd, nb::handle k, nb::handle dflt) { return hp::get(pd, k, dflt); }
+
+bool narrow(double width) { return std::fabs(width) < 1e-14; }
 
 // square: pos, width, plateau, amp.
 void read_square(nb::handle pd, ShapeParams &p) {
@@ -104,6 +105,24 @@ void read_hyperbolic(Shape s, nb::handle pd, ShapeParams &p) {
   p.amp = hp::to_complex(amp);
 }
 
+// gauss past its width test: pos, plateau, amp, sigma (default width / 4).
+void read_gauss(nb::handle pd, double width, ShapeParams &p) {
+  p.width = width;
+  p.pos = hp::to_double(key(pd, HV_KEY("pos")));
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
+  p.sigma = hp::to_double(key_or(pd, HV_KEY("sigma"), nb::float_(width / 4)));
+}
+
+// netzero: width and plateau (halved for each half), then pos and amp, as
+// cosine reads its first half.
+void read_netzero(nb::handle pd, ShapeParams &p) {
+  p.width = hp::to_double(key(pd, HV_KEY("width")));
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  p.pos = hp::to_double(key(pd, HV_KEY("pos")));
+  p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
+}
+
 bool is_sine_family(Shape s) {
   return s == Shape::sine || s == Shape::cosine || s == Shape::hcosine ||
          s == Shape::hcosine_asys;
@@ -111,11 +130,7 @@ bool is_sine_family(Shape s) {
 
 // ---- running kernels ----------------------------------------------------
 
-}  // namespace
-
-bool shape_parts::narrow(double width) { return std::fabs(width) < 1e-14; }
-
-nb::object shape_parts::render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
+nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
@@ -124,11 +139,6 @@ nb::object shape_parts::render(Shape s, const ShapeParams &p, const hp::Reals &x
   hp::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
   return y;
 }
-
-namespace {
-using shape_parts::narrow;
-using shape_parts::render;
-using shape_parts::square_call;
 
 // ---- the formulas through the interpreter ---------------------------------
 
@@ -171,6 +181,8 @@ nb::object sine_edge_2pi_py(nb::handle X, nb::handle x0, nb::handle w_) {
   return iadd(Y, mask * np_sin(names.current(SEIGE2PI)(X - x0, w)));
 }
 
+nb::object square_call(nb::handle X, nb::handle pd);
+
 // amp * sine_edge(X, p, w1, a, b) * sine_edge(-X, -(p + width/2 + plateau), w2, a, b)
 nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
   nb::object a = nb::int_(0), b = nb::int_(1);
@@ -211,6 +223,15 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
 
 // ---- the module functions -------------------------------------------------
 
+nb::object square_call(nb::handle X, nb::handle pd) {
+  nb::object f = names.current(SQUARE);
+  hp::Reals xs = hp::sample_times(X);
+  if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
+  ShapeParams p;
+  read_square(pd, p);
+  return render(Shape::square, p, xs);
+}
+
 nb::object square(nb::handle X, nb::handle pd, nb::handle) {
   ShapeParams p;
   read_square(pd, p);
@@ -234,23 +255,6 @@ nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   read_sine2pi(pd, width, p);
   return render(Shape::sine2pi, p, hp::sample_times(X));
 }
-
-}  // namespace
-
-nb::object shape_parts::square_call(nb::handle X, nb::handle pd) {
-  nb::object f = names.current(SQUARE);
-  hp::Reals xs = hp::sample_times(X);
-  if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
-  ShapeParams p;
-  read_square(pd, p);
-  return render(Shape::square, p, xs);
-}
-
-nb::object shape_parts::cosine(nb::handle X, nb::handle pd) { return sine_family(Shape::cosine, X, pd); }
-
-bool shape_parts::cosine_native() { return names.original(SQUARE) && sine_edge_native(); }
-
-namespace {
 
 // numpy's tanh, cosh and max are the module global `np`'s at call time.
 bool hyperbolic_native(Shape s) {
@@ -300,6 +304,40 @@ nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
   ShapeParams p;
   read_hyperbolic(s, pd, p);
   return render(s, p, hp::sample_times(X));
+}
+
+nb::object gaussian(nb::handle X, nb::handle pd, nb::handle) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return square_call(X, pd);
+  ShapeParams p;
+  read_gauss(pd, width, p);
+  return render(Shape::gauss, p, hp::sample_times(X));
+}
+
+// netzero calls the module's cosine on each half, so it runs its kernel
+// when cosine would.
+bool netzero_native() { return names.original(SQUARE) && sine_edge_native(); }
+
+// cosine(X, half) - cosine(X, dict(half, pos=pos + (w + pl))), with half =
+// dict(pd, width=w, plateau=pl), w = width / 2 and pl = plateau / 2.
+nb::object netzero_py(nb::handle X, nb::handle pd) {
+  nb::object two = nb::int_(2);
+  nb::object w = key(pd, HV_KEY("width")) / two;
+  nb::object pl = key(pd, HV_KEY("plateau")) / two;
+  nb::dict half;
+  hp::update(half, pd);
+  half["width"] = w;
+  half["plateau"] = pl;
+  nb::object first = sine_family(Shape::cosine, X, half);
+  half["pos"] = key(pd, HV_KEY("pos")) + (w + pl);
+  return first - sine_family(Shape::cosine, X, half);
+}
+
+nb::object netzero(nb::handle X, nb::handle pd, nb::handle) {
+  if (!netzero_native()) return netzero_py(X, pd);
+  ShapeParams p;
+  read_netzero(pd, p);
+  return render(Shape::netzero, p, hp::sample_times(X));
 }
 
 nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
@@ -379,9 +417,8 @@ constexpr const char *kShapeParams =
     "cp : dict\n    Accepted and ignored, so that every shape takes ``(X, pd, cp)``.\n\n"
     "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples, ``amp`` included.";
 
-}  // namespace
-
-void shape_parts::def_shape(nb::module_ &m, Shape s, const char *name, ShapeFn f, const std::string &doc) {
+template <typename F>
+void def_shape(nb::module_ &m, Shape s, const char *name, F f, const std::string &doc) {
   // nanobind copies the signature and the docstring.
   const std::string sig = "def " + std::string(name) +
                           "(X: numpy.ndarray, pd: typing.Mapping[str, typing.Any], cp: dict = {}) "
@@ -391,9 +428,6 @@ void shape_parts::def_shape(nb::module_ &m, Shape s, const char *name, ShapeFn f
         text.c_str());
   hp::offer_function(m.attr(name), static_cast<int>(s));
 }
-
-namespace {
-using shape_parts::def_shape;
 
 void export_edges(nb::module_ &m) {
   m.def("seige", &seige, hp::arg("x"), hp::arg("a"), hp::arg("b"), hp::arg("w"),
@@ -492,6 +526,21 @@ void export_envelopes(nb::module_ &m) {
             "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
             "sets how flat the top is. ``plateau`` must be present but is unused.\n"
             "Epsilon 0, or no sample inside the pulse, gives NaN samples.");
+  def_shape(m, Shape::gauss, "gaussian", &gaussian,
+            "Lifted Gaussian edges around a flat top.\n\n"
+            "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
+            "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
+            "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
+            "starts and ends at exactly 0; the plateau between the edges is exactly\n"
+            "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
+            "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
+            "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``.");
+  def_shape(m, Shape::netzero, "netzero", &netzero,
+            "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
+            "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
+            "second where the first ends, at pos + (width + plateau)/2. The integral\n"
+            "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
+            "build up.");
 }
 
 }  // namespace
@@ -509,7 +558,6 @@ void export_constants(nb::module_ &m) {
 void export_shapes(nb::module_ &m) {
   export_edges(m);
   export_envelopes(m);
-  export_gaussian_shapes(m);
   nb::dict table;
   for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
                          {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
@@ -529,7 +577,7 @@ std::optional<Shape> native_shape(nb::handle fn) {
     if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
     if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
     if ((s == Shape::tanh || s == Shape::hyper) && !hyperbolic_native(s)) return std::nullopt;
-    if ((s == Shape::gauss || s == Shape::netzero) && !gaussian_native(s)) return std::nullopt;
+    if ((s == Shape::gauss && !square_ok) || (s == Shape::netzero && !netzero_native())) return std::nullopt;
     return s;
   }
   return std::nullopt;
@@ -541,14 +589,16 @@ ShapeParams read_shape_params(Shape s, nb::handle pd) {
     read_square(pd, p);
   } else if (s == Shape::tanh || s == Shape::hyper) {
     read_hyperbolic(s, pd, p);
-  } else if (s == Shape::gauss || s == Shape::netzero) {
-    read_gaussian(s, pd, p);
+  } else if (s == Shape::netzero) {
+    read_netzero(pd, p);
   } else {
     const double width = hp::to_double(key(pd, HV_KEY("width")));
     if (narrow(width))
       read_square(pd, p);
     else if (s == Shape::sine2pi)
       read_sine2pi(pd, width, p);
+    else if (s == Shape::gauss)
+      read_gauss(pd, width, p);
     else
       read_sine_family(s, pd, width, p);
   }
