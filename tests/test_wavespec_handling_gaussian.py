@@ -147,3 +147,33 @@ def test_the_driver_applies_drag_detuning_and_carrier_as_to_every_shape(shape, e
                 **extra),
            dict(shape=shape, pos=6e-8, width=2.4e-8, plateau=0, amp=-0.6, freq=1.5e8, phase=0, phase1=0, **extra)]
     assert_line(wh.pdc2pulse(pds, li), ref.pdc2pulse(pds, li))
+
+
+# Degenerate descriptions: NaN and infinity where the formula has them, and
+# no exception.
+@pytest.mark.parametrize("name, kw", [
+    ("gaussian", dict(sigma=np.nan)), ("gaussian", dict(sigma=np.inf)),
+    ("gaussian", dict(sigma=-1e-8)), ("gaussian", dict(amp=np.inf)), ("gaussian", dict(pos=np.nan)),
+    ("gaussian", dict(width=np.nan)), ("gaussian", dict(plateau=np.inf)), ("gaussian", dict(sigma=1e-12)),
+    ("netzero", dict(amp=complex(np.inf, 1))), ("netzero", dict(pos=np.nan)), ("netzero", dict(width=3e-14)),
+    ("netzero", dict(plateau=np.nan))])
+def test_degenerate_pulses_give_what_the_formula_gives(name, kw):
+    X = np.arange(0, 80) * 1e-9
+    pd = dict(dict(pos=1e-8, width=4e-8, plateau=1e-8, amp=0.5), **kw)
+    with np.errstate(all="ignore"):
+        want = getattr(ref, name)(X, pd)
+    ref.assert_close(getattr(wh, name)(X, pd), want, rel=1e-13)
+
+
+@pytest.mark.parametrize("sigma", [0, 0.0, -0.0, 1e-170])
+def test_gauss_with_2_sigma_squared_0_raises_as_the_formula_does(sigma):
+    X = np.arange(0, 80) * 1e-9
+    pd = dict(pos=1e-8, width=4e-8, plateau=1e-8, amp=0.5, sigma=sigma)
+    with pytest.raises(ZeroDivisionError):
+        ref.gaussian(X, pd)
+    with pytest.raises(ZeroDivisionError, match=r"'gauss' divides by 2 \* sigma\*\*2, which is 0"):
+        wh.gaussian(X, pd)
+    full = dict(pd, shape="gauss", freq=0, phase=0, phase1=0)
+    with pytest.raises(ZeroDivisionError) as e:
+        wh.pdc2pulse([full], dict(N=100, srate=1e9, offset_global=0))
+    assert e.value.__notes__ == ["while sampling entry #0 (pulse, shape 'gauss', pos 1e-08 s)"]

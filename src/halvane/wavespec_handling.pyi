@@ -409,7 +409,8 @@ def gaussian(X: numpy.ndarray, pd: Mapping[str, Any], cp: dict = {}) -> numpy.nd
     starts and ends at exactly 0; the plateau between the edges is exactly
     ``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard
     deviations. With plateau 0 this is the lifted Gaussian, with a plateau
-    the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``.
+    the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a
+    sigma of 0 raises ZeroDivisionError.
 
     Parameters
     ----------

@@ -112,6 +112,9 @@ void read_gauss(nb::handle pd, double width, ShapeParams &p) {
   p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
   p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
   p.sigma = hp::to_double(key_or(pd, HV_KEY("sigma"), nb::float_(width / 4)));
+  // The formula's -(h * h) / c on floats, c = 2 * sigma * sigma.
+  if (2 * p.sigma * p.sigma == 0)
+    hp::raise(PyExc_ZeroDivisionError, "float division by zero: 'gauss' divides by 2 * sigma**2, which is 0");
 }
 
 // netzero: width and plateau (halved for each half), then pos and amp, as
@@ -534,7 +537,8 @@ void export_envelopes(nb::module_ &m) {
             "starts and ends at exactly 0; the plateau between the edges is exactly\n"
             "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
             "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
-            "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``.");
+            "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
+            "sigma of 0 raises ZeroDivisionError.");
   def_shape(m, Shape::netzero, "netzero", &netzero,
             "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
             "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
