@@ -39,7 +39,8 @@ def envelope(X, pd, cp):  # a user's shape, not linear in amp
 
 LINES = {
     "xy": [pulse(10e-9), pulse(60e-9, sweep="g", drag_list=[0.1e-9]), pulse(90e-9, drag_detuning=20e6),
-           pulse(300e-9, sweep="h", shape="hcos", plateau=30e-9, drag_detuning=-5e6), pulse(420e-9, sweep="u", shape=envelope)],
+           pulse(300e-9, sweep="h", shape="hcos", plateau=30e-9, drag_detuning=-5e6), pulse(420e-9, sweep="u", shape=envelope),
+           pulse(480e-9, sweep="gs", shape="gauss", plateau=10e-9)],
     "ro": [pulse(20e-9, freq=40e6, plateau=200e-9)],
     # a pulse listed before a level step it overlaps is cut where the step begins
     "z": [flux(40e-9, sweep="f"), step(50e-9, 0.2), flux(200e-9, sweep="f2"), step(400e-9, -0.1, sweep="s"),
@@ -79,7 +80,7 @@ AXES = {
                                              "dt": Axis("drag_detuning", [0, 30e6], tag="h"),
                                              "u": Axis("amp", [0.2, 0.5j], tag="u")},
     "shape keys": {"w": Axis("width", [20e-9, 60e-9], tag="h"), "pl": Axis("plateau", [0, 15e-9], tag="h"),
-                   "fr": Axis("freq", [50e6, 0], tag="h")},
+                   "fr": Axis("freq", [50e6, 0], tag="h"), "sg": Axis("sigma", [4e-9, 9e-9], tag="gs")},
     "positions across level steps and the window": {
         "f": Axis("pos", [40e-9, 47e-9, -10e-9, 590e-9, 2e-6], tag="f"),
         "s": Axis("amp", [0.3, -0.2], tag="s"), "f2": Axis("pos", [380e-9, 410e-9], tag="f2")},
@@ -209,7 +210,7 @@ def test_bad_out_buffers(out, exc, match):
     (lambda: Sweep(LINES, RECORDS, {"a": Axis("amp", [1], pulses=[("nope", 1)])}), ValueError,
      "axis 'a': there is no line 'nope'"),
     (lambda: Sweep(LINES, RECORDS, {"a": Axis("amp", [1], pulses=[("xy", 9)])}), ValueError,
-     "axis 'a': line 'xy' has no entry #9 \\(it has 5\\)"),
+     "axis 'a': line 'xy' has no entry #9 \\(it has 6\\)"),
     (lambda: Sweep(LINES, RECORDS, {"a": Axis("amp", [1], tag="zz")}), ValueError,
      "axis 'a': no pulse carries 'sweep': 'zz'"),
     (lambda: Sweep(LINES, RECORDS, {"a": Axis("pos", [1e-9], tag="s")}), ValueError,

@@ -10,13 +10,10 @@ recipes and per-qubit calibration. The modules are imported one by one::
 used; ``halvane.records`` describes those dicts as TypedDicts for editors
 and type checkers; ``halvane.io`` writes pulse lists and sampling records
 as JSON; ``halvane.schedule`` tabulates where the gates of a
-<<<<<<< HEAD
-scheduled circuit sit, ``halvane.sweep`` builds the points of a sweep from
-the pulses they change, and ``halvane.plot`` (with matplotlib, so not among
-=======
 scheduled circuit sit, ``halvane.export`` turns sampled lines into the
-integer codes and files an instrument loads, and ``halvane.plot`` (with matplotlib, so not among
->>>>>>> main
+integer codes and files an instrument loads, ``halvane.sweep`` builds the
+points of a sweep from the pulses they change, and ``halvane.plot`` (with
+matplotlib, so not among
 ``__all__``) draws lines and schedules. The package itself imports nothing
 heavy.
 """
