@@ -45,7 +45,9 @@ void init(nb::handle self, nb::kwargs line_tracks) {
   nb::object text = hp::steal_or_throw(PyObject_Format(al.ptr(), nullptr));
   nb::object msg = hp::steal_or_throw(PyUnicode_Concat(HV_KEY(" Invalid alignment option ").ptr(), text.ptr()));
   PyErr_SetObject(PyExc_AssertionError, msg.ptr());
-  hp::rethrow();
+  nb::python_error e;
+  hp::add_note(e, [] { return nb::str("_align must be 'left', 'right' or 'center'"); });
+  throw e;
 }
 
 /// max(a, b) as the builtin computes it: b only when b > a.
