@@ -218,3 +218,28 @@ def pdc2pulse(pds, li, table=SHAPE_TABLE, rng=rng):
             Y = iir_filtering(b0, b1, a1, Y)
         W[:] = Y + gof
     return X, W, S
+
+
+# ---- a driven two-level qubit -------------------------------------------------------------
+
+
+def rotation(phi, angle):
+    """The rotation by `angle` about cos(phi)·x + sin(phi)·y: exp(-i·angle/2·(cos φ σx + sin φ σy))."""
+    c, s = np.cos(angle / 2), np.sin(angle / 2)
+    return np.array([[c, -1j * s * np.exp(-1j * phi)], [-1j * s * np.exp(1j * phi), c]])
+
+
+def rz(theta):
+    """The rotation by `theta` about z: exp(-i·theta/2·σz)."""
+    return np.diag([np.exp(-0.5j * theta), np.exp(0.5j * theta)])
+
+
+def propagate(S, dt, rabi):
+    """The propagator of a qubit driven, in its rotating frame, by the envelope
+    `S` held constant over each sample of length `dt`: the Hamiltonian of
+    sample k is rabi/2·(Re S_k σx + Im S_k σy), so a pulse of phase φ turns
+    the qubit about cos φ·x + sin φ·y, by rabi·Σ|S_k|·dt."""
+    U = np.eye(2, dtype=complex)
+    for s in np.asarray(S)[np.abs(S) > 0]:
+        U = rotation(np.angle(s), rabi * abs(s) * dt) @ U
+    return U

@@ -97,3 +97,22 @@ def test_drag_sweep_is_best_at_the_prediction(tmp_path):
     import matplotlib.pyplot as plt
 
     plt.close("all")
+
+
+def test_virtual_z_follows_the_cos2_law(tmp_path):
+    pytest.importorskip("matplotlib").use("Agg")
+    png = tmp_path / "vz.png"
+    with contextlib.redirect_stdout(io.StringIO()) as out:
+        result = example("virtual_z.py")["main"](["--points", "7", "--png", str(png)])
+    assert result["deviation"] < 1e-9 and len(result["p1"]) == 7
+    assert result["p1"].min() < 1e-9 and result["p1"].max() > 1 - 1e-9   # the sweep spans the law
+    assert f"largest deviation from cos²(θ/2): {result['deviation']:.1e}" in out.getvalue()
+    assert png.stat().st_size > 10_000
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+def test_virtual_z_without_matplotlib(tmp_path):
+    out = run_without_matplotlib("virtual_z.py", "--points", "3", "--png", str(tmp_path / "v.png"))
+    assert "largest deviation from cos²(θ/2)" in out and out.splitlines()[-1].startswith("matplotlib is not")

@@ -227,7 +227,7 @@ class _Report:
             self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
         elif key == "pos" and abs(z) > 1:
             self.add(at, f"{_text(value)} s is over 1 s: times are in seconds (100 ns is 100e-9)")
-        elif key in ("phase", "phase1") and abs(z) > 2 * math.pi:
+        elif key in ("phase", "phase1", "frame_phase") and abs(z) > 2 * math.pi:
             self.add(at, f"{_text(value)} rad is over 2π: phases are in radians (90° is π/2)")
         elif key == "drag_scale" and abs(z) > 1e-6:
             self.add(at, f"{_text(value)} s is over 1 µs: {_DRAG_UNIT}")
@@ -331,8 +331,8 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         not numbers or are NaN, negative ``width`` or ``plateau``, and
         magnitudes that suggest wrong units: ``width`` or ``plateau`` over
         1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
-        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|
-        or \\|``phase1``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
+        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|,
+        \\|``phase1``\\| or \\|``frame_phase``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
         1 MHz. An iterator is reported, not read. Empty when nothing looks
         wrong.
 

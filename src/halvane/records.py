@@ -48,6 +48,7 @@ class PulseDescription(TypedDict, total=False):
     epsilon: float  #: 'tanh' and 'hyper': edge steepness
     vz: float  #: virtual-Z phase, rad: carried, never applied to the waveform
     phase_offs: float  #: merged in from a gate's calibration entry
+    frame_phase: float  #: rad: the frame's phase that ``circuit.fold_vz`` added to ``phase1``
 
 
 class SamplingRecord(TypedDict, total=False):
