@@ -243,3 +243,25 @@ def propagate(S, dt, rabi):
     for s in np.asarray(S)[np.abs(S) > 0]:
         U = rotation(np.angle(s), rabi * abs(s) * dt) @ U
     return U
+
+
+# ---- DAC codes -------------------------------------------------------------------------
+
+
+def quantize(w, bits=16, full_scale=1.0, offset=0.0, coding="twos"):
+    """Codes of `w` as a user writes them with numpy (I and Q on a last axis
+    for complex samples), saturated, and 0 for a value that is not finite."""
+    w = np.asarray(w)
+    x = np.stack([w.real, w.imag], axis=-1) if np.iscomplexobj(w) else w.astype(np.float64)
+    top = 2.0 ** (bits - 1) - 1
+    with np.errstate(invalid="ignore", over="ignore"):
+        codes = np.rint(np.clip((x + offset) * (top / full_scale), -top, top))
+    codes = np.where(np.isfinite(x), codes, 0.0).astype(np.int64)
+    return codes + 2 ** (bits - 1) if coding == "offset" else codes
+
+
+def interval_peaks(w, oversample=8):
+    """Per sample, the peak magnitude over its `oversample` points of `w`
+    interpolated in one piece, held at its first and last sample beyond the ends."""
+    smooth = scipy.signal.resample_poly(w, oversample, 1, padtype="edge")
+    return np.abs(smooth).reshape(len(w), oversample).max(axis=1)

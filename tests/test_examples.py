@@ -2,6 +2,7 @@
 
 import contextlib
 import io
+import json
 import math
 import pathlib
 import runpy
@@ -116,3 +117,16 @@ def test_virtual_z_follows_the_cos2_law(tmp_path):
 def test_virtual_z_without_matplotlib(tmp_path):
     out = run_without_matplotlib("virtual_z.py", "--points", "3", "--png", str(tmp_path / "v.png"))
     assert "largest deviation from cos²(θ/2)" in out and out.splitlines()[-1].startswith("matplotlib is not")
+
+
+def test_to_instrument_exports_the_quickstart_lines(tmp_path):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        manifest = example("to_instrument.py")["main"](["--folder", str(tmp_path / "w")])
+    text = out.getvalue()
+    assert text.startswith("5 lines within full scale, also between the samples\n")
+    assert json.loads(text.split("\n", 1)[1]) == manifest
+    assert [line["line"] for line in manifest["lines"]] == ["q0_xy", "q1_xy", "c01_z", "q0_ro", "q1_ro"]
+    assert all(line["clipping"]["ok"] and line["length"] % 16 == 0 for line in manifest["lines"])
+    assert sorted(p.name for p in (tmp_path / "w").iterdir()) == sorted(
+        [line["file"] for line in manifest["lines"]] + ["manifest.json"])

@@ -31,14 +31,16 @@ ArrayView out_array(nb::handle buf, Py_ssize_t n, nb::handle what) {
   nb::object ndim = buf.attr("ndim");
   if (!truthy(nb::steal(PyObject_RichCompare(ndim.ptr(), nb::int_(1).ptr(), Py_EQ))))
     fail(PyExc_ValueError, what, "be one-dimensional", nb::str("of shape {}").format(buf.attr("shape")));
-  Py_ssize_t len = PyObject_Length(buf.ptr());
-  if (len < 0) rethrow();
-  if (len != n)
-    fail(PyExc_ValueError, what, nb::str("have exactly {} samples (the window's length)").format(n).c_str(),
-         nb::str("{}").format(len));
+  // The attributes above word the errors; what is written is judged by the
+  // array's own memory, which a subclass's len() or dtype cannot change.
   auto v = view(buf, true);
   if (!v || v->stride != 1)
     fail(PyExc_ValueError, what, "be contiguous and aligned", nb::str("a strided or unaligned array"));
+  if (v->dtype != Dtype::complex128)
+    fail(PyExc_TypeError, what, "be a complex128 numpy array", nb::str("an array of float64 items"));
+  if (v->size != n)
+    fail(PyExc_ValueError, what, nb::str("have exactly {} samples (the window's length)").format(n).c_str(),
+         nb::str("{}").format(v->size));
   return *v;
 }
 

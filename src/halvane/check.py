@@ -310,7 +310,7 @@ def _collections(pds: object) -> list[tuple[str, object]]:
     return [("", pds)]
 
 
-def check_pulses(pds: object, li: object = None) -> list[Finding]:
+def check_pulses(pds: object, li: object = None, *, full_scale: float | None = None) -> list[Finding]:
     """
     List what looks wrong in pulse descriptions and a sampling record.
 
@@ -320,6 +320,10 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         A line's pulse descriptions, or the lines that ``collect_pdc`` returns.
     li : dict, optional
         The sampling record.
+    full_scale : float, optional
+        With ``li``, also sample the lines and name the entries that drive
+        a line beyond this magnitude, in its samples or between them
+        (``export.clip_report``): the pulses to turn down.
 
     Returns
     -------
@@ -366,7 +370,32 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
                 report.add(f"{prefix}entry #{k}", f"could not be checked ({type(e).__name__}: {e})")
     if li is not None:
         report.record(li)
+        if full_scale is not None and not report.findings:
+            _clipping(report, pds, li, full_scale)
     return report.findings
+
+
+def _clipping(report: _Report, pds: object, li: object, full_scale: float) -> None:
+    """Findings for the entries that drive their line beyond ``full_scale``."""
+    from halvane import export
+
+    lines = pds if isinstance(pds, Mapping) else {None: pds}
+    try:
+        found = export.clip_report(lines, li, full_scale=full_scale, true_peak=True)  # type: ignore[arg-type]
+    except Exception as e:
+        report.add("sampling", f"could not sample the lines to check full scale ({type(e).__name__}: {e})")
+        return
+    for name, clip in found.items():
+        prefix = "" if name is None else f"line {_text(name)} "
+        said = []
+        if clip.excess > 0:
+            said.append(f"drives the line up to {clip.excess:.4g} of full scale over it ({clip.clipped} values "
+                        f"beyond it, a true peak of {clip.peak:.4g}): turn it down")
+        if clip.nonfinite:
+            said.append(f"leaves {clip.nonfinite} NaN or infinite values in the line")
+        for entry in clip.entries:
+            where = f"{prefix}entry #{entry.index}" if entry.index is not None else f"{prefix}resting level"
+            report.add(where, "; ".join(said))
 
 
 def _rule_for(rules: Mapping, nm: object, xqb: str) -> tuple[object, str | None]:
