@@ -199,10 +199,12 @@ def test_an_invalid_alignment_names_the_valid_ones():
     assert e.__notes__ == ["_align must be 'left', 'right' or 'center'"]
 
 
-def test_one_instruction_for_a_circuit_says_to_make_a_list():
+def test_one_instruction_for_a_circuit_says_to_make_a_list(monkeypatch):
     e = raised(circuit.Circuit, I("X", 0))
     assert type(e) is TypeError
     assert str(e) == "Circuit takes a list of instructions, not one instruction: write Circuit([X(0)])"
+    monkeypatch.delattr(circuit, "INSTRUCTION")  # the check does not read the global
+    assert circuit.Circuit([]).ins == []
 
 
 class Unshowable:

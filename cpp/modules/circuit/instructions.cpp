@@ -54,7 +54,7 @@ nb::object strid(nb::handle self) {
 
 void init_circuit(nb::handle self, nb::handle ins) {
   // One instruction where the list belongs can never be iterated later: say so now.
-  const int one = PyObject_IsInstance(ins.ptr(), instruction_class().ptr());
+  const int one = PyObject_IsInstance(ins.ptr(), own_instruction_class().ptr());
   if (one < 0) hp::rethrow();
   if (one) {
     nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
