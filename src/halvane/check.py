@@ -24,7 +24,7 @@ import numbers
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
-from halvane.records import PulseDescription, SamplingRecord
+from halvane.records import SHAPE_KEYS, PulseDescription, SamplingRecord
 
 __all__ = ["Finding", "check_pulses", "check_circuit", "unknown_shape_note", "PULSE_KEYS", "RECORD_KEYS",
            "CALIBRATION_KEYS"]
@@ -38,10 +38,9 @@ _DRAG_UNIT = "DRAG coefficients are in seconds (0.3 ns is 0.3e-9)"
 _RULE_OPTIONS = ("_align",)  # the options a RULE reads
 _MAX_SAMPLES = 10**9  # 16 GB of complex128 per array: more is a unit slip, not a line
 # What sampling subscripts: from every entry, then from a pulse (not a level
-# step) and from the pulses of the shapes that need it.
+# step) and from the pulses of the shapes that need it (records.SHAPE_KEYS).
 _ENTRY_REQUIRED = ("pos", "width", "plateau", "amp")
 _PULSE_REQUIRED = ("shape", "freq", "phase", "phase1")
-_SHAPE_REQUIRED = {"tanh": ("epsilon",), "hyper": ("epsilon",)}
 # The table's edges, called as f(X, x0, w); every other entry is an envelope f(X, pd, cp).
 _EDGES = frozenset({"sine_edge"})
 _QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
@@ -246,7 +245,7 @@ class _Report:
             needed = list(_ENTRY_REQUIRED)
             if "edge_shape" not in keys:
                 needed += _PULSE_REQUIRED
-                needed += _SHAPE_REQUIRED.get(shape, ()) if isinstance(shape, str) else ()
+                needed += SHAPE_KEYS.get(shape, ()) if isinstance(shape, str) else ()
         except Exception:
             return  # an unreadable entry is reported by pulse()
         for key in needed:
