@@ -199,6 +199,19 @@ class _Report:
                     self.add(at, f"{_text(value)} is neither a shape name nor callable")
                 continue
             self.value(key, value, at)
+        self.sigma(dict(items), where)
+
+    def sigma(self, pd: dict[object, object], where: str) -> None:
+        """Check ``sigma`` against 0 and against the entry's ``width``."""
+        sigma, width = _number(pd.get("sigma")), _number(pd.get("width"))
+        if sigma is None or _is_nan(sigma):
+            return  # absent, or reported by value()
+        at = f"{where} key 'sigma'"
+        if sigma.real <= 0:
+            self.add(at, f"{_text(pd['sigma'])} s is not positive: the Gaussian edges need a standard deviation")
+        elif width is not None and sigma.real > width.real:
+            self.add(at, f"{_text(pd['sigma'])} s is greater than the width {_text(pd['width'])} s: "
+                         "the edges would be nearly straight (the default is width/4)")
 
     def value(self, key: str, value: object, at: str) -> None:
         """Check one value of a pulse description by its key."""
@@ -331,7 +344,8 @@ def check_pulses(pds: object, li: object = None, *, full_scale: float | None = N
         keys that sampling needs and an entry lacks, shape names missing from
         ``shapeTable`` or naming an edge for a pulse (an envelope for a level
         step), an ``N`` that is not an int or is over 10**9, values that are
-        not numbers or are NaN, negative ``width`` or ``plateau``, and
+        not numbers or are NaN, negative ``width`` or ``plateau``, a
+        ``sigma`` that is not positive or is greater than ``width``, and
         magnitudes that suggest wrong units: ``width`` or ``plateau`` over
         1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
         0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|,

@@ -216,6 +216,8 @@ void export_driver(nb::module_ &m) {
         "    then each of ``drag_list``), rotated by ``amp_scale *\n"
         "    exp(1j*(phase + phase1))`` and the ``drag_detuning`` ramp about its\n"
         "    centre, is added to S and, times ``carrier(X, freq, 0, 0)``, to W.\n"
+        "    A callable shape returns a fresh complex array of ``len(X)`` samples\n"
+        "    including ``amp``: the driver multiplies it by nothing before DRAG.\n"
         "li : mapping\n"
         "    The sampling record: ``N`` samples at ``srate`` samples per second from\n"
         "    ``st`` (default 0), resting level ``offset_global``, and optionally\n"
@@ -231,7 +233,12 @@ void export_driver(nb::module_ &m) {
         "...          'freq': 100e6, 'phase': 0, 'phase1': 0}\n"
         ">>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})\n"
         ">>> X.shape, W.dtype, round(float(abs(S).max()), 6)\n"
-        "((80,), dtype('complex128'), 0.5)");
+        "((80,), dtype('complex128'), 0.5)\n\n"
+        "A callable shape gives its samples with ``amp`` in them:\n\n"
+        ">>> flat = lambda X, pd, cp: pd['amp'] * (0 * X + 1) + 0j\n"
+        ">>> S = wh.pdc2pulse([dict(pulse, shape=flat)], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})[2]\n"
+        ">>> float(abs(S).max())\n"
+        "0.5");
 }
 
 }  // namespace halvane::wavespec_handling
