@@ -135,9 +135,33 @@ def hyper(X, pd, cp=None):
     return amp * y
 
 
+def gaussian(X, pd, cp=None):
+    if np.abs(pd["width"]) < 1e-14:
+        return square(X, pd)
+    p, w, pl, amp = pd["pos"], pd["width"], pd["plateau"], pd["amp"]
+    sigma = pd.get("sigma", w / 4)
+    h = w / 2
+    c = 2 * sigma * sigma
+    e0 = np.exp(-(h * h) / c)
+    u = X - p
+    # the time to the plateau: before it, after it, 0 on it
+    t = np.where(u < h, u - h, np.where(u > h + pl, u - (h + pl), 0.0))
+    edge = (np.exp(-(t * t) / c) - e0) / (1 - e0)
+    return amp * (edge * ((X >= p) & (X < p + (w + pl))) + 0j)
+
+
+def netzero(X, pd, cp=None):
+    w, pl = pd["width"] / 2, pd["plateau"] / 2
+    half = dict(pd, width=w, plateau=pl)
+    first = cosine(X, half)
+    half["pos"] = pd["pos"] + (w + pl)
+    return first - cosine(X, half)
+
+
 # The shape table by name, as the sampling driver reaches it.
 SHAPE_TABLE = {"sinedpi": sine2pi, "sine": sine, "square": square, "cos": cosine, "hcos_asys": hcosine_asys,
-               "hcos": hcosine, "tanh": tanh, "hyper": hyper, "sine_edge": sine_edge}
+               "hcos": hcosine, "tanh": tanh, "hyper": hyper, "gauss": gaussian, "netzero": netzero,
+               "sine_edge": sine_edge}
 
 
 # ---- carrier -------------------------------------------------------------------------

@@ -9,6 +9,7 @@ import runpy
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
@@ -95,6 +96,22 @@ def test_drag_sweep_is_best_at_the_prediction(tmp_path):
     assert err.argmin() == 2 and err[2] < 1e-3 < err[1]
     assert leak[2] < leak[1] < leak[0]
     assert png.stat().st_size > 10_000
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+def test_drag_sweep_on_a_gaussian_finds_the_prediction_between_grid_points(tmp_path):
+    pytest.importorskip("qutip")
+    pytest.importorskip("matplotlib").use("Agg")
+    with contextlib.redirect_stdout(io.StringIO()) as out:
+        result = example("drag_on_a_transmon.py")["main"](
+            ["--shape", "gauss", "--points", "6", "--png", str(tmp_path / "drag.png")])
+    # drag_scale at -1, -0.2, 0.6, 1.4, 2.2 and 3 times -1/(2α): none within 3% of it
+    prediction = result["prediction"]
+    assert np.abs(result["drag_scale"] / prediction - 1).min() > 0.3
+    assert abs(result["best"] / prediction - 1) < 0.03
+    assert "20 ns Gaussian π pulse" in out.getvalue()
     import matplotlib.pyplot as plt
 
     plt.close("all")
