@@ -259,6 +259,8 @@ class Sweep:
         ``width``, ``plateau``) only pulses that the fold never turns and
         that increment no frame, and a ``freq`` axis may not reach or leave 0.
 
+    Notes
+    -----
     A point equals what setting its values in the descriptions, sampling
     them (``sample_lines``) gives, to within 1e-12 of each line's largest
     magnitude. Lines no axis changes come back as the same read-only arrays
