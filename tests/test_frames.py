@@ -229,3 +229,15 @@ def test_a_line_that_is_not_a_list_of_descriptions_is_named():
 def test_bad_follow_and_sign_raise_value_error(follow, sign, message):
     with pytest.raises(ValueError, match="^" + message.replace("+", r"\+") + "$"):
         circuit.fold_vz({"p": [pulse(0)], "q": [pulse(0)]}, follow=follow, sign=sign)
+
+
+@pytest.mark.parametrize("lines, follow, sign, name", [
+    ([pulse(0)], None, None, "lines"),
+    (None, None, None, "lines"),
+    ({"q": [pulse(0)]}, ["q"], None, "follow"),
+    ({"q": [pulse(0)]}, None, [("q", -1)], "sign"),
+])
+def test_arguments_that_are_not_mappings_raise_type_error_naming_them(lines, follow, sign, name):
+    with pytest.raises(TypeError, match=f"^{name} must be a mapping"):
+        circuit.fold_vz(lines, follow=follow, sign=sign)
+

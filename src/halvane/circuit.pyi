@@ -375,9 +375,9 @@ def fold_vz(lines: Mapping[Any, Iterable[dict]], *, follow: Mapping[Any, Any] | 
         turn it twice); ``follow`` or ``sign`` names a line that ``lines``
         lacks, or ``follow`` goes round in a cycle; a sign is not ±1.
     TypeError
-        A ``pos``, ``width``, ``plateau``, ``vz`` or ``freq`` that is not a
-        real number. Errors of an entry carry a note naming the line and
-        the entry ``#k``.
+        ``lines``, ``follow`` or ``sign`` is not a mapping; a ``pos``,
+        ``width``, ``plateau``, ``vz`` or ``freq`` that is not a real number.
+        Errors of an entry carry a note naming the line and the entry ``#k``.
 
     Examples
     --------
