@@ -241,3 +241,10 @@ def test_arguments_that_are_not_mappings_raise_type_error_naming_them(lines, fol
     with pytest.raises(TypeError, match=f"^{name} must be a mapping"):
         circuit.fold_vz(lines, follow=follow, sign=sign)
 
+
+@pytest.mark.parametrize("vz", [np.nan, np.inf, -np.inf])
+def test_an_increment_that_is_not_finite_raises_naming_the_entry(vz):
+    # It would turn every later pulse of the frame to a NaN phase without a word.
+    with pytest.raises(ValueError, match="^'vz' must be finite, not") as info:
+        circuit.fold_vz({"q": [pulse(0), pulse(40e-9, vz=vz), pulse(80e-9)]})
+    assert info.value.__notes__ == ["while folding entry #1 of the line 'q'"]

@@ -97,6 +97,11 @@ Entry read_entry(nb::handle pd) {
   double plateau = real(hp::getitem(pd, HV_KEY("plateau")), "plateau");
   e.end = e.start + (width + plateau);
   e.vz = real(hp::get(pd, HV_KEY("vz"), nb::int_(0)), "vz");
+  // A NaN or infinite increment would turn every later pulse of the frame to a NaN phase.
+  if (!std::isfinite(e.vz)) {
+    PyErr_Format(PyExc_ValueError, "'vz' must be finite, not %R", nb::float_(e.vz).ptr());
+    hp::rethrow();
+  }
   if (!hp::contains(pd, HV_KEY("edge_shape"))) {
     nb::object freq = hp::get(pd, HV_KEY("freq"), Py_None);
     e.turnable = !freq.is_none() && real(freq, "freq") != 0.0;
@@ -349,7 +354,9 @@ void export_frames(nb::module_ &m) {
         "ValueError\n"
         "    A description already carries ``frame_phase`` (folding twice would\n"
         "    turn it twice); ``follow`` or ``sign`` names a line that ``lines``\n"
-        "    lacks, or ``follow`` goes round in a cycle; a sign is not ±1.\n"
+        "    lacks, or ``follow`` goes round in a cycle; a sign is not ±1; a\n"
+        "    ``vz`` is NaN or infinite (it would turn every later pulse of its\n"
+        "    frame to a NaN phase).\n"
         "TypeError\n"
         "    ``lines``, ``follow`` or ``sign`` is not a mapping; a ``pos``,\n"
         "    ``width``, ``plateau``, ``vz`` or ``freq`` that is not a real number.\n"
