@@ -445,3 +445,12 @@ def test_check_pulses_names_the_entry_to_turn_down():
     (finding,) = check.check_pulses([pulse(shape=broken)], RECORD, full_scale=1.0)
     assert (finding.where, finding.message) == (
         "sampling", "could not sample the lines to check full scale (RuntimeError: no shape today)")
+
+
+def test_export_lines_refuses_two_lines_that_name_one_file(tmp_path):
+    # 1 and '1' are two lines; both would be written to 1.npy, the second over the first.
+    with pytest.raises(ValueError, match="^lines 1 and '1' would both be written to 1.npy") as e:
+        export.export_lines({1: [pulse()], "1": [pulse(amp=0.1)]}, RECORD, export.GENERIC_16, tmp_path / "out")
+    assert e.value.__notes__ == ["while exporting line '1'"]
+    assert not (tmp_path / "out").exists()
+

@@ -793,6 +793,7 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
     folder = os.fspath(folder)
     sampled, lists, record = _sample(lines, li)
     files, entries, problems = [], [], []
+    named: dict[str, object] = {}  # file -> the line written to it
     for name, (_, w, _) in sampled.items():
         try:
             rate = float(record(name)["srate"])
@@ -805,6 +806,10 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
                 problems.append(str(found))
             codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
             file = _file_name(name, fmt)
+            if file in named:
+                raise ValueError(f"lines {named[file]!r} and {name!r} would both be written to {file}: "
+                                 "give lines names that differ as text")
+            named[file] = name
             if fmt == "wav":
                 _wav_frames(codes, rate)  # refused now rather than after other files are written
             files.append((file, codes, rate))
