@@ -1,5 +1,6 @@
 """halvane.export: codes that never wrap, clipping traced to its entries, files read back."""
 
+import dataclasses
 import json
 import os
 import pickle
@@ -454,3 +455,10 @@ def test_export_lines_refuses_two_lines_that_name_one_file(tmp_path):
     assert e.value.__notes__ == ["while exporting line '1'"]
     assert not (tmp_path / "out").exists()
 
+
+def test_a_profile_of_numpy_numbers_exports_plain_numbers(tmp_path):
+    profile = export.InstrumentProfile("np", bits=np.int64(12), full_scale=np.float32(1), quantum=np.int32(8),
+                                       min_length=np.uint8(16), max_rate=np.float64(4e9))
+    assert [type(v) for v in dataclasses.astuple(profile)] == [str, int, float, str, int, int, float]
+    manifest = export.export_lines({"a": [pulse()]}, RECORD, profile, tmp_path / "out")
+    assert json.loads((tmp_path / "out" / "manifest.json").read_text()) == manifest

@@ -729,12 +729,15 @@ class InstrumentProfile:
     def __post_init__(self) -> None:
         if not isinstance(self.name, str):
             raise TypeError(f"name must be a str, not {type(self.name).__name__}")
-        _integer(self.bits, "bits", 2, 32)
-        _real(self.full_scale, "full_scale", positive=True)
-        _choice(self.coding, "coding", _CODINGS)
-        _integer(self.quantum, "quantum", 1)
-        _integer(self.min_length, "min_length", 0)
-        _real(self.max_rate, "max_rate", positive=True)
+        # Kept as plain int and float, so that the manifest's JSON holds them (numpy's do not serialise).
+        plain = {"bits": _integer(self.bits, "bits", 2, 32),
+                 "full_scale": _real(self.full_scale, "full_scale", positive=True),
+                 "coding": _choice(self.coding, "coding", _CODINGS),
+                 "quantum": _integer(self.quantum, "quantum", 1),
+                 "min_length": _integer(self.min_length, "min_length", 0),
+                 "max_rate": _real(self.max_rate, "max_rate", positive=True)}
+        for field, value in plain.items():
+            object.__setattr__(self, field, value)
 
 
 #: A generic 16-bit converter with signed codes.
@@ -824,9 +827,9 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
                          "samples:\n" + "\n".join(problems))
     manifest = {"package": "halvane", "version": __version__, "profile": dataclasses.asdict(profile),
                 "lines": entries}
+    text = json.dumps(manifest, indent=2) + "\n"  # before any file, so that nothing is written if it fails
     os.makedirs(folder, exist_ok=True)
     for file, codes, rate in files:
         write(os.path.join(folder, file), codes, rate=rate, format=fmt)
-    text = json.dumps(manifest, indent=2) + "\n"
     _atomic(os.path.join(folder, "manifest.json"), lambda f: f.write(text.encode()))
     return manifest
