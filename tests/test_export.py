@@ -462,3 +462,12 @@ def test_a_profile_of_numpy_numbers_exports_plain_numbers(tmp_path):
     assert [type(v) for v in dataclasses.astuple(profile)] == [str, int, float, str, int, int, float]
     manifest = export.export_lines({"a": [pulse()]}, RECORD, profile, tmp_path / "out")
     assert json.loads((tmp_path / "out" / "manifest.json").read_text()) == manifest
+
+
+@pytest.mark.parametrize("oversample", [2, 3, 8])
+def test_a_constant_line_peaks_at_its_level(oversample):
+    # The band-limited signal through equal samples is that constant: a line
+    # resting at full scale is not beyond it.
+    assert export.true_peak(np.full(100, 0.999), oversample=oversample) == pytest.approx(0.999, rel=1e-12)
+    record = {"N": 200, "srate": SRATE, "offset_global": 1.0}
+    assert export.clip_report({"z": []}, record, true_peak=True, oversample=oversample) == {}
