@@ -471,3 +471,16 @@ def test_a_constant_line_peaks_at_its_level(oversample):
     assert export.true_peak(np.full(100, 0.999), oversample=oversample) == pytest.approx(0.999, rel=1e-12)
     record = {"N": 200, "srate": SRATE, "offset_global": 1.0}
     assert export.clip_report({"z": []}, record, true_peak=True, oversample=oversample) == {}
+
+
+@pytest.mark.parametrize("name", ["e.npy", "e.csv", "e.wav"])
+def test_no_samples_write_an_empty_file_of_their_channels(tmp_path, name):
+    codes, _ = export.quantize(np.zeros(0, complex))              # shape (0, 2): I and Q, no samples
+    export.write(tmp_path / name, codes, rate=1e9)
+    if name.endswith(".wav"):
+        with wave.open(str(tmp_path / name), "rb") as f:
+            assert (f.getnchannels(), f.getnframes()) == (2, 0)
+    elif name.endswith(".csv"):
+        assert (tmp_path / name).read_text().splitlines() == ["# rate 1000000000.0 Hz", "# I,Q"]
+    else:
+        assert np.load(tmp_path / name).shape == (0, 2)

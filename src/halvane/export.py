@@ -599,10 +599,10 @@ def _columns(a: np.ndarray) -> tuple[np.ndarray, list[str]]:
     """The array as a table of one column per channel, with the channels' names."""
     if a.dtype.kind == "c":
         a = np.stack([a.real, a.imag], axis=-1)
-        a = a.reshape(a.shape[0], -1) if a.ndim > 1 else a
+        a = a.reshape(a.shape[0], math.prod(a.shape[1:])) if a.ndim > 1 else a
     if a.ndim == 1:
         return a[:, None], ["value"]
-    table = a.reshape(a.shape[0], -1)
+    table = a.reshape(a.shape[0], math.prod(a.shape[1:]))  # not -1, which no samples cannot resolve
     names = ["I", "Q"] if table.shape[1] == 2 else [f"channel {i}" for i in range(table.shape[1])]
     return table, names
 
