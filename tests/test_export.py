@@ -484,3 +484,10 @@ def test_no_samples_write_an_empty_file_of_their_channels(tmp_path, name):
         assert (tmp_path / name).read_text().splitlines() == ["# rate 1000000000.0 Hz", "# I,Q"]
     else:
         assert np.load(tmp_path / name).shape == (0, 2)
+
+
+@pytest.mark.parametrize("flag", ["no", 0, 1.0])
+def test_dequantize_takes_complex_codes_as_a_bool_only(flag):
+    # A truthy 'no' would join the pair (1, 2) into one complex sample.
+    with pytest.raises(TypeError, match="^complex_codes must be a bool or None, not"):
+        export.dequantize(np.array([1, 2]), complex_codes=flag)

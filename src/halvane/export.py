@@ -243,6 +243,8 @@ def dequantize(codes: object, *, bits: int = 16, full_scale: float = 1.0, offset
         raise TypeError(f"codes must be an array of integers, not of dtype {c.dtype}")
     zero = 2.0 ** (bits - 1) if coding == "offset" else 0.0
     values = (c.astype(np.float64) - zero) * (full_scale / (2.0 ** (bits - 1) - 1)) - offset
+    if complex_codes is not None and not isinstance(complex_codes, (bool, np.bool_)):
+        raise TypeError(f"complex_codes must be a bool or None, not {type(complex_codes).__name__}")
     if complex_codes is None:
         complex_codes = c.ndim >= 1 and c.shape[-1] == 2
     if not complex_codes:
