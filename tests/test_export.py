@@ -491,3 +491,10 @@ def test_dequantize_takes_complex_codes_as_a_bool_only(flag):
     # A truthy 'no' would join the pair (1, 2) into one complex sample.
     with pytest.raises(TypeError, match="^complex_codes must be a bool or None, not"):
         export.dequantize(np.array([1, 2]), complex_codes=flag)
+
+
+def test_export_lines_leaves_nothing_when_a_later_file_cannot_be_written(tmp_path):
+    (tmp_path / "out" / "b.npy").mkdir(parents=True)              # a folder where line b's file goes
+    with pytest.raises(IsADirectoryError):
+        export.export_lines({"a": [pulse()], "b": [pulse()]}, RECORD, export.GENERIC_16, tmp_path / "out")
+    assert [p.name for p in (tmp_path / "out").iterdir()] == ["b.npy"]

@@ -31,6 +31,7 @@ against full scale on its own, as each drives a converter of its own.
 from __future__ import annotations
 
 import dataclasses
+import errno
 import json
 import math
 import numbers
@@ -609,9 +610,11 @@ def _columns(a: np.ndarray) -> tuple[np.ndarray, list[str]]:
     return table, names
 
 
-def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
-    """Write ``path`` through a temporary file in its folder, renamed over it when complete."""
+def _staged(path: str, fill: Callable[[IO[bytes]], object]) -> str:
+    """A complete temporary file in the folder of ``path``, made by ``fill``; its name."""
     folder, name = os.path.split(os.path.abspath(path))
+    if os.path.isdir(path):  # refused before anything is written, not when renamed
+        raise IsADirectoryError(errno.EISDIR, "a folder is where the file goes", path)
     while True:
         tmp = os.path.join(folder, f".{name}.{secrets.token_hex(4)}.tmp")
         try:  # created as open() creates files, so that the umask sets its mode
@@ -624,10 +627,27 @@ def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
             fill(f)
             f.flush()
             os.fsync(f.fileno())
-        os.replace(tmp, path)
     except BaseException:
         os.unlink(tmp)
         raise
+    return tmp
+
+
+def _commit(staged: list[tuple[str, str]]) -> None:
+    """Rename every (temporary, path) over its path; if one cannot be, remove the temporaries left."""
+    try:
+        for tmp, path in staged:
+            os.replace(tmp, path)
+    except BaseException:
+        for tmp, _ in staged:
+            if os.path.exists(tmp):
+                os.unlink(tmp)
+        raise
+
+
+def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
+    """Write ``path`` through a temporary file in its folder, renamed over it when complete."""
+    _commit([(_staged(path, fill), path)])
 
 
 def _format_of(path: str, format: str | None) -> str:
@@ -680,6 +700,12 @@ def write(path: str | os.PathLike[str], data: object, *, rate: float, format: st
     codes unsigned, wider ones signed), I and Q as two channels, and
     ``rate`` as its sample rate; it takes integer codes only.
     """
+    _atomic(*_filler(path, data, rate, format))
+
+
+def _filler(path: str | os.PathLike[str], data: object, rate: object,
+            format: str | None) -> tuple[str, Callable[[IO[bytes]], object]]:
+    """``write``'s arguments checked: the path and what fills its file."""
     path = os.fspath(path)
     if not isinstance(path, str):
         raise TypeError(f"path must be a str or path-like, not {type(path).__name__}")
@@ -689,26 +715,25 @@ def write(path: str | os.PathLike[str], data: object, *, rate: float, format: st
     if a.ndim == 0:
         raise ValueError("data must have a sample axis, not be a scalar")
     if fmt == "npy":
-        _atomic(path, lambda f: np.save(f, a, allow_pickle=False))
-    elif fmt == "csv":
+        return path, lambda f: np.save(f, a, allow_pickle=False)
+    if fmt == "csv":
         table, names = _columns(a)
         number = "%d" if a.dtype.kind in "biu" else "%.17g"
 
         def csv(f: IO[bytes]) -> None:
             np.savetxt(f, table, fmt=number, delimiter=",", header=f"rate {rate!r} Hz\n{','.join(names)}")
 
-        _atomic(path, csv)
-    else:
-        channels, width, frames = _wav_frames(a, rate)
+        return path, csv
+    channels, width, frames = _wav_frames(a, rate)
 
-        def wav(f: IO[bytes]) -> None:
-            with wave.open(f, "wb") as out:
-                out.setnchannels(channels)
-                out.setsampwidth(width)
-                out.setframerate(int(rate))
-                out.writeframes(frames)
+    def wav(f: IO[bytes]) -> None:
+        with wave.open(f, "wb") as out:
+            out.setnchannels(channels)
+            out.setsampwidth(width)
+            out.setframerate(int(rate))
+            out.writeframes(frames)
 
-        _atomic(path, wav)
+    return path, wav
 
 
 # ---- instruments -----------------------------------------------------------------
@@ -845,7 +870,18 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
                 "lines": entries}
     text = json.dumps(manifest, indent=2) + "\n"  # before any file, so that nothing is written if it fails
     os.makedirs(folder, exist_ok=True)
-    for file, codes, rate in files:
-        write(os.path.join(folder, file), codes, rate=rate, format=fmt)
-    _atomic(os.path.join(folder, "manifest.json"), lambda f: f.write(text.encode()))
+    # Every file is complete under a temporary name before any is renamed, so
+    # that a file that cannot be written leaves none of the others.
+    staged: list[tuple[str, str]] = []
+    try:
+        for file, codes, rate in files:
+            path = os.path.join(folder, file)
+            staged.append((_staged(*_filler(path, codes, rate, fmt)), path))
+        path = os.path.join(folder, "manifest.json")
+        staged.append((_staged(path, lambda f: f.write(text.encode())), path))
+    except BaseException:
+        for tmp, _ in staged:
+            os.unlink(tmp)
+        raise
+    _commit(staged)
     return manifest
