@@ -498,3 +498,9 @@ def test_export_lines_leaves_nothing_when_a_later_file_cannot_be_written(tmp_pat
     with pytest.raises(IsADirectoryError):
         export.export_lines({"a": [pulse()], "b": [pulse()]}, RECORD, export.GENERIC_16, tmp_path / "out")
     assert [p.name for p in (tmp_path / "out").iterdir()] == ["b.npy"]
+
+
+def test_a_missing_folder_is_named_not_the_temporary_file(tmp_path):
+    with pytest.raises(FileNotFoundError, match="no such folder") as e:
+        export.write(tmp_path / "nowhere" / "w.npy", [1], rate=1e9)
+    assert e.value.filename == str(tmp_path / "nowhere") and ".tmp" not in str(e.value)

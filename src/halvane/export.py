@@ -615,6 +615,8 @@ def _staged(path: str, fill: Callable[[IO[bytes]], object]) -> str:
     folder, name = os.path.split(os.path.abspath(path))
     if os.path.isdir(path):  # refused before anything is written, not when renamed
         raise IsADirectoryError(errno.EISDIR, "a folder is where the file goes", path)
+    if not os.path.isdir(folder):  # named as such, not by the temporary file's name
+        raise FileNotFoundError(errno.ENOENT, "no such folder for the file", folder)
     while True:
         tmp = os.path.join(folder, f".{name}.{secrets.token_hex(4)}.tmp")
         try:  # created as open() creates files, so that the umask sets its mode
