@@ -504,3 +504,13 @@ def test_a_missing_folder_is_named_not_the_temporary_file(tmp_path):
     with pytest.raises(FileNotFoundError, match="no such folder") as e:
         export.write(tmp_path / "nowhere" / "w.npy", [1], rate=1e9)
     assert e.value.filename == str(tmp_path / "nowhere") and ".tmp" not in str(e.value)
+
+
+@pytest.mark.parametrize("far", [
+    pulse(pos=1e10, amp=0.1),                                       # sample 2e19: beyond an int64
+    pulse(pos=-1e10, amp=0.1),
+    {"edge_shape": "sine_edge", "pos": 1e10, "width": 4e-9, "plateau": 0, "amp": 0.1},
+])
+def test_far_entries_do_not_stop_the_trace_to_the_loud_one(far):
+    (clip,) = export.clip_report({"a": [pulse(amp=2), far]}, RECORD).values()
+    assert [e.index for e in clip.entries] == [0]

@@ -406,17 +406,23 @@ def _record(li: object, names: list[object]) -> Callable[[object], Any]:
 def _spans(pds: list[Any], li: Mapping[str, Any]) -> list[tuple[int, int, Entry]]:
     """(first, end, entry) of each entry's samples, in list order."""
     st, srate, n = li.get("st", 0), li["srate"], li["N"]
-    steps = sorted(max(int((pd["pos"] - st) * srate), 0) for pd in pds if "edge_shape" in pd)
+    far = n + _GUARD + 1  # samples counted beyond it on either side would all be past the window
+
+    def samples(t: float) -> int:
+        return int(min(max(t * srate, -far), far))
+
+    steps = sorted(max(samples(pd["pos"] - st), 0) for pd in pds if "edge_shape" in pd)
     spans = []
     for k, pd in enumerate(pds):
-        a = int((pd["pos"] - st) * srate)
+        a = samples(pd["pos"] - st)
         if "edge_shape" in pd:
             lo = max(a, 0)
             hi = next((s for s in steps if s > lo), n)
             spans.append((lo, hi, Entry(k, "level step", pd["edge_shape"], pd["pos"])))
         else:
-            b = int((pd["width"] + pd["plateau"]) * srate)
-            spans.append((max(a - _GUARD, 0), min(a + b + _GUARD, n), Entry(k, "pulse", pd.get("shape"), pd["pos"])))
+            b = samples(pd["width"] + pd["plateau"])
+            lo, hi = min(max(a - _GUARD, 0), n), max(min(a + b + _GUARD, n), 0)
+            spans.append((lo, hi, Entry(k, "pulse", pd.get("shape"), pd["pos"])))
     return spans
 
 
