@@ -514,3 +514,13 @@ def test_a_missing_folder_is_named_not_the_temporary_file(tmp_path):
 def test_far_entries_do_not_stop_the_trace_to_the_loud_one(far):
     (clip,) = export.clip_report({"a": [pulse(amp=2), far]}, RECORD).values()
     assert [e.index for e in clip.entries] == [0]
+
+
+def test_a_pulse_at_full_scale_is_not_beyond_it(tmp_path):
+    # The carrier's factors cos(pi/4) * sqrt(2) are 1 + 2.2e-16: a pulse of
+    # amp 1 lands on the top code exactly, and nothing saturates.
+    _, w, _ = wavespec_handling.pdc2pulse([pulse(amp=1.0)], RECORD)
+    assert np.abs(w.real).max() > 1                              # by that rounding only
+    assert export.quantize(w)[1].ok and export.clip_report({"a": [pulse(amp=1.0)]}, RECORD) == {}
+    export.export_lines({"a": [pulse(amp=1.0)]}, RECORD, export.GENERIC_16, tmp_path)
+    assert export.quantize([1 + 1e-12, -1 - 1e-12])[1].clipped == (2,)

@@ -54,6 +54,9 @@ __all__ = ["QuantizeReport", "quantize", "dequantize", "true_peak", "Entry", "Li
 _CODINGS = ("twos", "offset")
 _FORMATS = ("npy", "csv", "wav")
 _GUARD = 5  # the driver renders a pulse on its own samples and five on each side
+# A value beyond full scale by rounding only (a carrier's cos(pi/4) * sqrt(2) is
+# 1 + 2.2e-16) lands on the top code and is not clipped; quantize's loop agrees.
+_ROUNDING = 1 + 4 * np.finfo(np.float64).eps
 
 
 # ---- arguments ------------------------------------------------------------
@@ -116,7 +119,9 @@ class QuantizeReport:
     samples : int
         Samples per channel.
     clipped : tuple of int
-        Per channel, the finite values beyond full scale, saturated.
+        Per channel, the finite values beyond full scale, saturated (a
+        value over it by the rounding of the arithmetic that made it, up
+        to 4 ulps, lands on the top code and is not counted).
     first_clipped : tuple of tuple of int
         Per channel, the (C-order, flat) indices of the first eight of them.
     excess : float
@@ -451,7 +456,7 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     """How the samples ``w`` of a line exceed full scale, or None when they fit."""
     values = w.view(np.float64).reshape(w.shape[0], -1) if w.dtype.kind == "c" else w.reshape(w.shape[0], 1)
     finite = np.isfinite(values)
-    over = finite & (np.abs(values) > full_scale)
+    over = finite & (np.abs(values) > full_scale * _ROUNDING)
     bad = np.zeros(values.shape[0], dtype=bool)  # the samples to trace to their entries
     bad |= over.any(axis=1) | ~finite.all(axis=1)
     worst = float(np.abs(values[over]).max(initial=0.0))
