@@ -152,3 +152,67 @@ SHARED = np.zeros(2001, complex)
 def test_bad_options(kw, exc, match):
     with pytest.raises(exc, match=match):
         wh.sample_lines(LINES, RECORD, **kw)
+
+
+def rebind_carrier(monkeypatch):
+    """A wrapper of the carrier: the lines go one by one through pdc2pulse."""
+    original = wh.carrier
+    monkeypatch.setattr(wh, "carrier", lambda *args: original(*args))
+
+
+def rebinding_shape(monkeypatch):
+    """A shape that rebinds the carrier while its line parses: that line
+    renders natively, the ones after it through pdc2pulse."""
+    def shape(X, pd, cp):
+        rebind_carrier(monkeypatch)
+        return np.cos(X * 1e7) + 0j
+    return shape
+
+
+@pytest.mark.parametrize("rebound", ["before", "while parsing", None])
+def test_adjacent_slices_of_one_array_are_accepted(monkeypatch, rebound, each_isa):
+    def sample(out):
+        lines = dict(LINES, q0_xy=LINES["q0_xy"] + [pulse(0, shape=rebinding_shape(monkeypatch))])
+        if rebound == "before":
+            rebind_carrier(monkeypatch)
+        elif rebound is None:
+            lines.pop("q0_xy")
+        got = wh.sample_lines(lines, RECORD, out=out and out(lines))
+        monkeypatch.undo()
+        return got
+
+    n = RECORD["N"]
+    buf = np.full(2 * n * len(LINES), np.nan + 0j)
+    out = {}
+
+    def slices(lines):
+        out.update({name: (buf[2 * k * n:(2 * k + 1) * n], buf[(2 * k + 1) * n:(2 * k + 2) * n])
+                    for k, name in enumerate(lines)})
+        return out
+
+    got, want = sample(slices), sample(None)
+    assert list(got) == list(want)
+    for name, (W, S) in out.items():
+        assert got[name][1] is W and got[name][2] is S
+        for g, w in zip(got[name], want[name]):
+            np.testing.assert_array_equal(g, w)
+
+
+@pytest.mark.parametrize("rebound", ["before", "while parsing"])
+@pytest.mark.parametrize("fault", ["shared", "raises"])
+def test_rebound_lines_check_every_buffer_before_writing_any(monkeypatch, rebound, fault):
+    lines = {"a": [pulse(0, shape=rebinding_shape(monkeypatch))], "b": [pulse(1e-7)], "c": [pulse(2e-7)]}
+    if rebound == "before":
+        rebind_carrier(monkeypatch)
+    fresh = lambda: np.full(2000, 7 + 0j)  # noqa: E731
+    out = {"a": (fresh(), fresh()), "b": (fresh(), fresh()), "c": (fresh(), fresh())}
+    if fault == "shared":  # lines a and c share one pair
+        out["c"] = out["a"]
+        with pytest.raises(ValueError, match="the out buffers of lines 'a' and 'c' share memory"):
+            wh.sample_lines(lines, RECORD, out=out)
+    else:  # line c raises
+        with pytest.raises(KeyError, match="'width'") as err:
+            wh.sample_lines(dict(lines, c=[{"pos": 0}]), RECORD, out=out)
+        assert err.value.__notes__[-1] == "while sampling line 'c'"
+    for W, S in out.values():
+        assert (W == 7).all() and (S == 7).all()

@@ -451,7 +451,7 @@ def long_line(steps, gof, seed=3, N=300_001):
 
 
 @pytest.mark.parametrize("steps, gof", [(0, 0.0), (0, -0.0), (0, 0.1 - 0.05j), (3, 0.0), (3, 0.2j)])
-def test_long_line(steps, gof):
+def test_long_line(steps, gof, each_isa):
     pds, li = long_line(steps, gof)
     got = wh.pdc2pulse(pds, li)
     assert_line(got, ref_pdc2pulse(pds, li))

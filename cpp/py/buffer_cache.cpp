@@ -12,9 +12,7 @@
 #include <sys/mman.h>
 #endif
 
-#define NPY_TARGET_VERSION NPY_1_22_API_VERSION
-#define NPY_NO_DEPRECATED_API NPY_1_22_API_VERSION
-#include <numpy/arrayobject.h>
+#include "py/numpy_api.hpp"
 
 namespace halvane::py {
 
@@ -140,7 +138,7 @@ PyDataMem_Handler handler = {
 /// The handler capsule, made (and numpy's C API imported) on first use.
 PyObject *handler_capsule() {
   static PyObject *capsule = [] {
-    if (PyArray_API == nullptr && _import_array() < 0) rethrow();
+    import_numpy_api();
     PyObject *c = PyCapsule_New(&handler, "mem_handler", nullptr);
     if (!c) rethrow();
     return c;
