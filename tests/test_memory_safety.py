@@ -6,6 +6,7 @@ through numpy's own fields, and held until the last read or write. These
 tests also run under the sanitizers (tools/sanitize.sh).
 """
 
+import subprocess
 import sys
 
 import numpy as np
@@ -92,3 +93,33 @@ READERS = {
 @pytest.mark.parametrize("read", READERS.values(), ids=READERS)
 def test_inputs_are_read_from_their_own_memory(read):
     np.testing.assert_array_equal(read(X.copy().view(OtherBuffer)), read(X.copy()))
+
+
+SECOND_IMPORT = """
+import importlib, sys
+import numpy as np
+import halvane
+from halvane import wavespec_handling as wh
+importlib.import_module("halvane." + sys.argv[1])
+wh.buffer_cache(3 << 20)
+first = sys.modules.pop("halvane." + sys.argv[1])
+try:
+    importlib.import_module("halvane." + sys.argv[1])
+except ImportError as e:
+    print(type(e.__cause__).__name__, e.__cause__)
+sys.modules["halvane." + sys.argv[1]] = first
+assert wh.buffer_cache() == 3 << 20, wh.buffer_cache()
+X, W, S = wh.pdc2pulse([dict(shape="cos", pos=0, width=1e-8, plateau=0, amp=1, freq=0, phase=0, phase1=0)],
+                       dict(N=40, srate=2e9, offset_global=0))
+assert abs(S).max() == 1.0
+"""
+
+
+@pytest.mark.parametrize("module", ["waveintent_enumeration", "wavespec_handling", "rule"])
+def test_a_second_import_is_refused_and_the_first_module_works_on(module):
+    done = subprocess.run([sys.executable, "-c", SECOND_IMPORT, module], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    name = "halvane." + module
+    assert done.stdout == (f"ImportError {name} was initialised before in this process and cannot be initialised again; "
+                           f"put the module loaded first back into sys.modules (sys.modules['{name}'] = {name}), "
+                           "or restart the interpreter\n")
