@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from halvane import wavespec_handling as wh
+from halvane.wavespec import WaveSpec
 
 
 def pulse(pos, shape="cos", **kw):
@@ -216,3 +217,46 @@ def test_rebound_lines_check_every_buffer_before_writing_any(monkeypatch, reboun
         assert err.value.__notes__[-1] == "while sampling line 'c'"
     for W, S in out.values():
         assert (W == 7).all() and (S == 7).all()
+
+
+# ---- signals while rendering ---------------------------------------------------
+
+LONG = dict(N=4_000_000, srate=2e9, offset_global=0.0)
+# Read in milliseconds, rendered in about a second: each sample in four pulses.
+BUSY = [pulse(k * 1.25e-6, shape="hcos", width=5e-6, drag_scale=1e-10, drag_detuning=1e6) for k in range(1600)]
+
+
+def signal_latency(interrupt, call, after=0.3, tries=2):
+    """Seconds from a signal, `after` seconds into call(), to its exception
+    (the least of `tries`: a loaded machine may hold the process back)."""
+    import time
+    latencies = []
+    for _ in range(tries):
+        start = time.perf_counter()
+        interrupt(after)
+        with pytest.raises(TimeoutError, match="interrupted"):
+            call()
+        latencies.append(time.perf_counter() - start - after)
+    return min(latencies)
+
+
+# Rendering polls every 20 ms; the bound leaves room for a busy machine.
+PROMPT = 0.15
+
+
+def test_rendering_stops_soon_after_a_signal(interrupt):
+    assert signal_latency(interrupt, lambda: wh.pdc2pulse(BUSY, LONG)) < PROMPT
+    lines = {k: BUSY for k in range(3)}
+    assert signal_latency(interrupt, lambda: wh.sample_lines(lines, LONG, threads=2)) < PROMPT
+
+
+def test_a_signal_stops_writing_out_buffers(interrupt):
+    # They then hold partial samples: neither what they held nor the result.
+    full = wh.pdc2pulse(BUSY, LONG)[1]
+    out = {k: (np.full(LONG["N"], 7 + 0j), np.full(LONG["N"], 7 + 0j)) for k in range(2)}
+    assert signal_latency(interrupt, lambda: wh.sample_lines({k: BUSY for k in out}, LONG, out=out)) < PROMPT
+    assert not (out[0][0] == full).all()
+    buf = np.full(LONG["N"], 7 + 0j)
+    assert signal_latency(interrupt, lambda: WaveSpec(BUSY, 0, LONG["N"] / LONG["srate"]).sample(
+        LONG["srate"], out=buf), tries=1) < PROMPT
+    assert not (buf == full).all()

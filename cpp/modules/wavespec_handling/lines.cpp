@@ -194,7 +194,8 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
   // caller's buffers, only once every line has parsed and no two share
   // memory, so that a call that raises leaves the buffers as they were.
   // Declared after the jobs, the pool stops and joins before they go.
-  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(count)));
+  hp::SignalWatch watch;
+  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(count)), watch);
   const bool early = out.is_none();
   // While the driver is as loaded, parse every line now and render them together.
   for (; k < count && driver_unchanged(); ++k) {
@@ -260,10 +261,12 @@ nb::object pdc2pulse_into(nb::handle pds, nb::handle li, nb::handle out) {
   std::unique_ptr<LineJob> job =
       prepare_line(pds, li, OutBuffers{out, nb::none(), [&](Py_ssize_t n) { hp::out_array(out, n, HV_KEY("out")); }});
   job->line.grid_kept = job->python_fix;  // X goes to the Python filter, or nowhere
+  hp::SignalWatch watch;
   {
     nb::gil_scoped_release nogil;
-    render_line(*job);
+    render_line(*job, [&] { return watch.poll(); });
   }
+  watch.raise_if_stopped();
   finish_line(*job);
   return nb::borrow(out);
 }
