@@ -307,7 +307,9 @@ void export_lines(nb::module_ &m) {
         "    CPUs this process may use. Below 1 raises ValueError.\n"
         "out : mapping, optional\n"
         "    Line name to a pair ``(W, S)`` of writeable, contiguous complex128\n"
-        "    arrays of the line's length, written in place of new arrays.\n\n"
+        "    arrays of the line's length, written in place of new arrays. A call\n"
+        "    that raises leaves them untouched, except when a signal's handler\n"
+        "    raises (Ctrl-C): rendering then stops, leaving partial samples.\n\n"
         "Returns\n-------\ndict\n"
         "    Line name to ``(X, W, S)``, in the order of ``lines``.");
   m.def("_pdc2pulse_into", &pdc2pulse_into, hp::arg("pds"), hp::arg("li"), hp::arg("out"),
