@@ -134,6 +134,35 @@ def test_a_reused_block_is_zeroed_where_zeros_are_asked_for(bound, monkeypatch):
     np.testing.assert_allclose(got, want, rtol=0, atol=1e-15)
 
 
+RSS_GROWTH = """
+import sys
+import numpy as np
+from halvane import wavespec_handling as wh
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+wh.buffer_cache(int(sys.argv[1]))
+pd = dict(shape="cos", pos=1e-8, width=2e-8, plateau=0, amp=0.5, freq=5e8, phase=0, phase1=0)
+base = rss()
+for k, n in enumerate(np.random.default_rng(1).integers(5_000, 600_000, 300)):
+    r = wh.pdc2pulse([pd], dict(N=int(n), srate=2e9, offset_global=0.01))
+    if k % 7 == 0:
+        kept = r  # some results live on a while, as in a real loop
+print(rss() - base)
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_the_process_grows_by_at_most_the_bound():
+    def growth(limit):
+        done = subprocess.run([sys.executable, "-c", RSS_GROWTH, str(limit)], capture_output=True, text=True,
+                              timeout=120, check=True)
+        return int(done.stdout)
+
+    limit = 32 << 20
+    assert growth(limit) - growth(0) <= 1.1 * limit
+
+
 @pytest.mark.parametrize("n", [N, 100_000])  # 800 kB blocks of pages; 1.6 MB ones of huge pages
 def test_cached_arrays_are_ordinary_arrays(bound, n):
     bound(64 << 20)
