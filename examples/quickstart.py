@@ -4,7 +4,8 @@ A small two-qubit device is written out below: every control line has a
 template pulse description and every qubit its calibration. Gates get rules
 (which pulses each of their lines plays), a short circuit is written and
 scheduled as soon as possible and printed as a table, the pulses are
-collected per line, every line is sampled into complex waveforms, and (with
+collected per line, the virtual Z phases are folded into the pulses that
+follow them, every line is sampled into complex waveforms, and (with
 matplotlib) the schedule and the lines are drawn into quickstart.png.
 """
 
@@ -97,7 +98,12 @@ print(table)
 
 # ---- collection and sampling ---------------------------------------------
 
-pdc = circuit.collect_pdc(circ)
+# The virtual Z of the CZ's corrections (and any rotation's phase_offs) turns
+# the pulses that follow it on the same line: fold it in before sampling.
+pdc, vz_events = circuit.fold_vz(circuit.collect_pdc(circ))
+print("\nvirtual Z folded into the later pulses:")
+for time, line, increment, after in vz_events:
+    print(f"  {time * 1e9:6.1f} ns  {line:<6} {increment:+.3f} rad, frame phase then {after:+.3f} rad")
 end = max(row["end"] for row in table.rows)
 srate = 2e9
 record = {"N": int(np.ceil((end + 20e-9) * srate)), "srate": srate, "offset_global": 0.0}

@@ -135,9 +135,33 @@ def hyper(X, pd, cp=None):
     return amp * y
 
 
+def gaussian(X, pd, cp=None):
+    if np.abs(pd["width"]) < 1e-14:
+        return square(X, pd)
+    p, w, pl, amp = pd["pos"], pd["width"], pd["plateau"], pd["amp"]
+    sigma = pd.get("sigma", w / 4)
+    h = w / 2
+    c = 2 * sigma * sigma
+    e0 = np.exp(-(h * h) / c)
+    u = X - p
+    # the time to the plateau: before it, after it, 0 on it
+    t = np.where(u < h, u - h, np.where(u > h + pl, u - (h + pl), 0.0))
+    edge = (np.exp(-(t * t) / c) - e0) / (1 - e0)
+    return amp * (edge * ((X >= p) & (X < p + (w + pl))) + 0j)
+
+
+def netzero(X, pd, cp=None):
+    w, pl = pd["width"] / 2, pd["plateau"] / 2
+    half = dict(pd, width=w, plateau=pl)
+    first = cosine(X, half)
+    half["pos"] = pd["pos"] + (w + pl)
+    return first - cosine(X, half)
+
+
 # The shape table by name, as the sampling driver reaches it.
 SHAPE_TABLE = {"sinedpi": sine2pi, "sine": sine, "square": square, "cos": cosine, "hcos_asys": hcosine_asys,
-               "hcos": hcosine, "tanh": tanh, "hyper": hyper, "sine_edge": sine_edge}
+               "hcos": hcosine, "tanh": tanh, "hyper": hyper, "gauss": gaussian, "netzero": netzero,
+               "sine_edge": sine_edge}
 
 
 # ---- carrier -------------------------------------------------------------------------
@@ -218,3 +242,50 @@ def pdc2pulse(pds, li, table=SHAPE_TABLE, rng=rng):
             Y = iir_filtering(b0, b1, a1, Y)
         W[:] = Y + gof
     return X, W, S
+
+
+# ---- a driven two-level qubit -------------------------------------------------------------
+
+
+def rotation(phi, angle):
+    """The rotation by `angle` about cos(phi)·x + sin(phi)·y: exp(-i·angle/2·(cos φ σx + sin φ σy))."""
+    c, s = np.cos(angle / 2), np.sin(angle / 2)
+    return np.array([[c, -1j * s * np.exp(-1j * phi)], [-1j * s * np.exp(1j * phi), c]])
+
+
+def rz(theta):
+    """The rotation by `theta` about z: exp(-i·theta/2·σz)."""
+    return np.diag([np.exp(-0.5j * theta), np.exp(0.5j * theta)])
+
+
+def propagate(S, dt, rabi):
+    """The propagator of a qubit driven, in its rotating frame, by the envelope
+    `S` held constant over each sample of length `dt`: the Hamiltonian of
+    sample k is rabi/2·(Re S_k σx + Im S_k σy), so a pulse of phase φ turns
+    the qubit about cos φ·x + sin φ·y, by rabi·Σ|S_k|·dt."""
+    U = np.eye(2, dtype=complex)
+    for s in np.asarray(S)[np.abs(S) > 0]:
+        U = rotation(np.angle(s), rabi * abs(s) * dt) @ U
+    return U
+
+
+# ---- DAC codes -------------------------------------------------------------------------
+
+
+def quantize(w, bits=16, full_scale=1.0, offset=0.0, coding="twos"):
+    """Codes of `w` as a user writes them with numpy (I and Q on a last axis
+    for complex samples), saturated, and 0 for a value that is not finite."""
+    w = np.asarray(w)
+    x = np.stack([w.real, w.imag], axis=-1) if np.iscomplexobj(w) else w.astype(np.float64)
+    top = 2.0 ** (bits - 1) - 1
+    with np.errstate(invalid="ignore", over="ignore"):
+        codes = np.rint(np.clip((x + offset) * (top / full_scale), -top, top))
+    codes = np.where(np.isfinite(x), codes, 0.0).astype(np.int64)
+    return codes + 2 ** (bits - 1) if coding == "offset" else codes
+
+
+def interval_peaks(w, oversample=8):
+    """Per sample, the peak magnitude over its `oversample` points of `w`
+    interpolated in one piece, held at its first and last sample beyond the ends."""
+    smooth = scipy.signal.resample_poly(w, oversample, 1, padtype="edge")
+    return np.abs(smooth).reshape(len(w), oversample).max(axis=1)

@@ -92,6 +92,15 @@ def test_finding_reads_well():
     ([step(edge_shape="cos")], None, "entry #0 key 'edge_shape'", "'cos' is an envelope shape; a level step needs an edge"),
     ([pulse(shape="sine_edge")], None, "entry #0 key 'shape'", "'sine_edge' is the edge of a level step"),
     ([pulse(width=-4e-8)], None, "entry #0 key 'width'", "is negative"),
+    ([pulse(shape="gaus")], None, "entry #0 key 'shape'", "'gauss', 'netzero', 'sine_edge'); did you mean 'gauss'?"),
+    ([pulse(shape="gaussian")], None, "entry #0 key 'shape'", "did you mean 'gauss'?"),
+    ([pulse(shape="net_zero")], None, "entry #0 key 'shape'", "did you mean 'netzero'?"),
+    ([pulse(shape="gauss", sigm=1e-8)], None, "entry #0 key 'sigm'", "did you mean 'sigma'?"),
+    ([pulse(shape="gauss", sigma=0)], None, "entry #0 key 'sigma'", "0 s is not positive"),
+    ([pulse(shape="gauss", sigma=-1e-9)], None, "entry #0 key 'sigma'", "-1e-09 s is not positive"),
+    ([pulse(shape="gauss", sigma=5e-8)], None, "entry #0 key 'sigma'",
+     "5e-08 s is greater than the width 4e-08 s"),
+    ([pulse(shape="gauss", sigma=10)], None, "entry #0 key 'sigma'", "greater than the width"),
     ([], dict(RECORD, N=400.0), "sampling record key 'N'", "400.0 is not an int"),
     ([], dict(RECORD, N=-5), "sampling record key 'N'", "-5 is negative"),
     ([], dict(RECORD, N=2 * 10**11), "sampling record key 'N'", "200000000000 samples need 3.2e+03 GB"),
@@ -102,9 +111,22 @@ def test_pulse_mistakes_are_found(pds, li, where, words):
     assert [f for f in findings if f.where == where and words in f.message], findings
 
 
+@pytest.mark.parametrize("pds, li, where, found", [
+    ([], dict(RECORD, N=10**9), "sampling record key 'N'", False),
+    ([], dict(RECORD, N=10**9 + 1), "sampling record key 'N'", True),
+    ([pulse(pos=1.0)], None, "entry #0 key 'pos'", False),
+    ([pulse(pos=-1.0)], None, "entry #0 key 'pos'", False),
+    ([pulse(pos=1.0000001)], None, "entry #0 key 'pos'", True),
+    ([pulse(pos=-1.0000001)], None, "entry #0 key 'pos'", True),
+])
+def test_thresholds_at_their_edges(pds, li, where, found):
+    assert (where in wheres(check.check_pulses(pds, li))) is found
+
+
 def test_sound_pulses_give_nothing_and_are_left_alone():
     pds = [pulse(drag_scale=0.3e-9, drag_list=[1e-10], vz=0.2, freq=0, amp=-1),
-           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2)]
+           step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2),
+           pulse(shape="gauss", sigma=4e-8), pulse(shape="gauss", sigma=1e-8, plateau=1e-7), pulse(shape="netzero")]
     before = copy.deepcopy([{k: v for k, v in p.items() if k != "shape"} for p in pds])
     li = dict(RECORD, N=np.int64(400), st=1e-6, extra={"a": [0.1, 0.2, 1e-8, 5e-10], "b": np.ones(4)})
     assert check.check_pulses(pds, li) == []

@@ -213,6 +213,7 @@ CASES = {
         "np.tanh": (sample_line, "np.tanh", lambda a: isinstance(a[0], np.ndarray)),
         "np.cosh": (sample_line, "np.cosh", lambda a: len(a) == 1),
         "np.max": (sample_line, "np.max", lambda a: isinstance(a[0], np.ndarray)),
+        "np.exp": (sample_line, "np.exp", lambda a: a[0] == 1j * 0),
         "pdc2pulse": (lambda: wh.sample_lines({"q": [dict(T, pos=1e-8, width=2e-8, amp=0.5)]},
                                               {"N": 100, "srate": 1e9, "offset_global": 0}),
                       "pdc2pulse", lambda a: isinstance(a[0], list) and a[1]["N"] == 100),
@@ -235,3 +236,11 @@ def test_a_rebound_collaborator_is_called_with_its_arguments(monkeypatch, module
     seen = [args for (name, args) in calls if name == label]
     assert seen, f"{module}.{entry} was not called"
     assert args_ok(seen[0]), seen[0]
+
+
+@pytest.mark.parametrize("module, entry", [(m, e) for m in CASES for e in CASES[m] if "." not in e])
+def test_a_deleted_collaborator_raises_name_error(monkeypatch, module, entry):
+    run, _, _ = CASES[module][entry]
+    monkeypatch.delattr(MODULES[module], entry)
+    with pytest.raises(NameError, match=f"^name '{entry}' is not defined"), np.errstate(all="ignore"):
+        run()

@@ -29,7 +29,7 @@ def run_examples(obj, globs):
 
 
 @pytest.mark.parametrize("entry", [wh.pdc2pulse, wavespec.WaveSpec, waveintent.WaveIntent.get_pd,
-                                   circuit.instructification], ids=lambda f: f.__name__)
+                                   circuit.instructification, circuit.fold_vz], ids=lambda f: f.__name__)
 def test_entry_point_examples_hold(entry):
     assert run_examples(entry, {}) >= 2
 

@@ -2,12 +2,14 @@
 
 import contextlib
 import io
+import json
 import math
 import pathlib
 import runpy
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
@@ -97,3 +99,51 @@ def test_drag_sweep_is_best_at_the_prediction(tmp_path):
     import matplotlib.pyplot as plt
 
     plt.close("all")
+
+
+def test_drag_sweep_on_a_gaussian_finds_the_prediction_between_grid_points(tmp_path):
+    pytest.importorskip("qutip")
+    pytest.importorskip("matplotlib").use("Agg")
+    with contextlib.redirect_stdout(io.StringIO()) as out:
+        result = example("drag_on_a_transmon.py")["main"](
+            ["--shape", "gauss", "--points", "6", "--png", str(tmp_path / "drag.png")])
+    # drag_scale at -1, -0.2, 0.6, 1.4, 2.2 and 3 times -1/(2α): none within 3% of it
+    prediction = result["prediction"]
+    assert np.abs(result["drag_scale"] / prediction - 1).min() > 0.3
+    assert abs(result["best"] / prediction - 1) < 0.03
+    assert "20 ns Gaussian π pulse" in out.getvalue()
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+def test_virtual_z_follows_the_cos2_law(tmp_path):
+    pytest.importorskip("matplotlib").use("Agg")
+    png = tmp_path / "vz.png"
+    with contextlib.redirect_stdout(io.StringIO()) as out:
+        result = example("virtual_z.py")["main"](["--points", "7", "--png", str(png)])
+    assert result["deviation"] < 1e-9 and len(result["p1"]) == 7
+    assert result["p1"].min() < 1e-9 and result["p1"].max() > 1 - 1e-9   # the sweep spans the law
+    assert f"largest deviation from cos²(θ/2): {result['deviation']:.1e}" in out.getvalue()
+    assert png.stat().st_size > 10_000
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+def test_virtual_z_without_matplotlib(tmp_path):
+    out = run_without_matplotlib("virtual_z.py", "--points", "3", "--png", str(tmp_path / "v.png"))
+    assert "largest deviation from cos²(θ/2)" in out and out.splitlines()[-1].startswith("matplotlib is not")
+
+
+def test_to_instrument_exports_the_quickstart_lines(tmp_path):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        manifest = example("to_instrument.py")["main"](["--folder", str(tmp_path / "w")])
+    text = out.getvalue()
+    assert text.startswith("5 lines within full scale, also between the samples\n")
+    assert json.loads(text.split("\n", 1)[1]) == manifest
+    assert [line["line"] for line in manifest["lines"]] == ["q0_xy", "q1_xy", "c01_z", "q0_ro", "q1_ro"]
+    assert all(line["clipping"]["ok"] and line["length"] % 16 == 0 for line in manifest["lines"])
+    assert sorted(p.name for p in (tmp_path / "w").iterdir()) == sorted(
+        [line["file"] for line in manifest["lines"]] + ["manifest.json"])

@@ -54,3 +54,14 @@ def test_what_json_cannot_hold_is_refused_with_its_place(obj, where, what):
     with pytest.raises(TypeError) as err:
         io.dumps(obj)
     assert where in str(err.value) and what in str(err.value)
+
+
+@pytest.mark.parametrize("value, text", [(True, "true"), (False, "false"), (np.bool_(True), "true")])
+def test_booleans_are_written_as_json_booleans(value, text):
+    assert io.dumps({"b": value}) == '{"b": %s}' % text
+    assert io.loads(io.dumps([value]))[0] is bool(value)
+
+
+@pytest.mark.parametrize("text", ['{"re": 1.0, "im": 2.0, "x": 3}', '{"re": 1.0}', '{"im": 2.0}'])
+def test_a_dict_with_other_keys_than_re_and_im_stays_a_dict(text):
+    assert io.loads(text) == json.loads(text)

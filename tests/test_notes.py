@@ -27,7 +27,7 @@ def raised(f, *args):
     ([pulse(), pulse(shape="cosine", pos=6.5e-7)], KeyError("cosine"), [
         "while sampling entry #1 (pulse, shape 'cosine', pos 6.5e-07 s)",
         "'cosine' is not a name in shapeTable ('sinedpi', 'sine', 'square', 'cos', 'hcos_asys', 'hcos', 'tanh', "
-        "'hyper', 'sine_edge'); did you mean 'cos'?"]),
+        "'hyper', 'gauss', 'netzero', 'sine_edge'); did you mean 'cos'?"]),
     ([pulse(), pulse(), {"edge_shape": "sine_edge", "pos": 1e-7, "width": 1e-8, "amp": 1}], KeyError("plateau"),
      ["while sampling entry #2 (level step, edge_shape 'sine_edge', pos 1e-07 s)"]),
     ([{"edge_shape": "cos", "pos": 1e-7, "width": 1e-8, "plateau": 0, "amp": 1}],
@@ -70,6 +70,14 @@ def test_a_shape_name_rebound_into_the_table_gets_no_shape_note(monkeypatch):
     wh.pdc2pulse([pulse(shape="mine")], LI)
     e = raised(wh.pdc2pulse, [pulse(shape="mien")], LI)
     assert "did you mean 'mine'?" in e.__notes__[1]
+
+
+def test_a_key_error_named_after_a_shape_of_the_table_gets_no_shape_note(monkeypatch):
+    def mine(X, pd, cp):
+        raise KeyError("mine")
+    monkeypatch.setitem(wh.shapeTable, "mine", mine)
+    e = raised(wh.pdc2pulse, [pulse(shape="mine")], LI)
+    assert isinstance(e, KeyError) and not any("shapeTable" in n for n in e.__notes__), e.__notes__
 
 
 def test_a_note_that_cannot_be_added_leaves_the_error_alone():

@@ -14,7 +14,7 @@ import reference as ref
 from halvane import wavespec_handling as wh
 from halvane.wavespec import WaveSpec
 
-SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper"]
+SHAPES = ["sinedpi", "sine", "square", "cos", "hcos_asys", "hcos", "tanh", "hyper", "gauss", "netzero"]
 
 
 # The driver's steps in numpy, with the module's own shapes (which tests rebind).

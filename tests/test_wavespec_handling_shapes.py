@@ -17,7 +17,7 @@ from halvane import wavespec_handling as wh
 pytestmark = pytest.mark.usefixtures("each_isa")
 
 
-SHAPES = ["square", "sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "tanh", "hyper"]
+SHAPES = ["square", "sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "tanh", "hyper", "gaussian", "netzero"]
 GRID = 1e-7 + np.arange(80) * 1e-9
 
 
@@ -46,11 +46,11 @@ def test_module_constants():
     assert wh.pi == np.pi and wh.pi4 == np.pi / 4 and wh.sq2 == np.sqrt(2)
 
 
-def test_shape_table_has_the_nine_entries_in_order():
+def test_shape_table_has_its_entries_in_order():
     assert list(wh.shapeTable.items()) == [
         ("sinedpi", wh.sine2pi), ("sine", wh.sine), ("square", wh.square), ("cos", wh.cosine),
         ("hcos_asys", wh.hcosine_asys), ("hcos", wh.hcosine), ("tanh", wh.tanh), ("hyper", wh.hyper),
-        ("sine_edge", wh.sine_edge)]
+        ("gauss", wh.gaussian), ("netzero", wh.netzero), ("sine_edge", wh.sine_edge)]
 
 
 def test_user_shape_in_the_table_is_sampled_by_name(monkeypatch):
@@ -272,6 +272,8 @@ KEY_ORDER = {
     "sine2pi": ["width", "pos", "plateau", "amp"],
     "tanh": ["pos", "width", "amp", "epsilon"],
     "hyper": ["pos", "width", "amp", "plateau", "epsilon"],
+    "gaussian": ["width", "pos", "plateau", "amp"],
+    "netzero": ["width", "plateau", "pos", "amp"],
 }
 
 
@@ -279,7 +281,7 @@ NARROW_ORDER = ["width", "pos", "plateau", "amp"]  # the width test, then square
 
 
 @pytest.mark.parametrize("name, width, order", [(n, 4e-8, KEY_ORDER[n]) for n in SHAPES] + [
-    (n, 0, NARROW_ORDER) for n in ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi"]])
+    (n, 0, NARROW_ORDER) for n in ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "gaussian"]])
 def test_missing_keys_raise_in_the_formula_order(name, width, order):
     full = pulse(width=width)
     for i, k in enumerate(order):
@@ -355,7 +357,7 @@ def test_sine_family_calls_a_rebound_sine_edge_with_the_formulas_arguments(monke
     assert_matches(y, np.full(len(GRID), pd["amp"] * (c1 * 1e7) * (c2 * 1e7) + 0j))
 
 
-@pytest.mark.parametrize("name", ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi"])
+@pytest.mark.parametrize("name", ["sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "gaussian"])
 def test_narrow_shapes_call_a_rebound_square(monkeypatch, name):
     calls = recorder(monkeypatch, "square", lambda X, pd: np.ones(len(X), complex))
     pd = pulse(width=0)

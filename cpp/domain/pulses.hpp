@@ -3,7 +3,7 @@
 #pragma once
 #include "py/iterate.hpp"
 #include "py/mapping.hpp"
-#include "py/reals.hpp"
+#include "domain/reals.hpp"
 
 namespace halvane::domain {
 using namespace halvane::py;

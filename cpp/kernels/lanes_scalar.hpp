@@ -1,5 +1,5 @@
-// One double lane, for the shape loops on CPUs without AVX2; sin, cos, tanh
-// and cosh come from libm. Include only from simd_baseline.cpp.
+// One double lane, for the shape loops on CPUs without AVX2; sin, cos, tanh,
+// cosh and exp come from libm. Include only from simd_baseline.cpp.
 #pragma once
 #include <math.h>
 
@@ -50,6 +50,7 @@ struct LibmMath {
   }
   static double tanh(double x) { return ::tanh(x); }
   static double cosh(double x) { return ::cosh(x); }
+  static double exp(double x) { return ::exp(x); }
 };
 
 }  // namespace

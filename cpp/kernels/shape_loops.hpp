@@ -1,5 +1,5 @@
 // The per-sample loops of the shapes and the carrier, written once over a
-// lane type V and a Math (sin, cos, tanh, cosh of every argument) and
+// lane type V and a Math (sin, cos, tanh, cosh, exp of every argument) and
 // compiled per instruction set by simd_baseline.cpp, simd_avx2.cpp and
 // simd_avx512.cpp, which instantiate Loops<...>::table.
 //
@@ -232,6 +232,40 @@ struct Loops {
     return V::bits(nan) ? kNaN : best;
   }
 
+  // edge * mask, with the exp taken only where the mask holds: outside it
+  // the product is 0, or NaN where -(t * t) / c is NaN (the exp of any
+  // other argument lies in [0, 1], where the rest of the formula is finite
+  // or NaN alike).
+  static void gauss(cdouble amp, const detail::GaussConsts &g, const double *X, std::size_t n,
+                    cdouble *out, bool cold) {
+    const D ar = k(re(amp)), ai = k(im(amp));
+    const D h = k(g.h), hp = k(g.h + g.plateau), c = k(g.c), one_e0 = k(1 - g.e0);
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
+      const D u = V::sub(x, k(g.pos));
+      const M in = V::mand(V::ge(x, k(g.pos)), V::lt(x, k(g.end)));
+      const D t = V::select(V::lt(u, h), V::select(V::lt(hp, u), k(0.0), V::sub(u, hp)), V::sub(u, h));
+      const D a = V::div(V::neg(V::mul(t, t)), c);
+      const D e = V::select(V::isnan(a), where<Math::exp>(in, a), k(kNaN));
+      const D edge = V::div(V::sub(e, k(g.e0)), one_e0);
+      cmul<V>(ar, ai, V::mul(edge, ones(in)), k(0.0), r, i);
+    });
+  }
+
+  // amp * rise1 * fall1 - amp * rise2 * fall2, each term as sine_family.
+  static void netzero(cdouble amp, const detail::NetZeroConsts &z, const double *X, std::size_t n,
+                      cdouble *out, bool cold) {
+    const D ar = k(re(amp)), ai = k(im(amp));
+    each(X, n, out, cold, [&](D x, D &r, D &i) {
+      D pr, pi, r1, i1, r2, i2;
+      cmul<V>(ar, ai, sine_edge_at(z.rise1, x), k(0.0), pr, pi);
+      cmul<V>(pr, pi, sine_edge_at(z.fall1, V::neg(x)), k(0.0), r1, i1);
+      cmul<V>(ar, ai, sine_edge_at(z.rise2, x), k(0.0), pr, pi);
+      cmul<V>(pr, pi, sine_edge_at(z.fall2, V::neg(x)), k(0.0), r2, i2);
+      r = V::sub(r1, r2);
+      i = V::sub(i1, i2);
+    });
+  }
+
   // out = amp * (out / d)
   static void scale(cdouble amp, const CDivisor &d, std::size_t n, cdouble *out) {
     const D ar = k(re(amp)), ai = k(im(amp)), rat = k(d.rat), scl = k(d.scl);
@@ -280,8 +314,8 @@ struct Loops {
     });
   }
 
-  static constexpr detail::ShapeLoops table{square, sine_family, sine_edge, sine2pi, sine_edge_2pi,
-                                            tanh,   hyper,       scale,     carrier};
+  static constexpr detail::ShapeLoops table{square, sine_family, sine_edge, sine2pi, sine_edge_2pi, tanh,
+                                            hyper,  gauss,       netzero,   scale,   carrier};
 };
 
 }  // namespace

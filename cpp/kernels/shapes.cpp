@@ -39,6 +39,11 @@ void envelope(Shape s, const ShapeParams &p, const double *X, std::size_t n, cdo
       return tanh_envelope(p, X, n, out, cold);
     case Shape::hyper:  // reads its samples back: never streamed
       return hyper_envelope(p, X, n, out);
+    case Shape::gauss:
+      if (narrow) return square_envelope(p, X, n, out, cold);
+      return gauss_envelope(p, X, n, out, cold);
+    case Shape::netzero:
+      return netzero_envelope(p, X, n, out, cold);
   }
 }
 

@@ -42,6 +42,8 @@ enum class Shape : unsigned char {
   sine2pi,       ///< "sinedpi": one full sine period
   tanh,          ///< "tanh": hyperbolic-tangent ramps
   hyper,         ///< "hyper": inverted hyperbolic cosine, peak normalised to 1
+  gauss,         ///< "gauss": lifted Gaussian edges around a flat top
+  netzero,       ///< "netzero": a cos half and its negative, back to back
 };
 
 /// What the shapes read from a pulse description, as doubles.
@@ -55,10 +57,12 @@ struct ShapeParams {
   double left_scale = 1;       ///< hcosine_asys only ("left_scale", default 1)
   double right_scale = 1;      ///< hcosine_asys only ("right_scale", default 1)
   std::complex<double> epsilon{};  ///< tanh and hyper ("epsilon"); complex allowed
+  double sigma = 0;            ///< gauss only ("sigma", default width / 4)
 };
 
 /// The envelope of shape `s` on the n times X into out (n complex values).
-/// Includes each sine-family shape's fall-back to square for |width| < 1e-14.
+/// Includes the fall-back to square for |width| < 1e-14 of each sine-family
+/// shape and gauss (netzero's halves fall back each, at half the width).
 /// hyper divides by its own largest sample, so it depends on the whole slice.
 /// `cold`: out's memory is known to be out of the caches, so a large one is
 /// streamed past them sooner (see kernels/stream.hpp).

@@ -26,6 +26,21 @@ struct FullPeriodConsts {
 };
 FullPeriodConsts full_period_consts(double x0, double w_);
 
+/// gauss for one call: u = X - pos; t = u - h before the plateau, u - (h +
+/// plateau) after it, else 0; edge = (exp(-(t * t) / c) - e0) / (1 - e0) with
+/// c = 2 sigma^2 and e0 = exp(-(h * h) / c) by vmath's exp, which is the
+/// loops' own, so that the first sample is exactly 0; amp * (edge * mask +
+/// 0j), mask = [pos, end).
+struct GaussConsts {
+  double pos, h, plateau, end, c, e0;
+};
+
+/// netzero for one call: the cos shape's edges of the first half and of the
+/// second, each of width/2 and plateau/2.
+struct NetZeroConsts {
+  SineEdgeConsts rise1, fall1, rise2, fall2;
+};
+
 /// The loops over samples; n may be 0. `cold`: out is known to be out of
 /// the caches (see streams()).
 struct ShapeLoops {
@@ -48,6 +63,11 @@ struct ShapeLoops {
   /// imaginary parts are all 0 otherwise, so this is numpy's max).
   double (*hyper)(const ShapeParams &p, double eps, double c0, const double *X, std::size_t n,
                   cdouble *out);
+  void (*gauss)(cdouble amp, const GaussConsts &g, const double *X, std::size_t n, cdouble *out,
+                bool cold);
+  /// amp * rise1 * fall1 - amp * rise2 * fall2, each term as sine_family.
+  void (*netzero)(cdouble amp, const NetZeroConsts &z, const double *X, std::size_t n, cdouble *out,
+                  bool cold);
   /// out = amp * (out / d), for the normalisation of hyper.
   void (*scale)(cdouble amp, const CDivisor &d, std::size_t n, cdouble *out);
   /// A cos(omega X) - 1j B cos(omega X + p2)
@@ -73,5 +93,9 @@ void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdou
 // hyperbolic.cpp
 void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 void hyper_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
+
+// gaussian.cpp
+void gauss_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
+void netzero_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 
 }  // namespace halvane::kernels::detail

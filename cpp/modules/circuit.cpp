@@ -1,6 +1,6 @@
 // halvane.circuit: instructions and circuits, their links, rule application,
-// ASAP and ALAP scheduling, collection of pulse descriptions per line, and
-// text printing.
+// ASAP and ALAP scheduling, collection of pulse descriptions per line,
+// virtual Z folded into the pulses that follow it, and text printing.
 #include "modules/circuit/collaborators.hpp"
 #include "modules/circuit/exports.hpp"
 #include "py/module.hpp"
@@ -19,6 +19,7 @@ NB_MODULE(circuit, m) {
   hc::export_application(m);
   hc::export_scheduling(m);
   hc::export_collection(m);
+  hc::export_frames(m);
   hc::export_printing(m);
   hc::export_reprs(m);
   hc::bind_collaborators(m);

@@ -74,6 +74,5 @@ NB_MODULE(waveintent, m) {
                    [](nb::handle self, nb::handle pdt, nb::handle cp, nb::handle kwds) {
                      return hd::pulse_description(self, pdt, cp, kwds);
                    });
-  hp::offer_recipe(cls, m, [] { return true; });
   halvane::py::finish_module(m);
 }

@@ -36,8 +36,11 @@ constexpr std::array<const char *, 4> gate_names = {"pi_gate", "pi2gate", "pi12_
 constexpr std::array<const char *, 4> gate_keys = {"pi", "pi2", "pi12", "pi23"};
 
 std::array<PyObject *, 4> gate_key_objects;  // interned at load
-enum : std::size_t { PI_VALUE = 4 };  // after the four gate helpers, by Gate
-hp::Collaborators names{{"pi_gate"}, {"pi2gate"}, {"pi12_gate"}, {"pi23_gate"}, {"pi"}};
+enum : std::size_t { PI_VALUE = PI23 + 1, NAME_COUNT };  // after the four gate helpers, by Gate
+constexpr hp::Collaborator collaborator_table[] = {
+    {PI, "pi_gate"}, {PI2, "pi2gate"}, {PI12, "pi12_gate"}, {PI23, "pi23_gate"}, {PI_VALUE, "pi"}};
+static_assert(hp::named_in_order(collaborator_table, NAME_COUNT));
+hp::Collaborators names{collaborator_table};
 
 /// Call the gate helper bound now under its module name.
 void gate(Gate g, nb::handle w, nb::handle cp) {
@@ -60,21 +63,6 @@ struct Phase {
 };
 
 void set(nb::handle w, nb::handle key, nb::handle v) { hp::setitem(w, key, v); }
-
-/// Whether the hooks run only the code of this module: the gate helpers are
-/// the originals and `pi` is a plain number, so that a phase is computed
-/// without anybody's code.
-bool hooks_native() {
-  try {
-    if (names.hold()) return true;  // the original pi is numpy's, a float
-    for (std::size_t g = PI; g <= PI23; ++g)
-      if (!names.original(g)) return false;
-    PyObject *pi = names.current(PI_VALUE).ptr();
-    return PyFloat_CheckExact(pi) || PyLong_CheckExact(pi);
-  } catch (nb::python_error &) {
-    return false;  // a deleted name: the hook's own lookup reports it
-  }
-}
 
 // ---- the hooks ----------------------------------------------------------
 
@@ -190,7 +178,6 @@ void export_recipes(nb::module_ &m) {
                    [will = r.will](nb::handle, nb::handle w, nb::handle cp) { will(w, cp); },
                    hp::arg("w"), hp::arg("cp"), nb::sig("def will(self, w: dict, cp: dict) -> None"),
                    "Write this recipe's calibration values into ``w`` (changed in place).");
-    hp::offer_recipe(cls, m, hooks_native);
   }
 }
 

@@ -23,8 +23,10 @@ void def_repr(nb::handle cls);  ///< wavespec/repr.cpp
 
 namespace {
 
-enum : std::size_t { PDC2PULSE };
-hp::Collaborators names{{"pulse_compute", "pdc2pulse"}};
+enum : std::size_t { PDC2PULSE, NAME_COUNT };
+constexpr hp::Collaborator collaborator_table[] = {{PDC2PULSE, "pulse_compute", "pdc2pulse"}};
+static_assert(hp::named_in_order(collaborator_table, NAME_COUNT));
+hp::Collaborators names{collaborator_table};
 
 nb::object attr_of(nb::handle obj, nb::handle name) {
   return hp::steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));

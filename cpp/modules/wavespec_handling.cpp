@@ -22,8 +22,5 @@ NB_MODULE(wavespec_handling, m) {
 }
 
 namespace halvane::wavespec_handling {
-py::Collaborators names{{"rng"}, {"grad"}, {"carrier"}, {"cal_iir_coef"}, {"fix"}, {"shapeTable"},
-                        {"square"}, {"sine_edge"}, {"sine_edge_2pi"}, {"seige"}, {"seige2pi"}, {"mn"},
-                        {"lfilter"}, {"IIR_filtering"}, {"FIR_filtering"},
-                        {"np"}, {"np", "tanh"}, {"np", "cosh"}, {"np", "max"}, {"pdc2pulse"}};
+py::Collaborators names{collaborator_table};
 }

@@ -1,7 +1,6 @@
-// The interpreter's arithmetic on objects beyond the sums of reals.hpp.
+// The interpreter's arithmetic on objects beyond the sums of domain/reals.hpp.
 #pragma once
 #include "py/errors.hpp"
-#include "py/reals.hpp"
 
 namespace halvane::py {
 

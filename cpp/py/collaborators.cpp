@@ -159,26 +159,4 @@ int find_function(nb::handle f) {
   return PyLong_Check(k) ? static_cast<int>(PyLong_AsLong(k)) : -1;
 }
 
-void offer_recipe(nb::handle type, nb::handle module, Guard guard) {
-  PyObject *will = PyDict_GetItemWithError(reinterpret_cast<PyTypeObject *>(type.ptr())->tp_dict, HV_KEY("will").ptr());
-  if (!will) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_AttributeError, "will");
-    rethrow();
-  }
-  nb::object cap = steal_or_throw(PyCapsule_New(reinterpret_cast<void *>(guard), capsule_name, nullptr));
-  nb::object entry = steal_or_throw(PyTuple_Pack(3, will, PyModule_GetDict(module.ptr()), cap.ptr()));
-  if (PyDict_SetItem(table(), type.ptr(), entry.ptr()) < 0) rethrow();
-}
-
-NativeRecipe find_recipe(PyTypeObject *type) {
-  PyObject *entry = PyDict_GetItemWithError(table(), reinterpret_cast<PyObject *>(type));
-  if (!entry) {
-    if (PyErr_Occurred()) rethrow();
-    return {};
-  }
-  void *guard = PyCapsule_GetPointer(PyTuple_GET_ITEM(entry, 2), capsule_name);
-  if (!guard) rethrow();
-  return {PyTuple_GET_ITEM(entry, 0), PyTuple_GET_ITEM(entry, 1), reinterpret_cast<Guard>(guard)};
-}
-
 }  // namespace halvane::py

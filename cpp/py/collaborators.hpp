@@ -24,26 +24,84 @@
 // C++ code that calling it runs; a function reached through data (a shape
 // in the shape table) is looked up by identity in the same table, which
 // exists once per process (py/shared.hpp).
+//
+// numpy is reached the same way: a module's formulas call `np.<f>` through
+// entries of its table (wavespec_handling: `np.tanh`, `np.cosh`, `np.max`,
+// `np.exp`), so a rebound `np` or `np.<f>` is called. The one exception is
+// the memory numpy gives for results and scratch arrays (`np.zeros`,
+// `np.complex128`, `np.ascontiguousarray` in py/samples.cpp), taken once at
+// load: those are the package's own buffers, not a step of a formula.
+//
+// === Adding a collaborator ===
+//
+// 1. In the module's table (`collaborator_table`, beside its `enum` of
+//    names), add a name before NAME_COUNT and the entry `{NAME, "global"}`
+//    or `{NAME, "global", "attr"}` at the same place; named_in_order() fails
+//    the build when the two disagree.
+// 2. Where the native code depends on the collaborator, take the native path
+//    only while `names.original(NAME)` (or call through `names.call`), and
+//    otherwise call `names.current(NAME)` with the arguments the interpreted
+//    code passes, at the point where it would look the name up.
+// 3. Give it a case in tests/test_collaborators.py, which fails while a
+//    declared entry has none: it rebinds the entry and checks the call.
+//
+// === Life cycle and invalidation ===
+//
+// bind() runs once, when the module is first initialised, and keeps strong
+// references to the module's globals, every original and every watched dict
+// for as long as the process lives (modules are never unloaded). The
+// originals are therefore never freed and never replaced by another object
+// at the same address. Nothing a user passes is kept: a table names only
+// module globals and their attributes. A stamp moves on any change of a
+// watched dict, also one that rebinds something else; the next hold() then
+// looks every entry up once more and, when all are their originals again
+// (a rebinding undone, or an unrelated global set), confirms the stamps
+// anew, so the fast path returns after any change that is undone. A deleted
+// global makes current() raise NameError, as the interpreter would, and the
+// path that needed it reports it.
+//
+// === Concurrency ===
+//
+// Every member function is called with the GIL held (the stamps and the
+// "confirmed" flag are mutable state shared by all threads, made consistent
+// by the GIL); kernels that run without the GIL never consult the table, so
+// a decision is taken under the GIL before the GIL is released and holds
+// for that call. A rebinding made by another thread while a call runs
+// without the GIL is seen by the next call, as in interpreted code, whose
+// lookups would have happened before the same point. Free-threaded builds
+// are not supported.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <type_traits>
 #include <vector>
 #include "py/errors.hpp"
 
 namespace halvane::py {
 
-/// One entry of a table: the module global `global`, or its attribute `attr`.
+/// One entry of a table, named by its module's enum: the module global
+/// `global`, or its attribute `attr`.
 struct Collaborator {
+  std::size_t name;
   const char *global;
   const char *attr = nullptr;
 };
 
+/// Whether entry i of `table` is the one named i, for every name below
+/// `count`: each module's table is checked with it at compile time.
+template <std::size_t N>
+constexpr bool named_in_order(const Collaborator (&table)[N], std::size_t count) {
+  if (N != count) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    if (table[i].name != i) return false;
+  return true;
+}
+
 class Collaborators {
  public:
   /// The table of a module; entry i is looked up as table[i] says.
-  Collaborators(std::initializer_list<Collaborator> table) : table_(table) {}
+  template <std::size_t N>
+  explicit Collaborators(const Collaborator (&table)[N]) : table_(table, table + N) {}
 
   /// Remember every entry's original in `module`'s globals as they are now,
   /// and publish the table as `module._collaborators`, a tuple of the names.
@@ -119,23 +177,5 @@ void offer_function(nb::handle f, int kind);
 
 /// The number offered for exactly `f`, or -1.
 int find_function(nb::handle f);
-
-/// A recipe type whose descriptions are made natively: for an instance that
-/// keeps the type's `will` and `get_pd`, the description depends only on
-/// pdt, cp, the instance's `kw` and the globals of one module, and the
-/// making runs no other code, while `guard()` is true (it reads those
-/// globals and must not raise).
-using Guard = bool (*)();
-struct NativeRecipe {
-  PyObject *will = nullptr;     ///< the type's own will
-  PyObject *globals = nullptr;  ///< the module dict the making reads
-  Guard guard = nullptr;
-};
-
-/// Offer `type` as such a recipe type, with its `will` and its module.
-void offer_recipe(nb::handle type, nb::handle module, Guard guard);
-
-/// What was offered for exactly `type`; nulls when nothing was.
-NativeRecipe find_recipe(PyTypeObject *type);
 
 }  // namespace halvane::py

@@ -14,9 +14,7 @@
 //   watcher for the whole process (py/shared.hpp) counts every change of
 //   every watched dict (and its deallocation, so that a new dict at the same
 //   address never passes for an unchanged one) and the stamp is that count.
-// - type_version(t) is the type's version tag, which moves when the type or
-//   a base is modified, or 0 when the type has none (from 3.12 it is
-//   assigned on request).
+// - prefetch_dict_table(d) asks for the start of a dict's table ahead of use.
 #pragma once
 #include <cstdint>
 #include "py/errors.hpp"
@@ -47,6 +45,20 @@ inline PyObject *function_str(PyObject *f) { return _PyObject_FunctionStr(f); }
 /// itself (NULL with an error set when the lookup failed), -1 on error.
 inline int get_method(PyObject *obj, PyObject *name, PyObject **f) {
   return _PyObject_GetMethod(obj, name, f);
+}
+
+/// Ask the processor for an exact dict's table ahead of use (the dict object
+/// itself should have been asked for earlier, as its table pointer is read):
+/// a pass over many dicts scattered in memory otherwise waits on each in
+/// turn. Reads one pointer of the dict's struct; a prefetch never faults.
+inline void prefetch_dict_table(PyObject *d) {
+#if defined(__GNUC__) || defined(__clang__)
+  if (!PyDict_CheckExact(d)) return;
+  const char *table = reinterpret_cast<const char *>(reinterpret_cast<PyDictObject *>(d)->ma_keys);
+  for (int line = 0; line < 6; ++line) __builtin_prefetch(table + 64 * line);
+#else
+  (void)d;
+#endif
 }
 
 #if PY_VERSION_HEX >= 0x030C0000
@@ -97,21 +109,6 @@ inline std::uint64_t dict_stamp(PyObject *d) {
   return detail::watcher().changes;
 #else
   return reinterpret_cast<PyDictObject *>(d)->ma_version_tag;
-#endif
-}
-
-/// The type's version tag, which moves when it or a base changes; 0 for none.
-inline unsigned int type_version(PyTypeObject *t) {
-#if PY_VERSION_HEX >= 0x030D0000
-  // 3.13 marks a valid tag by its being nonzero, and attribute lookups no
-  // longer always give a type one.
-  if (t->tp_version_tag == 0) PyUnstable_Type_AssignVersionTag(t);
-  return t->tp_version_tag;
-#else
-#if PY_VERSION_HEX >= 0x030C0000
-  if (!PyType_HasFeature(t, Py_TPFLAGS_VALID_VERSION_TAG)) PyUnstable_Type_AssignVersionTag(t);
-#endif
-  return PyType_HasFeature(t, Py_TPFLAGS_VALID_VERSION_TAG) ? t->tp_version_tag : 0;
 #endif
 }
 

@@ -6,13 +6,6 @@
 namespace halvane::py {
 namespace nb = nanobind;
 
-/// nanobind's three function types in halvane's own domain: functions,
-/// methods, and methods bound to an instance.
-struct FunctionTypes {
-  PyTypeObject *function, *method, *bound;
-};
-FunctionTypes function_types();
-
 /// First in NB_MODULE: ImportError when module `m` was initialised before
 /// in this process (it was removed from sys.modules and imported again).
 /// Its native state (collaborator tables, the natives it offers, the buffer

@@ -91,6 +91,19 @@ ArrayView own_view(nb::handle obj) {
   return *v;
 }
 
+HeldBuffer::HeldBuffer(nb::handle obj, bool writable, const char *what) {
+  const int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
+  if (PyObject_GetBuffer(obj.ptr(), &b_, flags) < 0) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_ValueError, "%s must be a C-contiguous%s array, not %s", what, writable ? " writable" : "",
+                 Py_TYPE(obj.ptr())->tp_name);
+    rethrow();
+  }
+  const char *f = b_.format ? b_.format : "B";
+  if (*f == '@') ++f;
+  if (f[0] && !f[1]) code_ = f[0];
+}
+
 NumKind num_kind(nb::handle v) {
   PyObject *o = v.ptr();
   if (PyFloat_Check(o) || PyLong_Check(o)) return NumKind::real;

@@ -49,6 +49,31 @@ std::optional<ArrayView> view(nb::handle obj, bool writable = false);
 /// view() of an array made by empty() or numpy.zeros; SystemError if it is not viewable.
 ArrayView own_view(nb::handle obj);
 
+/// The memory of a C-contiguous buffer of `obj`, held until this object
+/// goes, so that it is neither freed nor resized while native code (also
+/// without the GIL) reads or writes it. Everything is judged from the
+/// buffer itself, never from the object's attributes.
+class HeldBuffer {
+ public:
+  /// ValueError naming `what` unless `obj` exports a C-contiguous buffer
+  /// (writable when asked) of native byte order.
+  HeldBuffer(nb::handle obj, bool writable, const char *what);
+  ~HeldBuffer() { PyBuffer_Release(&b_); }
+  HeldBuffer(const HeldBuffer &) = delete;
+  HeldBuffer &operator=(const HeldBuffer &) = delete;
+
+  void *data() const { return b_.buf; }
+  Py_ssize_t itemsize() const { return b_.itemsize; }
+  Py_ssize_t count() const { return b_.itemsize ? b_.len / b_.itemsize : 0; }
+  /// The struct code of an item ('d', 'h', 'I', ...), or 0 for anything
+  /// that is not one plain native item.
+  char code() const { return code_; }
+
+ private:
+  Py_buffer b_;
+  char code_ = 0;
+};
+
 /// How a Python number would combine with arrays.
 enum class NumKind { real, complex, other };
 

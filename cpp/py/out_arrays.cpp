@@ -34,6 +34,11 @@ ArrayView out_array(nb::handle buf, Py_ssize_t n, nb::handle what) {
   auto v = view(buf, true);
   if (!v || v->stride != 1)
     fail(PyExc_ValueError, what, "be contiguous and aligned", nb::str("a strided or unaligned array"));
+  if (v->dtype != Dtype::complex128)
+    fail(PyExc_TypeError, what, "be a complex128 numpy array", nb::str("an array of float64 items"));
+  if (v->size != n)
+    fail(PyExc_ValueError, what, nb::str("have exactly {} samples (the window's length)").format(n).c_str(),
+         nb::str("{}").format(v->size));
   return *v;
 }
 

@@ -1,7 +1,7 @@
 // copyreg reducers for halvane's nanobind function types.
 #include "py/pickling.hpp"
 #include "py/errors.hpp"
-#include "py/module.hpp"
+#include "py/function_types.hpp"
 
 namespace halvane::py {
 

@@ -13,7 +13,7 @@
 // This happens once per process; __all__ is set per module.
 #include "py/publish.hpp"
 #include "py/errors.hpp"
-#include "py/module.hpp"
+#include "py/function_types.hpp"
 
 namespace halvane::py {
 

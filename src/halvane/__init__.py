@@ -10,7 +10,8 @@ recipes and per-qubit calibration. The modules are imported one by one::
 used; ``halvane.records`` describes those dicts as TypedDicts for editors
 and type checkers; ``halvane.io`` writes pulse lists and sampling records
 as JSON; ``halvane.schedule`` tabulates where the gates of a
-scheduled circuit sit, and ``halvane.plot`` (with matplotlib, so not among
+scheduled circuit sit, ``halvane.export`` turns sampled lines into the
+integer codes and files an instrument loads, and ``halvane.plot`` (with matplotlib, so not among
 ``__all__``) draws lines and schedules. The package itself imports nothing
 heavy.
 """
@@ -21,6 +22,7 @@ __all__ = [
     "brick",
     "check",
     "circuit",
+    "export",
     "io",
     "records",
     "rule",

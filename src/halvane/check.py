@@ -189,6 +189,19 @@ class _Report:
                     self.add(at, f"{_text(value)} is neither a shape name nor callable")
                 continue
             self.value(key, value, at)
+        self.sigma(dict(items), where)
+
+    def sigma(self, pd: dict[object, object], where: str) -> None:
+        """Check ``sigma`` against 0 and against the entry's ``width``."""
+        sigma, width = _number(pd.get("sigma")), _number(pd.get("width"))
+        if sigma is None or _is_nan(sigma):
+            return  # absent, or reported by value()
+        at = f"{where} key 'sigma'"
+        if sigma.real <= 0:
+            self.add(at, f"{_text(pd['sigma'])} s is not positive: the Gaussian edges need a standard deviation")
+        elif width is not None and sigma.real > width.real:
+            self.add(at, f"{_text(pd['sigma'])} s is greater than the width {_text(pd['width'])} s: "
+                         "the edges would be nearly straight (the default is width/4)")
 
     def value(self, key: str, value: object, at: str) -> None:
         """Check one value of a pulse description by its key."""
@@ -216,7 +229,7 @@ class _Report:
             self.add(at, f"{_text(value)} s is over 1 ms: times are in seconds (40 ns is 40e-9)")
         elif key == "pos" and abs(z) > 1:
             self.add(at, f"{_text(value)} s is over 1 s: times are in seconds (100 ns is 100e-9)")
-        elif key in ("phase", "phase1") and abs(z) > 2 * math.pi:
+        elif key in ("phase", "phase1", "frame_phase") and abs(z) > 2 * math.pi:
             self.add(at, f"{_text(value)} rad is over 2π: phases are in radians (90° is π/2)")
         elif key == "drag_scale" and abs(z) > 1e-6:
             self.add(at, f"{_text(value)} s is over 1 µs: {_DRAG_UNIT}")
@@ -299,7 +312,7 @@ def _collections(pds: object) -> list[tuple[str, object]]:
     return [("", pds)]
 
 
-def check_pulses(pds: object, li: object = None) -> list[Finding]:
+def check_pulses(pds: object, li: object = None, *, full_scale: float | None = None) -> list[Finding]:
     """
     List what looks wrong in pulse descriptions and a sampling record.
 
@@ -309,6 +322,10 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         A line's pulse descriptions, or the lines that ``collect_pdc`` returns.
     li : dict, optional
         The sampling record.
+    full_scale : float, optional
+        With ``li``, also sample the lines and name the entries that drive
+        a line beyond this magnitude, in its samples or between them
+        (``export.clip_report``): the pulses to turn down.
 
     Returns
     -------
@@ -317,11 +334,12 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
         keys that sampling needs and an entry lacks, shape names missing from
         ``shapeTable`` or naming an edge for a pulse (an envelope for a level
         step), an ``N`` that is not an int or is over 10**9, values that are
-        not numbers or are NaN, negative ``width`` or ``plateau``, and
+        not numbers or are NaN, negative ``width`` or ``plateau``, a
+        ``sigma`` that is not positive or is greater than ``width``, and
         magnitudes that suggest wrong units: ``width`` or ``plateau`` over
         1 ms, \\|``pos``\\| over 1 s, DRAG coefficients over 1 µs,
-        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|
-        or \\|``phase1``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
+        0 < \\|``freq``\\| or \\|``drag_detuning``\\| < 1 kHz, \\|``phase``\\|,
+        \\|``phase1``\\| or \\|``frame_phase``\\| over 2π, \\|``amp``\\| above 1, ``srate`` under
         1 MHz. An iterator is reported, not read. Empty when nothing looks
         wrong.
 
@@ -355,7 +373,32 @@ def check_pulses(pds: object, li: object = None) -> list[Finding]:
                 report.add(f"{prefix}entry #{k}", f"could not be checked ({type(e).__name__}: {e})")
     if li is not None:
         report.record(li)
+        if full_scale is not None and not report.findings:
+            _clipping(report, pds, li, full_scale)
     return report.findings
+
+
+def _clipping(report: _Report, pds: object, li: object, full_scale: float) -> None:
+    """Findings for the entries that drive their line beyond ``full_scale``."""
+    from halvane import export
+
+    lines = pds if isinstance(pds, Mapping) else {None: pds}
+    try:
+        found = export.clip_report(lines, li, full_scale=full_scale, true_peak=True)  # type: ignore[arg-type]
+    except Exception as e:
+        report.add("sampling", f"could not sample the lines to check full scale ({type(e).__name__}: {e})")
+        return
+    for name, clip in found.items():
+        prefix = "" if name is None else f"line {_text(name)} "
+        said = []
+        if clip.excess > 0:
+            said.append(f"drives the line up to {clip.excess:.4g} of full scale over it ({clip.clipped} values "
+                        f"beyond it, a true peak of {clip.peak:.4g}): turn it down")
+        if clip.nonfinite:
+            said.append(f"leaves {clip.nonfinite} NaN or infinite values in the line")
+        for entry in clip.entries:
+            where = f"{prefix}entry #{entry.index}" if entry.index is not None else f"{prefix}resting level"
+            report.add(where, "; ".join(said))
 
 
 def _rule_for(rules: Mapping, nm: object, xqb: str) -> tuple[object, str | None]:

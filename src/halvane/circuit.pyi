@@ -315,6 +315,81 @@ def collect_pdc(circ: Circuit) -> dict[Any, list[dict]]:
     [('q0_xy', [1e-06, 1.04e-06])]
     """
 
+def fold_vz(lines: Mapping[Any, Iterable[dict]], *, follow: Mapping[Any, Any] | None = None, sign: Mapping[Any, int] | None = None) -> tuple[dict[Any, list[dict]], list[tuple[float, Any, float, float]]]:
+    """
+    Fold the virtual-Z phases (``vz``) into the pulses that follow them.
+
+    A pulse of phase φ turns the qubit about cos φ·x + sin φ·y, so an
+    increment ``vz = δ`` of the frame between two pulses acts as Rz(−δ): a
+    Z rotation by θ is calibrated as ``cp['vz'] = -θ`` for ``Vz_p``.
+
+    Every line is a frame of its own unless ``follow`` says whose frame it
+    shares. A description's ``vz`` (0 when absent) increments its frame's
+    phase at the description's end, ``pos + width + plateau`` (a
+    zero-length ``Vz_p`` at its ``pos``). The frame's phase Φ is the sum of
+    the increments in effect, in time order, kept in [−π, π] after each
+    (``phase = math.remainder(phase + vz, 2*math.pi)``). A pulse on one of
+    the frame's lines takes the phase of the increments that took effect
+    by its start, within 1 ps (an increment at t turns a pulse that starts
+    at t − 1 ps or later), whatever track it is on: a pulse that starts
+    while another's increment has not yet taken effect is not turned by
+    it. A description is never turned by its own ``vz``, nor by an
+    increment at the same instant ordered after its own (a zero-length
+    ``Vz_p`` sees the frame before itself). Increments at one instant
+    take effect in the order of the lines, then of the entries.
+    A turned pulse's copy gets ``phase1 + s·Φ`` in ``phase1`` and ``s·Φ``
+    under the new key ``frame_phase``, ``s`` being its line's sign.
+    Level steps (``edge_shape``), pulses with ``freq`` 0 (a flux pulse is a
+    real baseband signal) or without ``freq``, and pulses before the
+    frame's first increment are never turned; their ``vz`` still counts.
+
+    Parameters
+    ----------
+    lines : mapping
+        Line name to pulse descriptions with absolute ``pos``, as
+        ``collect_pdc`` returns after ``ASAP`` or ``ALAP``.
+    follow : mapping, optional
+        Line name to the line whose frame it shares (chains are followed):
+        ``{'cr_01': 'q1_xy'}`` turns a cross-resonance line driven at qubit
+        1's frequency with qubit 1's frame.
+    sign : mapping, optional
+        Line name to +1 or −1 (default +1): the factor with which the line's
+        pulses take their frame's phase (a line mixed on the other sideband).
+
+    Returns
+    -------
+    folded : dict
+        Line name to a new list of new dicts, in the order of the input;
+        the input is not changed. A line whose frame has no increment
+        comes back as equal copies.
+    events : list of tuple
+        One row ``(time, line, increment, phase after)`` per non-zero
+        ``vz``, in time order: for an exporter that uses an instrument's
+        phase register instead of turned samples. ``phase after`` is the
+        frame's phase, before the sign of any line.
+
+    Raises
+    ------
+    ValueError
+        A description already carries ``frame_phase`` (folding twice would
+        turn it twice); ``follow`` or ``sign`` names a line that ``lines``
+        lacks, or ``follow`` goes round in a cycle; a sign is not ±1.
+    TypeError
+        A ``pos``, ``width``, ``plateau``, ``vz`` or ``freq`` that is not a
+        real number. Errors of an entry carry a note naming the line and
+        the entry ``#k``.
+
+    Examples
+    --------
+    >>> from halvane import circuit
+    >>> x = {'shape': 'cos', 'width': 40e-9, 'plateau': 0, 'amp': 0.5,
+    ...      'freq': 100e6, 'phase': 0, 'phase1': 0, 'vz': 0}
+    >>> vz = dict(x, pos=40e-9, width=0, amp=0, vz=-0.5)   # Rz(0.5)
+    >>> folded, events = circuit.fold_vz({'q0': [dict(x, pos=0), vz, dict(x, pos=40e-9)]})
+    >>> [pd['phase1'] for pd in folded['q0']], events
+    ([0, 0, -0.5], [(4e-08, 'q0', -0.5, -0.5)])
+    """
+
 def print_circuit(circ: Circuit) -> None:
     """Print the instructions on one line: ``[X_p(0),CZ(0,1)]``."""
 
@@ -334,4 +409,4 @@ def print_circuit_dag_strid(circ: Circuit) -> None:
 
 _collaborators: tuple[str, ...]
 
-__all__: list = ['INSTRUCTION', 'GATE', 'Circuit', 'instructification', 'get_nxt_ins', 'set_nxt_ins', 'get_pre_ins', 'set_pre_ins', 'forwared_dag_circuit', 'backward_dag_circuit', 'semi_apply', 'semi_apply_simple', '_ASAP', '_ALAP', 'shift_circ', 'flush_gate_pos_to_pds', 'ASAP', 'ALAP', 'collect_pdc', 'print_circuit', 'print_circuit_dag', 'print_circuit_dag_strid']
+__all__: list = ['INSTRUCTION', 'GATE', 'Circuit', 'instructification', 'get_nxt_ins', 'set_nxt_ins', 'get_pre_ins', 'set_pre_ins', 'forwared_dag_circuit', 'backward_dag_circuit', 'semi_apply', 'semi_apply_simple', '_ASAP', '_ALAP', 'shift_circ', 'flush_gate_pos_to_pds', 'ASAP', 'ALAP', 'collect_pdc', 'fold_vz', 'print_circuit', 'print_circuit_dag', 'print_circuit_dag_strid']

@@ -46,8 +46,10 @@ class PulseDescription(TypedDict, total=False):
     left_scale: float  #: 'hcos_asys': rising edge factor, default 1
     right_scale: float  #: 'hcos_asys': falling edge factor, default 1
     epsilon: float  #: 'tanh' and 'hyper': edge steepness
+    sigma: float  #: 'gauss': standard deviation of the edges, s, default width/4
     vz: float  #: virtual-Z phase, rad: carried, never applied to the waveform
     phase_offs: float  #: merged in from a gate's calibration entry
+    frame_phase: float  #: rad: the frame's phase that ``circuit.fold_vz`` added to ``phase1``
 
 
 class SamplingRecord(TypedDict, total=False):

@@ -68,16 +68,6 @@ class RULE:
     def __repr__(self) -> str:
         """``RULE(d=[[X_p()]], _align='left')``: markers, tracks and options."""
 
-def _replaying() -> bool:
-    """
-    Whether rules replay earlier results (off when HALVANE_NO_REPLAY was set at import).
-    """
-
-def _replay_count() -> int:
-    """
-    Testing aid: how many results rules have replayed so far in this process.
-    """
-
 def move_track(track: Iterable[dict], w: Any) -> None:
     """
     Add ``w`` to the ``pos`` of every pulse description of ``track``, in place.

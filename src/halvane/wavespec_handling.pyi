@@ -399,6 +399,58 @@ def hyper(X: numpy.ndarray, pd: Mapping[str, Any], cp: dict = {}) -> numpy.ndarr
         A new complex128 array of ``len(X)`` samples, ``amp`` included.
     """
 
+def gaussian(X: numpy.ndarray, pd: Mapping[str, Any], cp: dict = {}) -> numpy.ndarray:
+    """
+    Lifted Gaussian edges around a flat top.
+
+    Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge
+    ``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the
+    plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse
+    starts and ends at exactly 0; the plateau between the edges is exactly
+    ``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard
+    deviations. With plateau 0 this is the lifted Gaussian, with a plateau
+    the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a
+    sigma of 0 raises ZeroDivisionError.
+
+    Parameters
+    ----------
+    X : numpy.ndarray
+        Sample times (s), one-dimensional.
+    pd : dict
+        Pulse description.
+    cp : dict
+        Accepted and ignored, so that every shape takes ``(X, pd, cp)``.
+
+    Returns
+    -------
+    numpy.ndarray
+        A new complex128 array of ``len(X)`` samples, ``amp`` included.
+    """
+
+def netzero(X: numpy.ndarray, pd: Mapping[str, Any], cp: dict = {}) -> numpy.ndarray:
+    """
+    Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.
+
+    Each half has width/2 and plateau/2; the first starts at ``pos``, the
+    second where the first ends, at pos + (width + plateau)/2. The integral
+    over the pulse is 0 to rounding, so slow distortions of the line do not
+    build up.
+
+    Parameters
+    ----------
+    X : numpy.ndarray
+        Sample times (s), one-dimensional.
+    pd : dict
+        Pulse description.
+    cp : dict
+        Accepted and ignored, so that every shape takes ``(X, pd, cp)``.
+
+    Returns
+    -------
+    numpy.ndarray
+        A new complex128 array of ``len(X)`` samples, ``amp`` included.
+    """
+
 shapeTable: dict = ...
 
 def carrier(X: numpy.ndarray, freq: float, ph: float = 0, imb: float = 0) -> numpy.ndarray:
@@ -537,6 +589,8 @@ def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.Reco
         then each of ``drag_list``), rotated by ``amp_scale *
         exp(1j*(phase + phase1))`` and the ``drag_detuning`` ramp about its
         centre, is added to S and, times ``carrier(X, freq, 0, 0)``, to W.
+        A callable shape returns a fresh complex array of ``len(X)`` samples
+        including ``amp``: the driver multiplies it by nothing before DRAG.
     li : mapping
         The sampling record: ``N`` samples at ``srate`` samples per second from
         ``st`` (default 0), resting level ``offset_global``, and optionally
@@ -558,6 +612,13 @@ def pdc2pulse(pds: Iterable[halvane.records.PulseLike], li: halvane.records.Reco
     >>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})
     >>> X.shape, W.dtype, round(float(abs(S).max()), 6)
     ((80,), dtype('complex128'), 0.5)
+
+    A callable shape gives its samples with ``amp`` in them:
+
+    >>> flat = lambda X, pd, cp: pd['amp'] * (0 * X + 1) + 0j
+    >>> S = wh.pdc2pulse([dict(pulse, shape=flat)], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})[2]
+    >>> float(abs(S).max())
+    0.5
     """
 
 def sample_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, *, threads: int | None = None, out: Mapping | None = None) -> dict[Any, tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]]:
@@ -636,4 +697,4 @@ def _buffer_cache_held() -> int:
 
 _collaborators: tuple[str, ...]
 
-__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse', 'sample_lines', 'buffer_cache']
+__all__: list = ['pi', 'pi4', 'sq2', 'rng', 'grad', 'fr', 'nr', 'mn', 'mpdc', 'seige', 'seige2pi', 'square_edge', 'sine_edge', 'sine_edge_2pi', 'square', 'sine', 'cosine', 'hcosine', 'hcosine_asys', 'sine2pi', 'tanh', 'hyper', 'gaussian', 'netzero', 'shapeTable', 'carrier', 'cal_iir_coef', 'IIR_filtering', 'FIR_filtering', 'fix', 'pdc2pulse', 'sample_lines', 'buffer_cache']

@@ -4,7 +4,7 @@
 #include "py/collaborators.hpp"
 #include "domain/pulses.hpp"
 #include "domain/qubits.hpp"
-#include "py/reals.hpp"
+#include "domain/reals.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
@@ -14,25 +14,27 @@ namespace {
 
 enum : std::size_t {
   RULE, BRICK, NP, INSTRUCTION, GET_NXT, GET_PRE, SET_NXT, SET_PRE, ASAP, ALAP, SHIFT, FLUSH,
-  GET_RULE, MOVE_TRACK, TO_XQUBITS, MAX, MIN
+  GET_RULE, MOVE_TRACK, TO_XQUBITS, MAX, MIN, NAME_COUNT
 };
-hp::Collaborators names{{"rule"},
-                        {"brick"},
-                        {"np"},
-                        {"INSTRUCTION"},
-                        {"get_nxt_ins"},
-                        {"get_pre_ins"},
-                        {"set_nxt_ins"},
-                        {"set_pre_ins"},
-                        {"_ASAP"},
-                        {"_ALAP"},
-                        {"shift_circ"},
-                        {"flush_gate_pos_to_pds"},
-                        {"rule", "get_rule"},
-                        {"rule", "move_track"},
-                        {"brick", "to_xqubits"},
-                        {"np", "max"},
-                        {"np", "min"}};
+constexpr hp::Collaborator collaborator_table[] = {{RULE, "rule"},
+                                      {BRICK, "brick"},
+                                      {NP, "np"},
+                                      {INSTRUCTION, "INSTRUCTION"},
+                                      {GET_NXT, "get_nxt_ins"},
+                                      {GET_PRE, "get_pre_ins"},
+                                      {SET_NXT, "set_nxt_ins"},
+                                      {SET_PRE, "set_pre_ins"},
+                                      {ASAP, "_ASAP"},
+                                      {ALAP, "_ALAP"},
+                                      {SHIFT, "shift_circ"},
+                                      {FLUSH, "flush_gate_pos_to_pds"},
+                                      {GET_RULE, "rule", "get_rule"},
+                                      {MOVE_TRACK, "rule", "move_track"},
+                                      {TO_XQUBITS, "brick", "to_xqubits"},
+                                      {MAX, "np", "max"},
+                                      {MIN, "np", "min"}};
+static_assert(hp::named_in_order(collaborator_table, NAME_COUNT));
+hp::Collaborators names{collaborator_table};
 
 nb::list as_list(std::span<const nb::handle> values) {
   nb::list l;
@@ -62,12 +64,12 @@ nb::object to_xqubits(nb::handle qubits) {
 }
 
 nb::object np_max(std::span<const nb::handle> values) {
-  return names.call(MAX, [&] { return hp::reduce_extreme(values, true, names.original_object(MAX)); },
+  return names.call(MAX, [&] { return hd::reduce_extreme(values, true, names.original_object(MAX)); },
                     as_list(values));
 }
 
 nb::object np_min(std::span<const nb::handle> values) {
-  return names.call(MIN, [&] { return hp::reduce_extreme(values, false, names.original_object(MIN)); },
+  return names.call(MIN, [&] { return hd::reduce_extreme(values, false, names.original_object(MIN)); },
                     as_list(values));
 }
 

@@ -11,6 +11,7 @@ void export_links(nb::module_ &m);         ///< links.cpp
 void export_application(nb::module_ &m);   ///< application.cpp
 void export_scheduling(nb::module_ &m);    ///< scheduling.cpp
 void export_collection(nb::module_ &m);    ///< collection.cpp
+void export_frames(nb::module_ &m);        ///< frames.cpp: fold_vz
 void export_printing(nb::module_ &m);      ///< printing.cpp
 void export_reprs(nb::module_ &m);         ///< repr.cpp: Circuit's __repr__ and _repr_html_
 

@@ -5,7 +5,7 @@
 //
 // The per-qubit times start as the int 0 and become numpy scalars once
 // np.max or np.min has reduced them, exactly as in interpreted code; the
-// arithmetic helpers of py/reals.hpp keep those types without calling numpy
+// arithmetic helpers of domain/reals.hpp keep those types without calling numpy
 // for each sum.
 #include <algorithm>
 #include <utility>
@@ -16,10 +16,11 @@
 #include "py/classes.hpp"
 #include "py/iterate.hpp"
 #include "py/objects.hpp"
-#include "py/reals.hpp"
+#include "domain/reals.hpp"
 
 namespace halvane::circuit {
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 using hp::equals, hp::get_attr, hp::set_attr;
 
 namespace {
@@ -158,11 +159,11 @@ nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   if (differs_from_none(st_pos)) {
     shift_circ(circ, st_pos);
   } else if (differs_from_none(ed_pos)) {
-    shift_circ(circ, hp::subtract(ed_pos, mx_pos));
+    shift_circ(circ, hd::subtract(ed_pos, mx_pos));
   } else if (hp::getattr_or_null(circ, HV_KEY("pin_pos")).is_valid()) {
     nb::object pin_pos = get_attr(circ, HV_KEY("pin_pos"));
     nb::object pin_gate_pos = get_attr(get_attr(circ, HV_KEY("pin_gate")), HV_KEY("pos"));
-    shift_circ(circ, hp::subtract(pin_pos, pin_gate_pos));
+    shift_circ(circ, hd::subtract(pin_pos, pin_gate_pos));
   }
   flush_gate_pos_to_pds(circ);
   return nb::borrow(circ);
@@ -174,7 +175,7 @@ nb::object asap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
 nb::object alap(nb::handle circ, nb::handle st_pos, nb::handle ed_pos) try {
   nb::object mn_pos = alap_core(circ);
   if (differs_from_none(st_pos)) {
-    shift_circ(circ, hp::subtract(st_pos, mn_pos));
+    shift_circ(circ, hd::subtract(st_pos, mn_pos));
   } else if (differs_from_none(ed_pos)) {
     shift_circ(circ, ed_pos);
   }
@@ -212,8 +213,8 @@ nb::object asap_core(nb::handle circ) {
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));
     set_attr(ins, HV_KEY("pos"), extreme(qubit_times_l, qubits, true, held, values));
-    nb::object nxt_pos = hp::add(get_attr(ins, HV_KEY("dur")), get_attr(ins, HV_KEY("pos")));
-    if (hp::greater(nxt_pos, mx_pos)) mx_pos = nxt_pos;
+    nb::object nxt_pos = hd::add(get_attr(ins, HV_KEY("dur")), get_attr(ins, HV_KEY("pos")));
+    if (hd::greater(nxt_pos, mx_pos)) mx_pos = nxt_pos;
     hp::for_each(qubits, [&](nb::handle q) { hp::setitem(qubit_times_l, q, nxt_pos); });
   });
   return mx_pos;
@@ -229,9 +230,9 @@ nb::object alap_core(nb::handle circ) {
   hp::for_each(reversed_ins, [&](nb::handle ins) {
     nb::object qubits = get_attr(ins, HV_KEY("qubits"));
     nb::object mn_time = extreme(qubit_times_r, qubits, false, held, values);
-    set_attr(ins, HV_KEY("pos"), hp::subtract(mn_time, get_attr(ins, HV_KEY("dur"))));
+    set_attr(ins, HV_KEY("pos"), hd::subtract(mn_time, get_attr(ins, HV_KEY("dur"))));
     nb::object nxt_pos = get_attr(ins, HV_KEY("pos"));
-    if (hp::less(nxt_pos, mn_pos)) mn_pos = nxt_pos;
+    if (hd::less(nxt_pos, mn_pos)) mn_pos = nxt_pos;
     hp::for_each(qubits, [&](nb::handle q) { hp::setitem(qubit_times_r, q, nxt_pos); });
   });
   return mn_pos;
@@ -239,7 +240,7 @@ nb::object alap_core(nb::handle circ) {
 
 void shift_circ(nb::handle circ, nb::handle t) {
   hp::for_each(get_attr(circ, HV_KEY("ins")), [&](nb::handle ins) {
-    set_attr(ins, HV_KEY("pos"), hp::inplace_add(get_attr(ins, HV_KEY("pos")), t));
+    set_attr(ins, HV_KEY("pos"), hd::inplace_add(get_attr(ins, HV_KEY("pos")), t));
   });
 }
 

@@ -14,15 +14,19 @@ namespace hd = halvane::domain;
 
 namespace {
 
-enum : std::size_t { BRICK, MOVE_TRACK, CATCH, PULSE_DURATION, CHECK_ITERABLE, FROM_XQUBITS, TO_XQUBITS, ISIT };
-hp::Collaborators names{{"brick"},
-                        {"move_track"},
-                        {"brick", "catch"},
-                        {"brick", "pulse_duration"},
-                        {"brick", "check_iterable"},
-                        {"brick", "from_xqubits"},
-                        {"brick", "to_xqubits"},
-                        {"brick", "isit"}};
+enum : std::size_t {
+  BRICK, MOVE_TRACK, CATCH, PULSE_DURATION, CHECK_ITERABLE, FROM_XQUBITS, TO_XQUBITS, ISIT, NAME_COUNT
+};
+constexpr hp::Collaborator collaborator_table[] = {{BRICK, "brick"},
+                                      {MOVE_TRACK, "move_track"},
+                                      {CATCH, "brick", "catch"},
+                                      {PULSE_DURATION, "brick", "pulse_duration"},
+                                      {CHECK_ITERABLE, "brick", "check_iterable"},
+                                      {FROM_XQUBITS, "brick", "from_xqubits"},
+                                      {TO_XQUBITS, "brick", "to_xqubits"},
+                                      {ISIT, "brick", "isit"}};
+static_assert(hp::named_in_order(collaborator_table, NAME_COUNT));
+hp::Collaborators names{collaborator_table};
 
 /// str(index), shared for the small indices every track and pulse uses.
 nb::object index_text(Py_ssize_t i) {

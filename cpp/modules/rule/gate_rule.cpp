@@ -16,7 +16,6 @@
 #include "domain/pulses.hpp"
 #include "domain/recipes.hpp"
 #include "modules/rule/collaborators.hpp"
-#include "modules/rule/replay.hpp"
 
 namespace halvane::rule {
 namespace hp = halvane::py;
@@ -50,7 +49,7 @@ void init(nb::handle self, nb::kwargs line_tracks) {
 }
 
 /// max(a, b) as the builtin computes it: b only when b > a.
-nb::object builtin_max(nb::handle a, nb::handle b) { return nb::borrow(hp::greater(b, a) ? b : a); }
+nb::object builtin_max(nb::handle a, nb::handle b) { return nb::borrow(hd::greater(b, a) ? b : a); }
 
 /// recipe.get_pd(pdt, cp, **kwds); `kwds` may be empty for none.
 nb::object recipe_pd(nb::handle recipe, nb::handle pdt, nb::handle cp, nb::handle kwds) {
@@ -80,7 +79,7 @@ nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle
     nb::object pulse_duration_ = pulse_duration(pd);
     hp::setitem(pd, HV_KEY("pos"), duration);
     ret_track.append(pd);
-    duration = hp::inplace_add(duration, pulse_duration_);
+    duration = hd::inplace_add(duration, pulse_duration_);
   });
   return duration;
 }
@@ -96,7 +95,7 @@ void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::
     Py_ssize_t ti = 0;
     hp::for_each(tracks, [&](nb::handle track) {
       nb::object tdur = hp::steal_or_throw(PySequence_GetItem(tdurs.ptr(), ti++));
-      nb::object shift = hp::subtract(max_duration, tdur);
+      nb::object shift = hd::subtract(max_duration, tdur);
       if (!right) shift = hp::steal_or_throw(PyNumber_TrueDivide(shift.ptr(), two.ptr()));
       move_track(track, shift);
     });
@@ -133,8 +132,6 @@ void note_place(const nb::python_error &e, nb::handle self, nb::handle its_qubit
 }
 
 nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
-  Recording recording(self, its_qubit_info, targeted_kwds);
-  if (nb::object again = recording.replayed(); again.is_valid()) return again;
   nb::dict line_tracks, line_tracks_duration;
   nb::object max_duration = nb::int_(0);
   Place at;
@@ -184,9 +181,7 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
   });
   if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
     align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
-  nb::object result = nb::make_tuple(max_duration, line_tracks);
-  recording.keep(result);
-  return result;
+  return nb::make_tuple(max_duration, line_tracks);
 }
 
 /// semi_apply for callers that skip the binding.
@@ -234,7 +229,6 @@ void export_gate_rule(nb::module_ &m) {
       "    relative to the gate's start.");
   PyObject *fn = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "semi_apply");
   hp::offer_native("RULE.semi_apply", fn, &semi_apply_native);
-  init_replay(m, cls);
 }
 
 void export_move_track(nb::module_ &m) {

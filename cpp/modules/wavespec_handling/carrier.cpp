@@ -8,24 +8,23 @@
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/args.hpp"
 #include "py/numbers.hpp"
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
-namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 namespace vm = halvane::kernels::vmath;
 
 nb::object carrier(nb::handle X, nb::handle freq, nb::handle ph, nb::handle imb) {
   // The formula uses imb (A, B), then ph (p2), then freq and X.
   const double i = hp::to_double(imb), p = hp::to_double(ph), f = hp::to_double(freq);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::carrier(xs.data, xs.size, f, p, i, out, cold); });
   return y;
 }
 
@@ -43,10 +42,10 @@ nb::str use_isa(const char *name) {
 }
 
 nb::object vmath_probe(const char *fn, nb::handle x) {
-  hd::Reals xs = hd::sample_times(x);
+  hp::Reals xs = hp::sample_times(x);
   if (std::strcmp(fn, "cis") == 0) {
     std::complex<double> *out;
-    nb::object y = hd::new_complex(xs.size, out);
+    nb::object y = hp::new_complex(xs.size, out);
     vm::cis(xs.data, xs.size, out);
     return y;
   }
@@ -59,7 +58,7 @@ nb::object vmath_probe(const char *fn, nb::handle x) {
                                      : nullptr;
   if (!real) hp::raise(PyExc_ValueError, "unknown function");
   double *out;
-  nb::object y = hd::new_reals_like(xs, out);
+  nb::object y = hp::new_reals_like(xs, out);
   real(xs.data, xs.size, out);
   return y;
 }

@@ -12,6 +12,7 @@
 #include "modules/wavespec_handling/notes.hpp"
 #include "py/args.hpp"
 #include "py/buffer_cache.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -21,6 +22,7 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 
 namespace {
@@ -67,7 +69,7 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
   srate = hp::getitem(li, HV_KEY("srate"));
   gof = hp::getitem(li, HV_KEY("offset_global"));
   tx_st = hp::get(li, HV_KEY("st"), nb::int_(0));
-  nb::object tx_ed = hp::add(tx_st, hp::truediv(N, srate));
+  nb::object tx_ed = hd::add(tx_st, hp::truediv(N, srate));
 
   nb::object count = hp::steal_or_throw(PyNumber_Index(N.ptr()));
   if (PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_LT) == 1) {
@@ -149,8 +151,8 @@ bool render_line(LineJob &job, const hk::Stop &stop) { return hk::render(job.lin
 nb::object finish_line(LineJob &job) {
   if (job.python_fix) {
     nb::object fix = names.current(FIX);
-    nb::object dev = hp::subtract(hp::numpy().attr("copy")(job.W), job.gof);
-    nb::object filtered = hp::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
+    nb::object dev = hd::subtract(hp::numpy().attr("copy")(job.W), job.gof);
+    nb::object filtered = hd::add(fix(job.X, dev, *job.iirs, nb::none()), job.gof);
     nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
     if (PyObject_SetItem(job.W.ptr(), all.ptr(), filtered.ptr()) < 0) hp::rethrow();
   }
@@ -187,6 +189,8 @@ void export_driver(nb::module_ &m) {
         "    then each of ``drag_list``), rotated by ``amp_scale *\n"
         "    exp(1j*(phase + phase1))`` and the ``drag_detuning`` ramp about its\n"
         "    centre, is added to S and, times ``carrier(X, freq, 0, 0)``, to W.\n"
+        "    A callable shape returns a fresh complex array of ``len(X)`` samples\n"
+        "    including ``amp``: the driver multiplies it by nothing before DRAG.\n"
         "li : mapping\n"
         "    The sampling record: ``N`` samples at ``srate`` samples per second from\n"
         "    ``st`` (default 0), resting level ``offset_global``, and optionally\n"
@@ -202,7 +206,12 @@ void export_driver(nb::module_ &m) {
         "...          'freq': 100e6, 'phase': 0, 'phase1': 0}\n"
         ">>> X, W, S = wh.pdc2pulse([pulse], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})\n"
         ">>> X.shape, W.dtype, round(float(abs(S).max()), 6)\n"
-        "((80,), dtype('complex128'), 0.5)");
+        "((80,), dtype('complex128'), 0.5)\n\n"
+        "A callable shape gives its samples with ``amp`` in them:\n\n"
+        ">>> flat = lambda X, pd, cp: pd['amp'] * (0 * X + 1) + 0j\n"
+        ">>> S = wh.pdc2pulse([dict(pulse, shape=flat)], {'N': 80, 'srate': 2e9, 'offset_global': 0.0})[2]\n"
+        ">>> float(abs(S).max())\n"
+        "0.5");
 }
 
 }  // namespace halvane::wavespec_handling

@@ -6,6 +6,7 @@
 #include <optional>
 #include <tuple>
 #include "kernels/grid.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
@@ -15,10 +16,11 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 using hk::cdouble;
-using hp::add, hp::mul, hp::truediv;
-constexpr auto sub = hp::subtract;
+using hd::add, hp::mul, hp::truediv;
+constexpr auto sub = hd::subtract;
 
 
 namespace {
@@ -288,7 +290,7 @@ void LineParser::drag(PulseState &s, nb::handle pd, nb::handle coef) {
   nb::object grad = names.current(GRAD);
   nb::object term = mul(mul(j, grad(s.sh)), srate_);
   if (!d) d = coef ? nb::borrow(coef) : hp::get(pd, HV_KEY("drag_scale"), nb::int_(0));
-  s.sh = hp::inplace_add(s.sh, mul(term, d));
+  s.sh = hd::inplace_add(s.sh, mul(term, d));
 }
 
 void LineParser::rotation(PulseState &s, nb::handle pd) {
@@ -307,7 +309,7 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
     auto dt = plain_real(drag_t), p0 = plain_real(phase), p1 = plain_real(phase1);
     auto c = center ? plain_real(center) : s.center;
     auto k = plain_number(amp_scale);
-    if (dt && c && p0 && p1 && k) {
+    if (dt && c && p0 && p1 && k && names.original(NP_EXP)) {
       const double ph = *p0 + *p1;
       s.p.K = hk::cmul(*k, cdouble{std::cos(ph), std::sin(ph)});
       s.p.detuned = *dt != 0;
@@ -319,11 +321,10 @@ void LineParser::rotation(PulseState &s, nb::handle pd) {
     to_python(s);
   }
   if (!center) center = nb::float_(*s.center);
-  static nb::handle exp = np_attr("exp"), j = PyComplex_FromDoubles(0, 1),
-                    j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
-  nb::object K = mul(amp_scale, exp(mul(j, add(phase, phase1))));
+  static nb::handle j = PyComplex_FromDoubles(0, 1), j2pi = PyComplex_FromDoubles(0, 2.0 * std::numbers::pi);
+  nb::object K = mul(amp_scale, names.current(NP_EXP)(mul(j, add(phase, phase1))));
   s.sh = mul(K, s.sh);
-  s.sh = mul(s.sh, exp(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
+  s.sh = mul(s.sh, names.current(NP_EXP)(mul(mul(j2pi, drag_t), sub(pulse_times(s), center))));
 }
 
 void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
@@ -348,9 +349,9 @@ void LineParser::carrier_and_sum(PulseState &s, nb::handle pd) {
   // casting, into zeros that the renderer adds where the pulse survives.
   const std::size_t n = s.p.end - s.p.first;
   static nb::handle zeros = np_attr("zeros"), c128 = np_attr("complex128");
-  nb::object add_W = hp::inplace_add(zeros(n, c128), prod);
+  nb::object add_W = hd::inplace_add(zeros(n, c128), prod);
   s.p.add_W = keep_array(add_W, n);
-  nb::object add_S = hp::inplace_add(zeros(n, c128), s.sh);
+  nb::object add_S = hd::inplace_add(zeros(n, c128), s.sh);
   s.p.add_S = keep_array(add_S, n);
   plan.pulses.push_back(s.p);
 }

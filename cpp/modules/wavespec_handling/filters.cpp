@@ -11,6 +11,7 @@
 #include <vector>
 #include "kernels/fir.hpp"
 #include "py/args.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
@@ -21,12 +22,13 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 
 namespace {
 
-using hp::add, hp::mul, hp::item;
-constexpr auto sub = hp::subtract;
+using hd::add, hp::mul, hp::item;
+constexpr auto sub = hd::subtract;
 nb::object num(PyObject *o) { return hp::steal_or_throw(o); }
 nb::object np_copy(nb::handle a) { return hp::numpy().attr("copy")(a); }
 template <typename... T>
@@ -143,7 +145,7 @@ void fir_by_items(nb::handle y, Py_ssize_t first, Py_ssize_t end, nb::handle b,
     for (Py_ssize_t k = 0; k <= n - first; ++k) {
       nb::object t = mul(adjust, item(b, k));
       t = mul(t, item(item(waveform, 1), n - k));
-      nb::object sum = hp::inplace_add(item(y, n), t);
+      nb::object sum = hd::inplace_add(item(y, n), t);
       if (PyObject_SetItem(y.ptr(), idx.ptr(), sum.ptr()) < 0) hp::rethrow();
     }
   }

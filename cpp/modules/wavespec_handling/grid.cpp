@@ -9,17 +9,19 @@
 
 #include "modules/wavespec_handling/exports.hpp"
 #include "py/args.hpp"
+#include "domain/reals.hpp"
 #include "py/arith.hpp"
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
+namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 
 bool less(nb::handle a, nb::handle b) {
@@ -51,9 +53,9 @@ nb::object rng(nb::handle pd, nb::handle st, nb::handle srate, nb::handle N) {
     nb::object a = hp::steal_or_throw(PyLong_FromDouble(range.a));
     nb::object b = hp::steal_or_throw(PyLong_FromDouble(range.b));
     nb::object five = nb::int_(5), zero = nb::int_(0);
-    first = hp::subtract(a, five);
+    first = hd::subtract(a, five);
     if (less(first, zero)) first = zero;
-    end = hp::add(hp::add(a, b), five);
+    end = hd::add(hd::add(a, b), five);
   } else {
     first = nb::int_(range.first);
     end = hp::steal_or_throw(PyLong_FromLongLong(range.end));

@@ -1,5 +1,5 @@
-// halvane.wavespec_handling: the phase maps, edges and envelope shapes,
-// shapeTable, and the module constants.
+// halvane.wavespec_handling: the phase maps, edges and envelope shapes
+// (gaussian and netzero among them), shapeTable, and the module constants.
 //
 // === Rebinding ===
 //
@@ -26,14 +26,13 @@
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
 namespace {
 
 namespace hp = halvane::py;
-namespace hd = halvane::domain;
 namespace hk = halvane::kernels;
 using hk::Shape;
 using hk::ShapeParams;
@@ -106,6 +105,27 @@ void read_hyperbolic(Shape s, nb::handle pd, ShapeParams &p) {
   p.amp = hp::to_complex(amp);
 }
 
+// gauss past its width test: pos, plateau, amp, sigma (default width / 4).
+void read_gauss(nb::handle pd, double width, ShapeParams &p) {
+  p.width = width;
+  p.pos = hp::to_double(key(pd, HV_KEY("pos")));
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
+  p.sigma = hp::to_double(key_or(pd, HV_KEY("sigma"), nb::float_(width / 4)));
+  // The formula's -(h * h) / c on floats, c = 2 * sigma * sigma.
+  if (2 * p.sigma * p.sigma == 0)
+    hp::raise(PyExc_ZeroDivisionError, "float division by zero: 'gauss' divides by 2 * sigma**2, which is 0");
+}
+
+// netzero: width and plateau (halved for each half), then pos and amp, as
+// cosine reads its first half.
+void read_netzero(nb::handle pd, ShapeParams &p) {
+  p.width = hp::to_double(key(pd, HV_KEY("width")));
+  p.plateau = hp::to_double(key(pd, HV_KEY("plateau")));
+  p.pos = hp::to_double(key(pd, HV_KEY("pos")));
+  p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
+}
+
 bool is_sine_family(Shape s) {
   return s == Shape::sine || s == Shape::cosine || s == Shape::hcosine ||
          s == Shape::hcosine_asys;
@@ -113,13 +133,13 @@ bool is_sine_family(Shape s) {
 
 // ---- running kernels ----------------------------------------------------
 
-nb::object render(Shape s, const ShapeParams &p, const hd::Reals &xs) {
+nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
   if (s == Shape::hyper && xs.size == 0)
     hp::raise(PyExc_ValueError, "zero-size array to reduction operation maximum which has no identity");
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::envelope(s, p, xs.data, xs.size, out, cold); });
   return y;
 }
 
@@ -208,7 +228,7 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
 
 nb::object square_call(nb::handle X, nb::handle pd) {
   nb::object f = names.current(SQUARE);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
   ShapeParams p;
   read_square(pd, p);
@@ -218,25 +238,25 @@ nb::object square_call(nb::handle X, nb::handle pd) {
 nb::object square(nb::handle X, nb::handle pd, nb::handle) {
   ShapeParams p;
   read_square(pd, p);
-  return render(Shape::square, p, hd::sample_times(X));
+  return render(Shape::square, p, hp::sample_times(X));
 }
 
 nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_native()) return sine_family_py(s, hd::sample_times(X).array, pd);
+  if (!sine_edge_native()) return sine_family_py(s, hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine_family(s, pd, width, p);
-  return render(s, p, hd::sample_times(X));
+  return render(s, p, hp::sample_times(X));
 }
 
 nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
   if (narrow(width)) return square_call(X, pd);
-  if (!sine_edge_2pi_native()) return sine2pi_py(hd::sample_times(X).array, pd);
+  if (!sine_edge_2pi_native()) return sine2pi_py(hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine2pi(pd, width, p);
-  return render(Shape::sine2pi, p, hd::sample_times(X));
+  return render(Shape::sine2pi, p, hp::sample_times(X));
 }
 
 // numpy's tanh, cosh and max are the module global `np`'s at call time.
@@ -281,36 +301,70 @@ nb::object hyper_py(nb::handle X, nb::handle pd) {
 
 nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
   if (!hyperbolic_native(s)) {
-    nb::object xs = hd::sample_times(X).array;
+    nb::object xs = hp::sample_times(X).array;
     return s == Shape::tanh ? tanh_py(xs, pd) : hyper_py(xs, pd);
   }
   ShapeParams p;
   read_hyperbolic(s, pd, p);
-  return render(s, p, hd::sample_times(X));
+  return render(s, p, hp::sample_times(X));
+}
+
+nb::object gaussian(nb::handle X, nb::handle pd, nb::handle) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return square_call(X, pd);
+  ShapeParams p;
+  read_gauss(pd, width, p);
+  return render(Shape::gauss, p, hp::sample_times(X));
+}
+
+// netzero calls the module's cosine on each half, so it runs its kernel
+// when cosine would.
+bool netzero_native() { return names.original(SQUARE) && sine_edge_native(); }
+
+// cosine(X, half) - cosine(X, dict(half, pos=pos + (w + pl))), with half =
+// dict(pd, width=w, plateau=pl), w = width / 2 and pl = plateau / 2.
+nb::object netzero_py(nb::handle X, nb::handle pd) {
+  nb::object two = nb::int_(2);
+  nb::object w = key(pd, HV_KEY("width")) / two;
+  nb::object pl = key(pd, HV_KEY("plateau")) / two;
+  nb::dict half;
+  hp::update(half, pd);
+  half["width"] = w;
+  half["plateau"] = pl;
+  nb::object first = sine_family(Shape::cosine, X, half);
+  half["pos"] = key(pd, HV_KEY("pos")) + (w + pl);
+  return first - sine_family(Shape::cosine, X, half);
+}
+
+nb::object netzero(nb::handle X, nb::handle pd, nb::handle) {
+  if (!netzero_native()) return netzero_py(X, pd);
+  ShapeParams p;
+  read_netzero(pd, p);
+  return render(Shape::netzero, p, hp::sample_times(X));
 }
 
 nb::object sine_edge(nb::handle X, nb::handle x0, nb::handle w_, nb::handle a_, nb::handle b_) {
   if (!names.original(SEIGE) || !names.original(MN))
-    return sine_edge_py(hd::sample_times(X).array, x0, w_, a_, b_);
+    return sine_edge_py(hp::sample_times(X).array, x0, w_, a_, b_);
   const double w = hp::to_double(w_), a = hp::to_double(a_), b = hp::to_double(b_);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge(xs.data, xs.size, c, w, a, b, out, cold); });
   return y;
 }
 
 nb::object sine_edge_2pi(nb::handle X, nb::handle x0, nb::handle w_) {
-  if (!names.original(SEIGE2PI)) return sine_edge_2pi_py(hd::sample_times(X).array, x0, w_);
+  if (!names.original(SEIGE2PI)) return sine_edge_2pi_py(hp::sample_times(X).array, x0, w_);
   const double w = hp::to_double(w_);
-  hd::Reals xs = hd::sample_times(X);
+  hp::Reals xs = hp::sample_times(X);
   const double c = hp::to_double(x0);
   std::complex<double> *out;
   bool cold = false;
-  nb::object y = hd::new_complex(xs.size, out, &cold);
-  hd::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out, cold); });
+  nb::object y = hp::new_complex(xs.size, out, &cold);
+  hp::run_kernel(xs.size, [&] { hk::sine_edge_2pi(xs.data, xs.size, c, w, out, cold); });
   return y;
 }
 
@@ -324,10 +378,10 @@ nb::object seige(nb::handle x, nb::handle a, nb::handle b, nb::handle w) {
     hk::seige(&xv, 1, av, bv, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hd::Reals xs = hd::reals(x);
+  hp::Reals xs = hp::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hd::new_reals_like(xs, out);
+  nb::object y = hp::new_reals_like(xs, out);
   hk::seige(xs.data, xs.size, av, bv, wv, out);
   return y;
 }
@@ -339,20 +393,20 @@ nb::object seige2pi(nb::handle x, nb::handle w) {
     hk::seige2pi(&xv, 1, hp::to_double(w), &r);
     return nb::float_(r);
   }
-  hd::Reals xs = hd::reals(x);
+  hp::Reals xs = hp::reals(x);
   const double wv = hp::to_double(w);
   double *out;
-  nb::object y = hd::new_reals_like(xs, out);
+  nb::object y = hp::new_reals_like(xs, out);
   hk::seige2pi(xs.data, xs.size, wv, out);
   return y;
 }
 
 nb::object square_edge(nb::handle X, nb::handle x0) {
   if (is_real_scalar(X)) return nb::bool_(hp::to_double(X) >= hp::to_double(x0));
-  hd::Reals xs = hd::reals(X);
+  hp::Reals xs = hp::reals(X);
   const double c = hp::to_double(x0);
   bool *out;
-  nb::object y = hd::new_bools_like(xs, out);
+  nb::object y = hp::new_bools_like(xs, out);
   hk::square_edge(xs.data, xs.size, c, out);
   return y;
 }
@@ -475,6 +529,22 @@ void export_envelopes(nb::module_ &m) {
             "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
             "sets how flat the top is. ``plateau`` must be present but is unused.\n"
             "Epsilon 0, or no sample inside the pulse, gives NaN samples.");
+  def_shape(m, Shape::gauss, "gaussian", &gaussian,
+            "Lifted Gaussian edges around a flat top.\n\n"
+            "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
+            "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
+            "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
+            "starts and ends at exactly 0; the plateau between the edges is exactly\n"
+            "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
+            "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
+            "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
+            "sigma of 0 raises ZeroDivisionError.");
+  def_shape(m, Shape::netzero, "netzero", &netzero,
+            "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
+            "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
+            "second where the first ends, at pos + (width + plateau)/2. The integral\n"
+            "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
+            "build up.");
 }
 
 }  // namespace
@@ -495,7 +565,8 @@ void export_shapes(nb::module_ &m) {
   nb::dict table;
   for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
                          {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
-                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"sine_edge", "sine_edge"}})
+                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"gauss", "gaussian"},
+                         {"netzero", "netzero"}, {"sine_edge", "sine_edge"}})
     table[k] = m.attr(name);
   m.attr("shapeTable") = table;
 }
@@ -510,6 +581,7 @@ std::optional<Shape> native_shape(nb::handle fn) {
     if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
     if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
     if ((s == Shape::tanh || s == Shape::hyper) && !hyperbolic_native(s)) return std::nullopt;
+    if ((s == Shape::gauss && !square_ok) || (s == Shape::netzero && !netzero_native())) return std::nullopt;
     return s;
   }
   return std::nullopt;
@@ -521,12 +593,16 @@ ShapeParams read_shape_params(Shape s, nb::handle pd) {
     read_square(pd, p);
   } else if (s == Shape::tanh || s == Shape::hyper) {
     read_hyperbolic(s, pd, p);
+  } else if (s == Shape::netzero) {
+    read_netzero(pd, p);
   } else {
     const double width = hp::to_double(key(pd, HV_KEY("width")));
     if (narrow(width))
       read_square(pd, p);
     else if (s == Shape::sine2pi)
       read_sine2pi(pd, width, p);
+    else if (s == Shape::gauss)
+      read_gauss(pd, width, p);
     else
       read_sine_family(s, pd, width, p);
   }

@@ -1,12 +1,11 @@
 // Real numbers from numpy arrays and array-likes, as contiguous doubles.
-#include "domain/samples.hpp"
+#include "py/samples.hpp"
 
 #include <cstring>
 
 #include "py/ndarrays.hpp"
 
-namespace halvane::domain {
-using namespace halvane::py;
+namespace halvane::py {
 namespace {
 
 void *writable_buffer(nb::handle array) {
@@ -75,4 +74,4 @@ nb::object new_bools_like(const Reals &r, bool *&data) {
   return shaped(a, r);
 }
 
-}  // namespace halvane::domain
+}  // namespace halvane::py

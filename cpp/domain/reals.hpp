@@ -13,7 +13,8 @@
 #include <span>
 #include "py/errors.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+namespace nb = nanobind;
 
 /// a + b
 nb::object add(nb::handle a, nb::handle b);
@@ -32,4 +33,4 @@ bool less(nb::handle a, nb::handle b);
 /// function `reduce` to call when the values are not all plain real scalars.
 nb::object reduce_extreme(std::span<const nb::handle> values, bool maximum, nb::handle reduce);
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

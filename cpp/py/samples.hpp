@@ -11,8 +11,7 @@
 #include <cstddef>
 #include "py/errors.hpp"
 
-namespace halvane::domain {
-using namespace halvane::py;
+namespace halvane::py {
 
 struct Reals {
   nb::object array;    ///< owns the data: x itself, or numpy's float64 copy of it
@@ -52,4 +51,4 @@ nb::object new_reals_like(const Reals &r, double *&data);
 /// A new bool array of r.size elements shaped like r; `data` gets its buffer.
 nb::object new_bools_like(const Reals &r, bool *&data);
 
-}  // namespace halvane::domain
+}  // namespace halvane::py

@@ -1,9 +1,10 @@
 // Scalar arithmetic on schedule times.
-#include "py/reals.hpp"
+#include "domain/reals.hpp"
 #include <cmath>
 #include "py/ndarrays.hpp"
 
-namespace halvane::py {
+namespace halvane::domain {
+using namespace halvane::py;
 
 namespace {
 
@@ -183,4 +184,4 @@ nb::object reduce_extreme(std::span<const nb::handle> values, bool maximum, nb::
   return make_i64(static_cast<long long>(best.value));
 }
 
-}  // namespace halvane::py
+}  // namespace halvane::domain

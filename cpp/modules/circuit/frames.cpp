@@ -1,0 +1,356 @@
+// Frames: the virtual-Z phases that the recipes write into `vz`, folded into
+// the pulses that follow them on the same frame.
+//
+// The pass reads every description once (its start, its end and its `vz`),
+// orders the increments in time, keeps each frame's running phase, and then
+// gives every pulse that starts after an increment a turned copy. Everything
+// it hands back is new; the caller's lines and descriptions are only read.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+#include "modules/circuit/exports.hpp"
+#include "py/args.hpp"
+#include "py/compat.hpp"
+#include "py/iterate.hpp"
+#include "py/objects.hpp"
+
+namespace halvane::circuit {
+namespace hp = halvane::py;
+
+namespace {
+
+/// An increment is in effect for a pulse that starts at most this long
+/// before it: schedule arithmetic leaves sums of a few ulps off.
+constexpr double kTolerance = 1e-12;
+
+/// One description, as the fold reads it.
+struct Entry {
+  double start = 0, end = 0, vz = 0;
+  bool turnable = false;  ///< a pulse with a carrier: no edge_shape, freq not 0
+  long event = -1;        ///< its increment's place in its frame's list, or -1
+};
+
+struct Line {
+  nb::object name;
+  std::vector<nb::object> copies;  ///< a new dict per description, turned in place
+  std::vector<Entry> entries;
+  std::size_t frame = 0;  ///< index of the line whose frame this line turns with
+  double sign = 1.0;
+};
+
+/// An increment: where it is written and when it takes effect.
+struct Event {
+  double time, vz, after = 0;
+  std::size_t line, entry;
+};
+
+[[noreturn]] void raise_value(PyObject *message) {
+  nb::object held = nb::steal(message);
+  if (!held.is_valid()) hp::rethrow();
+  PyErr_SetObject(PyExc_ValueError, held.ptr());
+  hp::rethrow();
+}
+
+/// `v` as a double, when it is a real number (int, float, numpy's real
+/// scalars, any numbers.Real); TypeError naming `key` otherwise, complex
+/// values included (their imaginary part would be dropped without a word).
+double real(nb::handle v, const char *key) {
+  PyObject *o = v.ptr();
+  if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);
+  bool is_real = PyLong_Check(o);
+  if (!is_real && !PyComplex_Check(o) && !PyUnicode_Check(o) && !PyBytes_Check(o)) {
+    static PyObject *real_type = [] {
+      nb::object numbers = hp::steal_or_throw(PyImport_ImportModule("numbers"));
+      return hp::steal_or_throw(PyObject_GetAttrString(numbers.ptr(), "Real")).release().ptr();
+    }();
+    int r = PyObject_IsInstance(o, real_type);
+    if (r < 0) hp::rethrow();
+    is_real = r == 1;
+  }
+  if (!is_real) {
+    PyErr_Format(PyExc_TypeError, "'%s' must be a real number, not %.200s", key, Py_TYPE(o)->tp_name);
+    hp::rethrow();
+  }
+  double d = PyFloat_AsDouble(o);
+  if (d == -1.0 && PyErr_Occurred()) hp::rethrow();
+  return d;
+}
+
+/// Read the entry that the fold needs of a description.
+Entry read_entry(nb::handle pd) {
+  if (hp::contains(pd, HV_KEY("frame_phase")))
+    hp::raise(PyExc_ValueError,
+              "the description already carries 'frame_phase': these lines were folded already, and folding "
+              "again would turn their pulses twice");
+  Entry e;
+  e.start = real(hp::getitem(pd, HV_KEY("pos")), "pos");
+  double width = real(hp::getitem(pd, HV_KEY("width")), "width");
+  double plateau = real(hp::getitem(pd, HV_KEY("plateau")), "plateau");
+  e.end = e.start + (width + plateau);
+  e.vz = real(hp::get(pd, HV_KEY("vz"), nb::int_(0)), "vz");
+  if (!hp::contains(pd, HV_KEY("edge_shape"))) {
+    nb::object freq = hp::get(pd, HV_KEY("freq"), Py_None);
+    e.turnable = !freq.is_none() && real(freq, "freq") != 0.0;
+  }
+  return e;
+}
+
+/// Run `body` with a note naming the line and the entry on any Python error.
+template <typename F>
+void at_entry(const Line &line, std::size_t k, F &&body) {
+  try {
+    body();
+  } catch (nb::python_error &e) {
+    hp::add_note(e, [&] {
+      return hp::steal_or_throw(
+          PyUnicode_FromFormat("while folding entry #%zu of the line %R", k, line.name.ptr()));
+    });
+    throw;
+  }
+}
+
+/// Ask for the descriptions a few places after `i` in the list `pds`: first
+/// the dict, then, once it has arrived, its table.
+void prefetch_ahead(PyObject *pds, Py_ssize_t i) {
+#if defined(__GNUC__) || defined(__clang__)
+  if (i + 12 < PyList_GET_SIZE(pds)) __builtin_prefetch(PyList_GET_ITEM(pds, i + 12));
+#endif
+  if (i + 6 < PyList_GET_SIZE(pds)) hp::compat::prefetch_dict_table(PyList_GET_ITEM(pds, i + 6));
+}
+
+/// A new dict with the items of `pd`.
+nb::object copy_of(nb::handle pd) {
+  if (PyDict_CheckExact(pd.ptr())) return hp::steal_or_throw(PyDict_Copy(pd.ptr()));
+  nb::object d = hp::steal_or_throw(PyDict_New());
+  if (PyDict_Merge(d.ptr(), pd.ptr(), 1) < 0) hp::rethrow();
+  return d;
+}
+
+class Fold {
+ public:
+  Fold(nb::handle lines, nb::handle follow, nb::handle sign) {
+    read_lines(lines);
+    if (!follow.is_none()) read_follow(follow);
+    if (!sign.is_none()) read_sign(sign);
+  }
+
+  nb::tuple run() {
+    order_events();
+    nb::dict folded;
+    for (const Line &line : lines_) {
+      nb::list out;
+      for (std::size_t k = 0; k < line.copies.size(); ++k) {
+        if (k + 6 < line.copies.size()) hp::compat::prefetch_dict_table(line.copies[k + 6].ptr());
+        at_entry(line, k, [&] { out.append(turned(line, k)); });
+      }
+      hp::setitem(folded, line.name, out);
+    }
+    nb::list events;
+    for (const Event &ev : events_)
+      events.append(nb::make_tuple(nb::float_(ev.time), lines_[ev.line].name, nb::float_(ev.vz), nb::float_(ev.after)));
+    return nb::make_tuple(folded, events);
+  }
+
+ private:
+  void read_lines(nb::handle lines) {
+    hp::for_items(lines, [&](nb::handle name, nb::handle pds) {
+      hp::setitem(index_, name, nb::int_(lines_.size()));
+      Line &line = lines_.emplace_back();
+      line.name = nb::borrow(name);
+      line.frame = lines_.size() - 1;
+      // Each description is read from its copy, which the turn then changes:
+      // the caller's dicts, scattered in memory, are visited once.
+      bool in_entry = false;
+      try {
+        hp::for_each(pds, [&](nb::handle pd) {
+          if (PyList_CheckExact(pds.ptr())) prefetch_ahead(pds.ptr(), static_cast<Py_ssize_t>(line.copies.size()));
+          in_entry = true;
+          at_entry(line, line.copies.size(), [&] {
+            nb::object copy = copy_of(pd);
+            line.entries.push_back(read_entry(copy));
+            line.copies.push_back(std::move(copy));
+          });
+          in_entry = false;
+        });
+      } catch (nb::python_error &e) {
+        if (!in_entry)
+          hp::add_note(e, [&] {
+            return hp::steal_or_throw(PyUnicode_FromFormat("while folding the line %R", name.ptr()));
+          });
+        throw;
+      }
+    });
+  }
+
+  std::size_t line_named(nb::handle name, const char *argument) {
+    PyObject *i = PyDict_GetItemWithError(index_.ptr(), name.ptr());
+    if (!i) {
+      if (PyErr_Occurred()) hp::rethrow();
+      raise_value(PyUnicode_FromFormat("%s names the line %R, which is not one of the lines", argument,
+                                       name.ptr()));
+    }
+    return PyLong_AsSize_t(i);
+  }
+
+  /// Each line's frame: the end of its chain of `follow`, refused when the chain comes back.
+  void read_follow(nb::handle follow) {
+    std::vector<std::size_t> parent(lines_.size());
+    for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = i;
+    hp::for_items(follow, [&](nb::handle name, nb::handle leader) {
+      parent[line_named(name, "follow")] = line_named(leader, "follow");
+    });
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      std::size_t at = i;
+      for (std::size_t steps = 0; parent[at] != at; ++steps) {
+        if (steps == lines_.size())
+          raise_value(PyUnicode_FromFormat("follow goes round in a cycle through the line %R",
+                                           lines_[i].name.ptr()));
+        at = parent[at];
+      }
+      lines_[i].frame = at;
+    }
+  }
+
+  void read_sign(nb::handle sign) {
+    hp::for_items(sign, [&](nb::handle name, nb::handle s) {
+      Line &line = lines_[line_named(name, "sign")];
+      int plus = PyObject_RichCompareBool(s.ptr(), nb::int_(1).ptr(), Py_EQ);
+      int minus = plus == 1 ? 0 : PyObject_RichCompareBool(s.ptr(), nb::int_(-1).ptr(), Py_EQ);
+      if (plus < 0 || minus < 0) PyErr_Clear();
+      if (plus != 1 && minus != 1)
+        raise_value(PyUnicode_FromFormat("sign of the line %R is %R; it must be +1 or -1", name.ptr(), s.ptr()));
+      line.sign = plus == 1 ? 1.0 : -1.0;
+    });
+  }
+
+  /// The increments in time order (ties in the order of the lines and
+  /// entries, those at NaN last), each frame's running phase after them,
+  /// and each frame's list of them.
+  void order_events() {
+    for (std::size_t l = 0; l < lines_.size(); ++l)
+      for (std::size_t k = 0; k < lines_[l].entries.size(); ++k)
+        if (const Entry &e = lines_[l].entries[k]; e.vz != 0.0) events_.push_back({e.end, e.vz, 0.0, l, k});
+    std::stable_sort(events_.begin(), events_.end(), [](const Event &a, const Event &b) {
+      return std::isnan(b.time) ? !std::isnan(a.time) : a.time < b.time;
+    });
+    frames_.resize(lines_.size());
+    std::vector<double> phase(lines_.size(), 0.0);
+    for (Event &ev : events_) {
+      std::size_t f = lines_[ev.line].frame;
+      ev.after = phase[f] = std::remainder(phase[f] + ev.vz, 2 * std::numbers::pi);
+      Entry &own = lines_[ev.line].entries[ev.entry];
+      own.event = static_cast<long>(frames_[f].after.size());
+      frames_[f].after.push_back(ev.after);
+      if (!std::isnan(ev.time)) frames_[f].times.push_back(ev.time);
+    }
+  }
+
+  /// The copy of entry k of `line`, turned by its frame's phase when an
+  /// increment of the frame has taken effect by the time it starts.
+  nb::handle turned(const Line &line, std::size_t k) {
+    nb::handle pd = line.copies[k];
+    const Entry &e = line.entries[k];
+    const Frame &frame = frames_[line.frame];
+    if (!e.turnable || frame.times.empty() || std::isnan(e.start)) return pd;
+    auto seen = static_cast<long>(std::upper_bound(frame.times.begin(), frame.times.end(), e.start + kTolerance) -
+                                  frame.times.begin());
+    // A description is never turned by its own increment, nor by those
+    // ordered after it (increments at the same instant, within the tolerance).
+    if (e.event >= 0 && e.event < seen) seen = e.event;
+    if (seen == 0) return pd;
+    double turn = line.sign * frame.after[static_cast<std::size_t>(seen - 1)];
+    nb::object by = nb::float_(turn);
+    hp::setitem(pd, HV_KEY("phase1"), hp::steal_or_throw(PyNumber_Add(hp::getitem(pd, HV_KEY("phase1")).ptr(),
+                                                                        by.ptr())));
+    hp::setitem(pd, HV_KEY("frame_phase"), by);
+    return pd;
+  }
+
+  /// A frame's increments: when they take effect (those at NaN never do) and the phase after each.
+  struct Frame {
+    std::vector<double> times, after;
+  };
+
+  nb::dict index_;  ///< line name -> its index in lines_
+  std::vector<Line> lines_;
+  std::vector<Event> events_;
+  std::vector<Frame> frames_;
+};
+
+nb::tuple fold_vz(nb::handle lines, nb::handle follow, nb::handle sign) {
+  return Fold(lines, follow, sign).run();
+}
+
+}  // namespace
+
+void export_frames(nb::module_ &m) {
+  m.def("fold_vz", &fold_vz, hp::arg("lines"), nb::kw_only(), hp::arg("follow") = nb::none(),
+        hp::arg("sign") = nb::none(),
+        nb::sig("def fold_vz(lines: typing.Mapping[typing.Any, typing.Iterable[dict]], *, "
+                "follow: typing.Mapping[typing.Any, typing.Any] | None = None, "
+                "sign: typing.Mapping[typing.Any, int] | None = None) "
+                "-> tuple[dict[typing.Any, list[dict]], list[tuple[float, typing.Any, float, float]]]"),
+        "Fold the virtual-Z phases (``vz``) into the pulses that follow them.\n\n"
+        "A pulse of phase φ turns the qubit about cos φ·x + sin φ·y, so an\n"
+        "increment ``vz = δ`` of the frame between two pulses acts as Rz(−δ): a\n"
+        "Z rotation by θ is calibrated as ``cp['vz'] = -θ`` for ``Vz_p``.\n\n"
+        "Every line is a frame of its own unless ``follow`` says whose frame it\n"
+        "shares. A description's ``vz`` (0 when absent) increments its frame's\n"
+        "phase at the description's end, ``pos + width + plateau`` (a\n"
+        "zero-length ``Vz_p`` at its ``pos``). The frame's phase Φ is the sum of\n"
+        "the increments in effect, in time order, kept in [−π, π] after each\n"
+        "(``phase = math.remainder(phase + vz, 2*math.pi)``). A pulse on one of\n"
+        "the frame's lines takes the phase of the increments that took effect\n"
+        "by its start, within 1 ps (an increment at t turns a pulse that starts\n"
+        "at t − 1 ps or later), whatever track it is on: a pulse that starts\n"
+        "while another's increment has not yet taken effect is not turned by\n"
+        "it. A description is never turned by its own ``vz``, nor by an\n"
+        "increment at the same instant ordered after its own (a zero-length\n"
+        "``Vz_p`` sees the frame before itself). Increments at one instant\n"
+        "take effect in the order of the lines, then of the entries.\n"
+        "A turned pulse's copy gets ``phase1 + s·Φ`` in ``phase1`` and ``s·Φ``\n"
+        "under the new key ``frame_phase``, ``s`` being its line's sign.\n"
+        "Level steps (``edge_shape``), pulses with ``freq`` 0 (a flux pulse is a\n"
+        "real baseband signal) or without ``freq``, and pulses before the\n"
+        "frame's first increment are never turned; their ``vz`` still counts.\n\n"
+        "Parameters\n----------\n"
+        "lines : mapping\n"
+        "    Line name to pulse descriptions with absolute ``pos``, as\n"
+        "    ``collect_pdc`` returns after ``ASAP`` or ``ALAP``.\n"
+        "follow : mapping, optional\n"
+        "    Line name to the line whose frame it shares (chains are followed):\n"
+        "    ``{'cr_01': 'q1_xy'}`` turns a cross-resonance line driven at qubit\n"
+        "    1's frequency with qubit 1's frame.\n"
+        "sign : mapping, optional\n"
+        "    Line name to +1 or −1 (default +1): the factor with which the line's\n"
+        "    pulses take their frame's phase (a line mixed on the other sideband).\n\n"
+        "Returns\n-------\nfolded : dict\n"
+        "    Line name to a new list of new dicts, in the order of the input;\n"
+        "    the input is not changed. A line whose frame has no increment\n"
+        "    comes back as equal copies.\n"
+        "events : list of tuple\n"
+        "    One row ``(time, line, increment, phase after)`` per non-zero\n"
+        "    ``vz``, in time order: for an exporter that uses an instrument's\n"
+        "    phase register instead of turned samples. ``phase after`` is the\n"
+        "    frame's phase, before the sign of any line.\n\n"
+        "Raises\n------\n"
+        "ValueError\n"
+        "    A description already carries ``frame_phase`` (folding twice would\n"
+        "    turn it twice); ``follow`` or ``sign`` names a line that ``lines``\n"
+        "    lacks, or ``follow`` goes round in a cycle; a sign is not ±1.\n"
+        "TypeError\n"
+        "    A ``pos``, ``width``, ``plateau``, ``vz`` or ``freq`` that is not a\n"
+        "    real number. Errors of an entry carry a note naming the line and\n"
+        "    the entry ``#k``.\n\n"
+        "Examples\n--------\n"
+        ">>> from halvane import circuit\n"
+        ">>> x = {'shape': 'cos', 'width': 40e-9, 'plateau': 0, 'amp': 0.5,\n"
+        "...      'freq': 100e6, 'phase': 0, 'phase1': 0, 'vz': 0}\n"
+        ">>> vz = dict(x, pos=40e-9, width=0, amp=0, vz=-0.5)   # Rz(0.5)\n"
+        ">>> folded, events = circuit.fold_vz({'q0': [dict(x, pos=0), vz, dict(x, pos=40e-9)]})\n"
+        ">>> [pd['phase1'] for pd in folded['q0']], events\n"
+        "([0, 0, -0.5], [(4e-08, 'q0', -0.5, -0.5)])");
+}
+
+}  // namespace halvane::circuit
