@@ -82,7 +82,8 @@ def test_dequantize_inverts_in_range_and_saturates_beyond(w, bits, coding, full_
     back = export.dequantize(codes, bits=bits, full_scale=full_scale, coding=coding, complex_codes=False)
     step = full_scale / (2.0 ** (bits - 1) - 1)
     inside = np.abs(w) <= full_scale
-    assert np.all(np.abs(back[inside] - w[inside]) <= step / 2 * (1 + 1e-9))
+    # half a step, and the rounding of the values themselves (a tie lands exactly half a step away)
+    assert np.all(np.abs(back[inside] - w[inside]) <= step / 2 + 4 * np.finfo(float).eps * full_scale)
     np.testing.assert_allclose(back[~inside], np.sign(w[~inside]) * full_scale, rtol=1e-12)
     assert report.clipped == (int((~inside).sum()),)
 

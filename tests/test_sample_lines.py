@@ -222,8 +222,8 @@ def test_rebound_lines_check_every_buffer_before_writing_any(monkeypatch, reboun
 # ---- signals while rendering ---------------------------------------------------
 
 LONG = dict(N=4_000_000, srate=2e9, offset_global=0.0)
-# Read in milliseconds, rendered in about a second: each sample in four pulses.
-BUSY = [pulse(k * 1.25e-6, shape="hcos", width=5e-6, drag_scale=1e-10, drag_detuning=1e6) for k in range(1600)]
+# Read in milliseconds, rendered in a second or two: each sample in eight pulses.
+BUSY = [pulse(k * 0.625e-6, shape="hcos", width=5e-6, drag_scale=1e-10, drag_detuning=1e6) for k in range(3200)]
 
 
 def signal_latency(interrupt, call, after=0.3, tries=2):
@@ -241,7 +241,7 @@ def signal_latency(interrupt, call, after=0.3, tries=2):
 
 
 # Rendering polls every 20 ms; the bound leaves room for a busy machine.
-PROMPT = 0.15
+PROMPT = 0.25
 
 
 def test_rendering_stops_soon_after_a_signal(interrupt):

@@ -214,6 +214,11 @@ void iir_filter(const IirStage &s, const cdouble *x, std::ptrdiff_t stride, std:
   chain(x, stride, y, n, cdouble{}, &s, 1);
 }
 
+void iir_chain_exact(const IirStage *stages, std::size_t count, const cdouble *x, cdouble *y, std::size_t n,
+                     cdouble *z) {
+  exact(stages, count, cdouble{}, cdouble{}, x, 1, y, n, z);
+}
+
 void iir_chain_about(cdouble *w, std::size_t n, cdouble offset, const IirStage *stages,
                      std::size_t count) {
   chain(w, 1, w, n, offset, stages, count);

@@ -25,6 +25,11 @@ void iir_filter(const IirStage &s, const double *x, std::ptrdiff_t stride, std::
 /// The same for complex samples.
 void iir_filter(const IirStage &s, const cdouble *x, std::ptrdiff_t stride, std::size_t n, cdouble *y);
 
+/// y[k] = chain(x)[k] for k in [0, n), sample by sample in the reference's
+/// order of complex products, from the states z (one per stage, updated).
+void iir_chain_exact(const IirStage *stages, std::size_t count, const cdouble *x, cdouble *y, std::size_t n,
+                     cdouble *z);
+
 /// w[k] = chain(w - offset)[k] + offset in place: the stages one after the
 /// other on the deviation from `offset`, in one pass over w. No stages still
 /// rounds each sample through (w - offset) + offset.

@@ -81,8 +81,11 @@ std::optional<ArrayView> view(nb::handle obj, bool writable) {
       (writable && !PyArray_ISWRITEABLE(a)))
     return std::nullopt;
   const npy_intp item = *d == Dtype::float64 ? 8 : 16;
-  if (PyArray_STRIDES(a)[0] % item != 0) return std::nullopt;
-  return ArrayView{*d, PyArray_DATA(a), PyArray_DIMS(a)[0], PyArray_STRIDES(a)[0] / item};
+  // The stride of an array of at most one element means nothing (numpy
+  // gives an empty one 0): such an array is contiguous.
+  const npy_intp stride = PyArray_DIMS(a)[0] <= 1 ? item : PyArray_STRIDES(a)[0];
+  if (stride % item != 0) return std::nullopt;
+  return ArrayView{*d, PyArray_DATA(a), PyArray_DIMS(a)[0], stride / item};
 }
 
 ArrayView own_view(nb::handle obj) {

@@ -11,7 +11,9 @@ used; ``halvane.records`` describes those dicts as TypedDicts for editors
 and type checkers; ``halvane.io`` writes pulse lists and sampling records
 as JSON; ``halvane.schedule`` tabulates where the gates of a
 scheduled circuit sit, ``halvane.export`` turns sampled lines into the
-integer codes and files an instrument loads, and ``halvane.plot`` (with matplotlib, so not among
+integer codes and files an instrument loads, ``halvane.sweep`` builds the
+points of a sweep from the pulses they change, and ``halvane.plot`` (with
+matplotlib, so not among
 ``__all__``) draws lines and schedules. The package itself imports nothing
 heavy.
 """
@@ -27,6 +29,7 @@ __all__ = [
     "records",
     "rule",
     "schedule",
+    "sweep",
     "waveintent",
     "waveintent_enumeration",
     "wavespec",

@@ -188,6 +188,8 @@ class _Report:
                 elif key == "edge_shape" or not callable(value):
                     self.add(at, f"{_text(value)} is neither a shape name nor callable")
                 continue
+            if key == "sweep":  # a tag of any value
+                continue
             self.value(key, value, at)
         self.sigma(dict(items), where)
 

@@ -50,6 +50,7 @@ class PulseDescription(TypedDict, total=False):
     vz: float  #: virtual-Z phase, rad: carried, never applied to the waveform
     phase_offs: float  #: merged in from a gate's calibration entry
     frame_phase: float  #: rad: the frame's phase that ``circuit.fold_vz`` added to ``phase1``
+    sweep: Any  #: the tag by which a ``halvane.sweep.Axis`` finds the pulse
 
 
 class SamplingRecord(TypedDict, total=False):

@@ -51,31 +51,6 @@ auto for_line(nb::handle name, F &&body) -> decltype(body()) {
   }
 }
 
-/// The caller's (W, S) for line `name`, checked against its length n.
-void check_pair(nb::handle W, nb::handle S, Py_ssize_t n, nb::handle name) {
-  hp::out_array(W, n, nb::str("out[{!r}][0]").format(name));
-  hp::out_array(S, n, nb::str("out[{!r}][1]").format(name));
-  if (W.is(S)) {
-    PyErr_Format(PyExc_ValueError, "out[%R] must be two different arrays, not one array twice", name.ptr());
-    hp::rethrow();
-  }
-}
-
-/// out[name] as the pair (W, S), or nothing when out is None or lacks it.
-std::optional<std::pair<nb::object, nb::object>> out_of(nb::handle out, nb::handle name) {
-  if (out.is_none()) return std::nullopt;
-  int has = PySequence_Contains(out.ptr(), name.ptr());
-  if (has < 0) hp::rethrow();
-  if (!has) return std::nullopt;
-  nb::object items = hp::steal_or_throw(PySequence_Tuple(hp::getitem(out, name).ptr()));
-  if (PyTuple_GET_SIZE(items.ptr()) != 2) {
-    PyErr_Format(PyExc_ValueError, "out[%R] must be a pair (W, S) of arrays, not %zd items", name.ptr(),
-                 PyTuple_GET_SIZE(items.ptr()));
-    hp::rethrow();
-  }
-  return std::pair{nb::borrow(PyTuple_GET_ITEM(items.ptr(), 0)), nb::borrow(PyTuple_GET_ITEM(items.ptr(), 1))};
-}
-
 /// True when li maps every line name to a record of its own: it has no
 /// key 'N' and has every name. Anything else is one record for all lines.
 bool records_per_line(nb::handle li, nb::handle names) {
@@ -105,7 +80,7 @@ Through through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb
     Through t;
     nb::object f = names.current(PDC2PULSE);
     t.result = f(pds, record);
-    t.buffers = out_of(out, name);
+    t.buffers = hp::out_pair(out, name);
     if (!t.buffers) return t;
     nb::object got = hp::steal_or_throw(PySequence_Tuple(t.result.ptr()));
     if (PyTuple_GET_SIZE(got.ptr()) != 3)
@@ -113,7 +88,7 @@ Through through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb
     t.X = nb::borrow(PyTuple_GET_ITEM(got.ptr(), 0));
     Py_ssize_t n = PyObject_Length(PyTuple_GET_ITEM(got.ptr(), 1));
     if (n < 0) hp::rethrow();
-    check_pair(t.buffers->first, t.buffers->second, n, name);
+    hp::check_out_pair(t.buffers->first, t.buffers->second, n, name);
     nb::object asarray = hp::numpy().attr("ascontiguousarray"), c128 = hp::numpy().attr("complex128");
     t.W = asarray(nb::handle(PyTuple_GET_ITEM(got.ptr(), 1)), c128);
     t.S = asarray(nb::handle(PyTuple_GET_ITEM(got.ptr(), 2)), c128);
@@ -130,27 +105,15 @@ Through through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb
 
 /// ValueError when the caller's buffers of two lines (or W and S of one)
 /// share memory: the lines are written at the same time. `buffers` are the
-/// (W, S) pairs of the lines, in the order of `names`, null where a line
-/// has none.
+/// (W, S) pairs of the lines, with their line numbers in `names`.
 void check_no_overlap(const std::vector<std::pair<const hk::Line *, std::size_t>> &buffers, nb::handle names) {
-  struct Span {
-    const char *lo, *hi;
-    std::size_t line;
-  };
-  std::vector<Span> spans;
+  std::vector<hp::OutSpan> spans;
   for (auto [l, j] : buffers) {
     const std::size_t bytes = l->n * sizeof(kernels::cdouble);
     for (const kernels::cdouble *p : {l->W, l->S})
       if (p && bytes) spans.push_back({reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(p) + bytes, j});
   }
-  std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.lo < b.lo; });
-  for (std::size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].lo >= spans[i - 1].hi) continue;
-    PyErr_Format(PyExc_ValueError, "the out buffers of lines %R and %R share memory",
-                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::min(spans[i - 1].line, spans[i].line))),
-                 PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(std::max(spans[i - 1].line, spans[i].line))));
-    hp::rethrow();
-  }
+  hp::check_disjoint(std::move(spans), names);
 }
 
 std::size_t thread_count(nb::handle threads) {
@@ -170,11 +133,7 @@ std::size_t thread_count(nb::handle threads) {
 
 nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb::handle out) {
   const std::size_t nthreads = thread_count(threads);
-  if (!out.is_none() && !PyObject_HasAttrString(out.ptr(), "keys")) {
-    PyErr_Format(PyExc_TypeError, "out must be a mapping from line name to a pair (W, S) of arrays, not %s",
-                 Py_TYPE(out.ptr())->tp_name);
-    hp::rethrow();
-  }
+  if (!out.is_none()) hp::check_out_mapping(out);
   if (!PyObject_HasAttrString(lines.ptr(), "items")) {
     PyErr_Format(PyExc_TypeError, "lines must be a mapping from line name to pulse descriptions, not %s",
                  Py_TYPE(lines.ptr())->tp_name);
@@ -203,10 +162,10 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
     nb::object name = hp::getitem(item, nb::int_(0)), pds = hp::getitem(item, nb::int_(1));
     jobs.push_back(for_line(name, [&] {
       nb::object rec = record(name);
-      auto buffers = out_of(out, name);
+      auto buffers = hp::out_pair(out, name);
       if (!buffers) return prepare_line(pds, rec);
       nb::object W = buffers->first, S = buffers->second;
-      return prepare_line(pds, rec, OutBuffers{W, S, [&](Py_ssize_t n) { check_pair(W, S, n, name); }});
+      return prepare_line(pds, rec, OutBuffers{W, S, [&](Py_ssize_t n) { hp::check_out_pair(W, S, n, name); }});
     }));
     if (early) pool.add(*jobs.back());
   }
