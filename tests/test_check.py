@@ -123,6 +123,14 @@ def test_thresholds_at_their_edges(pds, li, where, found):
     assert (where in wheres(check.check_pulses(pds, li))) is found
 
 
+@pytest.mark.parametrize("table", ["abc", [1, 2], 5, None, {"cos": 1, 2: "x"}])
+def test_a_shape_table_that_is_not_a_mapping_of_names_is_no_reason_to_raise(monkeypatch, table):
+    from halvane import wavespec_handling as wh
+    monkeypatch.setattr(wh, "shapeTable", table)
+    check.check_pulses([pulse(shape="cosine"), step()], RECORD)
+    assert check.unknown_shape_note("cosine", table).startswith("'cosine' is not a name in shapeTable")
+
+
 def test_sound_pulses_give_nothing_and_are_left_alone():
     pds = [pulse(drag_scale=0.3e-9, drag_list=[1e-10], vz=0.2, freq=0, amp=-1),
            step(), pulse(shape=lambda X, pd, cp: X, amp=0.1j), pulse(shape="tanh", epsilon=2),
@@ -246,6 +254,18 @@ def test_recipe_keywords_and_rule_selection():
         "no part of halvane reads this key; did you mean 'width'?",
         "instruction #1 Y(0): the rule of 'Y' has nothing for qubit key '0'",
     ]
+
+
+@pytest.mark.parametrize("option, found", [
+    ("align", "'center' is a str, not a list of tracks, each a list of recipes; "
+              "options begin with '_': write _align='center'"),
+    ("d1", "'center' is a str, not a list of tracks, each a list of recipes"),
+])
+def test_an_option_without_its_underscore_is_one_finding(option, found):
+    rules, info = device()
+    rules["X"] = rule.RULE(d=[[r.X_p()]], **{option: "center"})
+    assert [str(f) for f in check.check_circuit([circuit.INSTRUCTION("X", 0)], rules, info)] == [
+        f"instruction #0 X(0) marker '{option}': {found}"]
 
 
 def test_a_pin_time_is_a_keyword_that_is_read():

@@ -383,3 +383,35 @@ def test_templates_and_calibration_are_never_modified():
     hc.ASAP(c)
     hc.collect_pdc(c)
     assert (T, CP, INFO) == before
+
+
+def test_what_a_user_drops_after_a_compile_is_freed():
+    # Rules and recipes are weakly referenced; the plain dicts of the qubit
+    # information cannot be, so their reference counts must return to what
+    # they were once the circuit is gone.
+    import gc
+    import weakref
+    freed = []
+    cz = hr.RULE(a=[[we.I_p(plateau=40)]], b=[[we.I_p(plateau=40)]])
+    rules = {n: hr.RULE(d=[[we.X_p()]]) for n in ("X", "Y")}
+    rules["CZ"] = hr.RULE_COMP([[[(0, 1)], cz]])
+    cals = [copy.deepcopy(CP) for _ in range(3)]
+    info = {str(q): {"d": {"nm": f"q{q}_xy", "pdt": dict(T), "cp": cals[q]}} for q in range(3)}
+    info["0x1"] = {"a": {"nm": "q0_z", "pdt": dict(T), "cp": cals[0]}, "b": {"nm": "q1_z", "pdt": dict(T), "cp": cals[1]}}
+    dicts = [*cals, *(c["pi"] for c in cals), info, *info.values(), *(ln for v in info.values() for ln in v.values()),
+             *(ln["pdt"] for v in info.values() for ln in v.values())]
+    counts = [sys.getrefcount(d) for d in dicts]
+    watched = [*rules.values(), cz, rules["X"].line_tracks["d"][0][0]]
+    refs = [weakref.ref(o, lambda _, k=k: freed.append(k)) for k, o in enumerate(watched)]
+    for _ in range(3):  # the same rules on the same information, again and again
+        circ = hc.Circuit([X(0), Y(1), CZ(0, 1), X(2)])
+        hc.semi_apply(circ, rules, info)
+        hc.ASAP(circ)
+        pdc = hc.collect_pdc(circ)
+    del circ
+    gc.collect()
+    assert [sys.getrefcount(d) for d in dicts] == counts
+    del rules, cz, watched
+    gc.collect()
+    assert sorted(freed) == list(range(len(refs)))
+    assert pdc["q0_xy"][0]["amp"] == 0.5  # what the compile gave stays

@@ -26,8 +26,8 @@ def raised(f, *args):
 @pytest.mark.parametrize("pds, error, notes", [
     ([pulse(), pulse(shape="cosine", pos=6.5e-7)], KeyError("cosine"), [
         "while sampling entry #1 (pulse, shape 'cosine', pos 6.5e-07 s)",
-        "'cosine' is not a name in shapeTable ('sinedpi', 'sine', 'square', 'cos', 'hcos_asys', 'hcos', 'tanh', "
-        "'hyper', 'gauss', 'netzero', 'sine_edge'); did you mean 'cos'?"]),
+        # The table's names in its order, whatever shapes it holds.
+        f"'cosine' is not a name in shapeTable ({', '.join(map(repr, wh.shapeTable))}); did you mean 'cos'?"]),
     ([pulse(), pulse(), {"edge_shape": "sine_edge", "pos": 1e-7, "width": 1e-8, "amp": 1}], KeyError("plateau"),
      ["while sampling entry #2 (level step, edge_shape 'sine_edge', pos 1e-07 s)"]),
     ([{"edge_shape": "cos", "pos": 1e-7, "width": 1e-8, "plateau": 0, "amp": 1}],
@@ -175,3 +175,58 @@ def test_notes_keep_what_they_can_read():
     ins.qubits = 5
     e = raised(circuit.semi_apply, circuit.Circuit([ins]), RULES, INFO)
     assert type(e) is TypeError and e.__notes__ == ["while applying the rules to instruction #0"]
+
+
+@pytest.mark.parametrize("li, error, note", [
+    ({"N": 40, "offset_global": 0}, KeyError("srate"), "the sampling record has no key 'srate'; it needs 'N', "
+     "'srate' and 'offset_global', and may give 'st' and 'extra'"),
+    ({"N": 40, "srate": 2e9}, KeyError("offset_global"), "the sampling record has no key 'offset_global'"),
+    ({"srate": 2e9, "offset_global": 0}, KeyError("N"), "the sampling record has no key 'N'"),
+    (dict(LI, N=40.0), TypeError("'float' object cannot be interpreted as an integer"),
+     "the sampling record's 'N' is float, not an int: N is the number of samples"),
+])
+@pytest.mark.parametrize("sample", [lambda li: wh.pdc2pulse([pulse()], li),
+                                    lambda li: wh.sample_lines({"q0": [pulse()]}, li)])
+def test_a_faulty_sampling_record_is_noted(sample, li, error, note):
+    e = raised(sample, li)
+    assert type(e) is type(error) and e.args == error.args
+    assert e.__notes__[0].startswith(note), e.__notes__
+
+
+def test_an_invalid_alignment_names_the_valid_ones():
+    e = raised(lambda: rule.RULE(d=[[r.X_p()]], _align="centre"))
+    assert type(e) is AssertionError and str(e) == " Invalid alignment option centre"
+    assert e.__notes__ == ["_align must be 'left', 'right' or 'center'"]
+
+
+def test_one_instruction_for_a_circuit_says_to_make_a_list(monkeypatch):
+    e = raised(circuit.Circuit, I("X", 0))
+    assert type(e) is TypeError
+    assert str(e) == "Circuit takes a list of instructions, not one instruction: write Circuit([X(0)])"
+    monkeypatch.delattr(circuit, "INSTRUCTION")  # the check does not read the global
+    assert circuit.Circuit([]).ins == []
+
+
+class Unshowable:
+    """A shape whose repr fails."""
+
+    def __call__(self, X, pd, cp):
+        raise ValueError("the shape's own error")
+
+    def __repr__(self):
+        raise RuntimeError("repr fails")
+
+
+class UnshowableName(str):
+    def __repr__(self):
+        raise RuntimeError("repr fails")
+
+
+@pytest.mark.parametrize("shape, error", [
+    (Unshowable(), ValueError("the shape's own error")),
+    (UnshowableName("cos"), TypeError("pulse shape <UnshowableName object> is neither a str nor callable")),
+])
+def test_a_shape_whose_repr_fails_leaves_the_error_and_its_place(shape, error):
+    e = raised(wh.pdc2pulse, [pulse(shape=shape, pos=1e-8)], LI)
+    assert type(e) is type(error) and e.args == error.args
+    assert e.__notes__[0] == f"while sampling entry #0 (pulse, shape <{type(shape).__name__} object>, pos 1e-08 s)"

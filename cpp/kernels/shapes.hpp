@@ -26,6 +26,11 @@
 // numpy's own formulas (cplx.hpp), so NaN and infinity appear where numpy
 // gives them. Buffers may be of any length, 0 included; output never aliases
 // input.
+//
+// === Adding a shape ===
+//
+// The README's "Adding a native shape" lists every file a new shape touches,
+// from its kernel and its entry in Shape to its reference formula and tests.
 #pragma once
 #include <complex>
 #include <cstddef>

@@ -29,8 +29,9 @@
 // entries of its table (wavespec_handling: `np.tanh`, `np.cosh`, `np.max`,
 // `np.exp`), so a rebound `np` or `np.<f>` is called. The one exception is
 // the memory numpy gives for results and scratch arrays (`np.zeros`,
-// `np.complex128`, `np.ascontiguousarray` in py/samples.cpp), taken once at
-// load: those are the package's own buffers, not a step of a formula.
+// `np.complex128`, `np.ascontiguousarray` in py/samples.cpp): those are
+// taken from numpy itself, never through a module's `np`, since they are
+// the package's own buffers, not a step of a formula.
 //
 // === Adding a collaborator ===
 //

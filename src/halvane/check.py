@@ -24,7 +24,7 @@ import numbers
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
-from halvane.records import PulseDescription, SamplingRecord
+from halvane.records import SHAPE_KEYS, PulseDescription, SamplingRecord
 
 __all__ = ["Finding", "check_pulses", "check_circuit", "unknown_shape_note", "PULSE_KEYS", "RECORD_KEYS",
            "CALIBRATION_KEYS"]
@@ -35,12 +35,12 @@ PULSE_KEYS = frozenset(PulseDescription.__annotations__)
 RECORD_KEYS = frozenset(SamplingRecord.__annotations__)
 _RECORD_REQUIRED = ("N", "srate", "offset_global")
 _DRAG_UNIT = "DRAG coefficients are in seconds (0.3 ns is 0.3e-9)"
+_RULE_OPTIONS = ("_align",)  # the options a RULE reads
 _MAX_SAMPLES = 10**9  # 16 GB of complex128 per array: more is a unit slip, not a line
 # What sampling subscripts: from every entry, then from a pulse (not a level
-# step) and from the pulses of the shapes that need it.
+# step) and from the pulses of the shapes that need it (records.SHAPE_KEYS).
 _ENTRY_REQUIRED = ("pos", "width", "plateau", "amp")
 _PULSE_REQUIRED = ("shape", "freq", "phase", "phase1")
-_SHAPE_REQUIRED = {"tanh": ("epsilon",), "hyper": ("epsilon",)}
 # The table's edges, called as f(X, x0, w); every other entry is an envelope f(X, pd, cp).
 _EDGES = frozenset({"sine_edge"})
 _QUBIT_LINE_KEYS = ("nm", "pdt", "cp")
@@ -110,12 +110,14 @@ def _is_nan(z: complex) -> bool:
 
 
 def _shape_table() -> Mapping[object, object]:
+    """shapeTable when it is a mapping (sampling then reports anything else), else {}."""
     try:
         from halvane import wavespec_handling
 
-        return wavespec_handling.shapeTable
+        table = wavespec_handling.shapeTable
     except Exception:
         return {}
+    return table if isinstance(table, Mapping) else {}
 
 
 def unknown_shape_note(name: object, table: Mapping[object, object]) -> str:
@@ -124,11 +126,19 @@ def unknown_shape_note(name: object, table: Mapping[object, object]) -> str:
 
     A function's own name leads to its key, so ``'cosine'`` suggests ``'cos'``.
     """
-    keys = [k for k in table if isinstance(k, str)]
+    try:
+        keys = [k for k in table if isinstance(k, str)] if isinstance(table, Mapping) else []
+    except Exception:
+        keys = []
     # Each key answers to itself and to the name of the function it holds.
     answers = {k: k for k in keys}
     for k in keys:
-        answers.setdefault(getattr(table[k], "__name__", k), k)
+        try:
+            fn_name = getattr(table[k], "__name__", k)
+        except Exception:
+            continue
+        if isinstance(fn_name, str):
+            answers.setdefault(fn_name, k)
     match = difflib.get_close_matches(name, list(answers), n=1, cutoff=0.6) if isinstance(name, str) else []
     hint = f"; did you mean {answers[match[0]]!r}?" if match else ""
     return f"{name!r} is not a name in shapeTable ({', '.join(map(repr, keys))}){hint}"
@@ -250,7 +260,7 @@ class _Report:
             needed = list(_ENTRY_REQUIRED)
             if "edge_shape" not in keys:
                 needed += _PULSE_REQUIRED
-                needed += _SHAPE_REQUIRED.get(shape, ()) if isinstance(shape, str) else ()
+                needed += SHAPE_KEYS.get(shape, ()) if isinstance(shape, str) else ()
         except Exception:
             return  # an unreadable entry is reported by pulse()
         for key in needed:
@@ -609,6 +619,8 @@ def _check_lines(report: _CircuitCheck, r: object, info: object, where: str) -> 
         at = f"{where} marker {_text(marker)}"
         if report.first_time((id(r), marker)):
             _check_tracks(report, marker, tracks, at)
+        if isinstance(tracks, str):
+            continue  # a mistyped option, reported above, and no marker
         if marker not in info:
             report.add(at, f"is missing from the qubit information (it has {', '.join(map(_text, info)) or 'nothing'})"
                        + _near(marker, list(info)))
@@ -640,6 +652,11 @@ def _check_tracks(report: _CircuitCheck, marker: object, tracks: object, at: str
     def written(o: object) -> str:  # a recipe as the user would write the instance
         return f"{o.__name__}()" if isinstance(o, type) else _text(o)
 
+    if isinstance(tracks, str):
+        hint = (f"; options begin with '_': write _{marker}={tracks!r}" if f"_{marker}" in _RULE_OPTIONS
+                else "")
+        report.add(at, f"{tracks!r} is a str, not a list of tracks, each a list of recipes" + hint)
+        return
     if hasattr(tracks, "get_pd"):
         report.add(at, f"{written(tracks)} is not a list of tracks, each a list of recipes; "
                        f"write {marker}=[[{written(tracks)}]]")

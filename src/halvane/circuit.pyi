@@ -68,7 +68,10 @@ class Circuit:
     measure_info: list[list[Any]]
 
     def __init__(self, ins: list[INSTRUCTION]) -> None:
-        """Keep the list of instructions (not copied)."""
+        """
+        Keep the list of instructions (not copied); one instruction alone is a
+        TypeError.
+        """
 
     def get_measurement_info(self) -> Circuit:
         """

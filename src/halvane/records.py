@@ -20,7 +20,8 @@ from __future__ import annotations
 from collections.abc import Callable, Iterable, Mapping
 from typing import Any, TypedDict
 
-__all__ = ["PulseDescription", "SamplingRecord", "LineInfo", "QubitInfo", "PulseLike", "RecordLike", "QubitInfoLike"]
+__all__ = ["PulseDescription", "SamplingRecord", "LineInfo", "QubitInfo", "PulseLike", "RecordLike", "QubitInfoLike",
+           "SHAPE_KEYS"]
 
 Number = float | complex
 
@@ -51,6 +52,11 @@ class PulseDescription(TypedDict, total=False):
     phase_offs: float  #: merged in from a gate's calibration entry
     frame_phase: float  #: rad: the frame's phase that ``circuit.fold_vz`` added to ``phase1``
     sweep: Any  #: the tag by which a ``halvane.sweep.Axis`` finds the pulse
+
+
+#: The keys a shape of ``shapeTable`` reads beyond those every pulse needs
+#: (``halvane.check`` reports them missing); a shape that needs none is absent.
+SHAPE_KEYS: dict[str, tuple[str, ...]] = {"tanh": ("epsilon",), "hyper": ("epsilon",)}
 
 
 class SamplingRecord(TypedDict, total=False):

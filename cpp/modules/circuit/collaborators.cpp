@@ -75,6 +75,8 @@ nb::object np_min(std::span<const nb::handle> values) {
 
 nb::object instruction_class() { return names.current(INSTRUCTION); }
 
+nb::handle own_instruction_class() { return names.original_object(INSTRUCTION); }
+
 nb::object get_nxt_ins(nb::handle ins) {
   return names.call(GET_NXT, [&] { return native::get_nxt_ins(ins); }, ins);
 }

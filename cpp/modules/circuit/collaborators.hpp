@@ -30,6 +30,9 @@ nb::object np_min(std::span<const nb::handle> values);
 /// The class bound to the global INSTRUCTION now.
 nb::object instruction_class();
 
+/// The module's own INSTRUCTION class, whatever the global holds now.
+nb::handle own_instruction_class();
+
 /// The module's own functions, as their globals are bound now.
 nb::object get_nxt_ins(nb::handle ins);
 nb::object get_pre_ins(nb::handle ins);

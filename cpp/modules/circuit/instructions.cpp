@@ -52,7 +52,18 @@ nb::object strid(nb::handle self) {
   return concat(concat(concat(s, HV_KEY("<")), tag), HV_KEY(">"));
 }
 
-void init_circuit(nb::handle self, nb::handle ins) { set_attr(self, HV_KEY("ins"), ins); }
+void init_circuit(nb::handle self, nb::handle ins) {
+  // One instruction where the list belongs can never be iterated later: say so now.
+  const int one = PyObject_IsInstance(ins.ptr(), own_instruction_class().ptr());
+  if (one < 0) hp::rethrow();
+  if (one) {
+    nb::object text = hp::steal_or_throw(PyObject_Str(ins.ptr()));
+    PyErr_Format(PyExc_TypeError, "Circuit takes a list of instructions, not one instruction: write Circuit([%U])",
+                 text.ptr());
+    hp::rethrow();
+  }
+  set_attr(self, HV_KEY("ins"), ins);
+}
 
 nb::object get_measurement_info(nb::handle self) {
   nb::list info;
@@ -160,7 +171,8 @@ void export_instructions(nb::module_ &m) {
       "``MGates``, ``all_qubits`` and, with a PIN, ``pin_pos`` and ``pin_gate``.");
   hp::def_method(circ, "__init__", &init_circuit, hp::arg("ins"),
                  nb::sig("def __init__(self, ins: list[INSTRUCTION]) -> None"),
-                 "Keep the list of instructions (not copied).");
+                 "Keep the list of instructions (not copied); one instruction alone is a\n"
+                 "TypeError.");
   hp::def_method(circ, "get_measurement_info", &get_measurement_info,
                  nb::sig("def get_measurement_info(self) -> Circuit"),
                  "Set ``measure_info`` to ``[pos, int(first qubit)]`` per measurement.\n\n"

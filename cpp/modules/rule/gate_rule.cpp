@@ -7,6 +7,7 @@
 // end to end from the gate's start, and aligns all tracks of the gate on its
 // longest one.
 #include "modules/rule/exports.hpp"
+#include <vector>
 #include "py/args.hpp"
 #include "py/classes.hpp"
 #include "py/calls.hpp"
@@ -45,7 +46,9 @@ void init(nb::handle self, nb::kwargs line_tracks) {
   nb::object text = hp::steal_or_throw(PyObject_Format(al.ptr(), nullptr));
   nb::object msg = hp::steal_or_throw(PyUnicode_Concat(HV_KEY(" Invalid alignment option ").ptr(), text.ptr()));
   PyErr_SetObject(PyExc_AssertionError, msg.ptr());
-  hp::rethrow();
+  nb::python_error e;
+  hp::add_note(e, [] { return nb::str("_align must be 'left', 'right' or 'center'"); });
+  throw e;
 }
 
 /// max(a, b) as the builtin computes it: b only when b > a.
@@ -84,17 +87,22 @@ nb::object lay_track(nb::handle track, nb::handle pdt, nb::handle cp, nb::handle
   return duration;
 }
 
+/// The durations of a line's tracks, kept beside line_tracks in the order of
+/// its keys: only alignment reads them, so they are no Python containers.
+using Durations = std::vector<std::vector<nb::object>>;
+
 /// Move every track so that it ends at (right) or is centred on (center) the
 /// gate's longest track.
-void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, nb::handle durations) {
+void align(nb::handle how, nb::handle max_duration, nb::handle line_tracks, const Durations &durations) {
   bool right = equals(how, HV_KEY("right"));
   if (!right && !equals(how, HV_KEY("center"))) return;
   nb::object two = nb::int_(2);
-  hp::for_items(line_tracks, [&](nb::handle line_name, nb::handle tracks) {
-    nb::object tdurs = hp::getitem(durations, line_name);
-    Py_ssize_t ti = 0;
+  std::size_t line = 0;
+  hp::for_items(line_tracks, [&](nb::handle, nb::handle tracks) {
+    const std::vector<nb::object> &tdurs = durations[line++];
+    std::size_t ti = 0;
     hp::for_each(tracks, [&](nb::handle track) {
-      nb::object tdur = hp::steal_or_throw(PySequence_GetItem(tdurs.ptr(), ti++));
+      nb::handle tdur = tdurs[ti++];
       nb::object shift = hd::subtract(max_duration, tdur);
       if (!right) shift = hp::steal_or_throw(PyNumber_TrueDivide(shift.ptr(), two.ptr()));
       move_track(track, shift);
@@ -132,7 +140,8 @@ void note_place(const nb::python_error &e, nb::handle self, nb::handle its_qubit
 }
 
 nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs targeted_kwds) {
-  nb::dict line_tracks, line_tracks_duration;
+  nb::dict line_tracks;
+  Durations durations;
   nb::object max_duration = nb::int_(0);
   Place at;
   auto each_line = [&](nb::handle line, nb::handle tracks) {
@@ -146,7 +155,8 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
     nb::object pdt = hp::getitem(line_info(), HV_KEY("pdt"));
     nb::object cp = hp::getitem(line_info(), HV_KEY("cp"));
     nb::object line_kwds = route(targeted_kwds, line);
-    nb::list ret_tracks, tracks_duration;
+    nb::list ret_tracks;
+    std::vector<nb::object> tracks_duration;
     Py_ssize_t i = 0;
     hp::for_each(tracks, [&](nb::handle track) {
       at = Place{i};
@@ -155,20 +165,25 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
       nb::object track_duration = lay_track(track, pdt, cp, track_kwds, ret_track, at);
       ret_tracks.append(ret_track);
       max_duration = builtin_max(max_duration, track_duration);
-      tracks_duration.append(track_duration);
+      tracks_duration.push_back(std::move(track_duration));
     });
     // Two markers of one line keep the tracks of both, the earlier's first.
     PyObject *earlier = PyDict_GetItemWithError(line_tracks.ptr(), line_name.ptr());
     if (!earlier && PyErr_Occurred()) hp::rethrow();
     if (earlier) {
-      PyObject *durations = PyDict_GetItemWithError(line_tracks_duration.ptr(), line_name.ptr());
-      if (!durations) hp::rethrow();
       ret_tracks = nb::steal<nb::list>(hp::steal_or_throw(PySequence_Concat(earlier, ret_tracks.ptr())).release());
-      tracks_duration =
-          nb::steal<nb::list>(hp::steal_or_throw(PySequence_Concat(durations, tracks_duration.ptr())).release());
+      // The line's durations sit at its key's place among line_tracks' keys.
+      std::size_t place = 0;
+      Py_ssize_t pos = 0;
+      PyObject *key, *value;
+      while (PyDict_Next(line_tracks.ptr(), &pos, &key, &value) && value != earlier) ++place;
+      std::vector<nb::object> &kept = durations[place];
+      kept.insert(kept.end(), std::make_move_iterator(tracks_duration.begin()),
+                  std::make_move_iterator(tracks_duration.end()));
+    } else {
+      durations.push_back(std::move(tracks_duration));
     }
     hp::setitem(line_tracks, line_name, ret_tracks);
-    hp::setitem(line_tracks_duration, line_name, tracks_duration);
   };
   hp::for_items(get_attr(self, HV_KEY("line_tracks")), [&](nb::handle line, nb::handle tracks) {
     at = Place{};
@@ -180,7 +195,7 @@ nb::object semi_apply(nb::handle self, nb::handle its_qubit_info, nb::kwargs tar
     }
   });
   if (PyDict_GET_SIZE(line_tracks.ptr()) != 0)
-    align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, line_tracks_duration);
+    align(get_attr(self, HV_KEY("_align")), max_duration, line_tracks, durations);
   return nb::make_tuple(max_duration, line_tracks);
 }
 

@@ -60,18 +60,48 @@ std::optional<nb::list> iir_coefficients(nb::handle li) {
   return iirs;
 }
 
+/// li[key] of a key every sampling record has, with a note naming them all
+/// when the record lacks it.
+nb::object record_item(nb::handle li, nb::handle key) {
+  try {
+    return hp::getitem(li, key);
+  } catch (nb::python_error &e) {
+    hp::add_note(e, [&]() -> nb::object {
+      if (!e.matches(PyExc_KeyError)) return {};
+      return hp::steal_or_throw(PyUnicode_FromFormat(
+          "the sampling record has no key %R; it needs 'N', 'srate' and 'offset_global', and may give 'st' "
+          "and 'extra'", key.ptr()));
+    });
+    throw;
+  }
+}
+
+/// N as the int it must be, with a note when it is not one.
+nb::object sample_count(nb::handle N) {
+  try {
+    return hp::steal_or_throw(PyNumber_Index(N.ptr()));
+  } catch (nb::python_error &e) {
+    hp::add_note(e, [&] {
+      return hp::steal_or_throw(PyUnicode_FromFormat(
+          "the sampling record's 'N' is %s, not an int: N is the number of samples, such as int(duration * srate)",
+          Py_TYPE(N.ptr())->tp_name));
+    });
+    throw;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::optional<OutBuffers> out) {
   auto job = std::make_unique<LineJob>();
   nb::object &N = job->N, &srate = job->srate, &gof = job->gof, &tx_st = job->tx_st;
-  N = hp::getitem(li, HV_KEY("N"));
-  srate = hp::getitem(li, HV_KEY("srate"));
-  gof = hp::getitem(li, HV_KEY("offset_global"));
+  N = record_item(li, HV_KEY("N"));
+  srate = record_item(li, HV_KEY("srate"));
+  gof = record_item(li, HV_KEY("offset_global"));
   tx_st = hp::get(li, HV_KEY("st"), nb::int_(0));
   nb::object tx_ed = hd::add(tx_st, hp::truediv(N, srate));
 
-  nb::object count = hp::steal_or_throw(PyNumber_Index(N.ptr()));
+  nb::object count = sample_count(N);
   if (PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_LT) == 1) {
     PyErr_Format(PyExc_ValueError, "Number of samples, %S, must be non-negative.", count.ptr());
     hp::rethrow();

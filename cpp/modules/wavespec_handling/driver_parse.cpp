@@ -11,6 +11,7 @@
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
+#include "py/reprs.hpp"
 #include "py/unpack.hpp"
 
 namespace halvane::wavespec_handling {
@@ -227,7 +228,8 @@ void LineParser::envelope(PulseState &s, nb::handle pd) {
     fn = hp::getitem(pd, HV_KEY("shape"));
     k = native_shape(fn);
   } else {
-    PyErr_Format(PyExc_TypeError, "pulse shape %R is neither a str nor callable", shape.ptr());
+    // The shape's own repr may fail: that must not replace this error.
+    PyErr_Format(PyExc_TypeError, "pulse shape %s is neither a str nor callable", hp::safe_repr(shape).c_str());
     hp::rethrow();
   }
   s.p.drag_first = plan.drags.size();

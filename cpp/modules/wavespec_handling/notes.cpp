@@ -6,6 +6,7 @@
 #include "modules/wavespec_handling/driver_parse.hpp"
 #include "py/errors.hpp"
 #include "py/mapping.hpp"
+#include "py/reprs.hpp"
 
 namespace halvane::wavespec_handling {
 namespace hp = halvane::py;
@@ -33,9 +34,10 @@ nb::object where(nb::handle pd, std::size_t index) {
     nb::object p = hp::steal_or_throw(part);
     text = hp::steal_or_throw(PyUnicode_Concat(text.ptr(), p.ptr()));
   };
+  // Reprs that fail are shown as "<Type object>", so the note keeps its place.
   if (shape.is_valid())
-    append(PyUnicode_FromFormat(", %s %R", edge.is_valid() ? "edge_shape" : "shape", shape.ptr()));
-  if (pos.is_valid()) append(PyUnicode_FromFormat(", pos %R s", pos.ptr()));
+    append(PyUnicode_FromFormat(", %s %s", edge.is_valid() ? "edge_shape" : "shape", hp::safe_repr(shape).c_str()));
+  if (pos.is_valid()) append(PyUnicode_FromFormat(", pos %s s", hp::safe_repr(pos).c_str()));
   append(PyUnicode_FromString(")"));
   return text;
 }
