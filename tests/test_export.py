@@ -1,5 +1,6 @@
 """halvane.export: codes that never wrap, clipping traced to its entries, files read back."""
 
+import dataclasses
 import json
 import os
 import pickle
@@ -445,3 +446,81 @@ def test_check_pulses_names_the_entry_to_turn_down():
     (finding,) = check.check_pulses([pulse(shape=broken)], RECORD, full_scale=1.0)
     assert (finding.where, finding.message) == (
         "sampling", "could not sample the lines to check full scale (RuntimeError: no shape today)")
+
+
+def test_export_lines_refuses_two_lines_that_name_one_file(tmp_path):
+    # 1 and '1' are two lines; both would be written to 1.npy, the second over the first.
+    with pytest.raises(ValueError, match="^lines 1 and '1' would both be written to 1.npy") as e:
+        export.export_lines({1: [pulse()], "1": [pulse(amp=0.1)]}, RECORD, export.GENERIC_16, tmp_path / "out")
+    assert e.value.__notes__ == ["while exporting line '1'"]
+    assert not (tmp_path / "out").exists()
+
+
+def test_a_profile_of_numpy_numbers_exports_plain_numbers(tmp_path):
+    profile = export.InstrumentProfile("np", bits=np.int64(12), full_scale=np.float32(1), quantum=np.int32(8),
+                                       min_length=np.uint8(16), max_rate=np.float64(4e9))
+    assert [type(v) for v in dataclasses.astuple(profile)] == [str, int, float, str, int, int, float]
+    manifest = export.export_lines({"a": [pulse()]}, RECORD, profile, tmp_path / "out")
+    assert json.loads((tmp_path / "out" / "manifest.json").read_text()) == manifest
+
+
+@pytest.mark.parametrize("oversample", [2, 3, 8])
+def test_a_constant_line_peaks_at_its_level(oversample):
+    # The band-limited signal through equal samples is that constant: a line
+    # resting at full scale is not beyond it.
+    assert export.true_peak(np.full(100, 0.999), oversample=oversample) == pytest.approx(0.999, rel=1e-12)
+    record = {"N": 200, "srate": SRATE, "offset_global": 1.0}
+    assert export.clip_report({"z": []}, record, true_peak=True, oversample=oversample) == {}
+
+
+@pytest.mark.parametrize("name", ["e.npy", "e.csv", "e.wav"])
+def test_no_samples_write_an_empty_file_of_their_channels(tmp_path, name):
+    codes, _ = export.quantize(np.zeros(0, complex))              # shape (0, 2): I and Q, no samples
+    export.write(tmp_path / name, codes, rate=1e9)
+    if name.endswith(".wav"):
+        with wave.open(str(tmp_path / name), "rb") as f:
+            assert (f.getnchannels(), f.getnframes()) == (2, 0)
+    elif name.endswith(".csv"):
+        assert (tmp_path / name).read_text().splitlines() == ["# rate 1000000000.0 Hz", "# I,Q"]
+    else:
+        assert np.load(tmp_path / name).shape == (0, 2)
+
+
+@pytest.mark.parametrize("flag", ["no", 0, 1.0])
+def test_dequantize_takes_complex_codes_as_a_bool_only(flag):
+    # A truthy 'no' would join the pair (1, 2) into one complex sample.
+    with pytest.raises(TypeError, match="^complex_codes must be a bool or None, not"):
+        export.dequantize(np.array([1, 2]), complex_codes=flag)
+
+
+def test_export_lines_leaves_nothing_when_a_later_file_cannot_be_written(tmp_path):
+    (tmp_path / "out" / "b.npy").mkdir(parents=True)              # a folder where line b's file goes
+    with pytest.raises(IsADirectoryError):
+        export.export_lines({"a": [pulse()], "b": [pulse()]}, RECORD, export.GENERIC_16, tmp_path / "out")
+    assert [p.name for p in (tmp_path / "out").iterdir()] == ["b.npy"]
+
+
+def test_a_missing_folder_is_named_not_the_temporary_file(tmp_path):
+    with pytest.raises(FileNotFoundError, match="no such folder") as e:
+        export.write(tmp_path / "nowhere" / "w.npy", [1], rate=1e9)
+    assert e.value.filename == str(tmp_path / "nowhere") and ".tmp" not in str(e.value)
+
+
+@pytest.mark.parametrize("far", [
+    pulse(pos=1e10, amp=0.1),                                       # sample 2e19: beyond an int64
+    pulse(pos=-1e10, amp=0.1),
+    {"edge_shape": "sine_edge", "pos": 1e10, "width": 4e-9, "plateau": 0, "amp": 0.1},
+])
+def test_far_entries_do_not_stop_the_trace_to_the_loud_one(far):
+    (clip,) = export.clip_report({"a": [pulse(amp=2), far]}, RECORD).values()
+    assert [e.index for e in clip.entries] == [0]
+
+
+def test_a_pulse_at_full_scale_is_not_beyond_it(tmp_path):
+    # The carrier's factors cos(pi/4) * sqrt(2) are 1 + 2.2e-16: a pulse of
+    # amp 1 lands on the top code exactly, and nothing saturates.
+    _, w, _ = wavespec_handling.pdc2pulse([pulse(amp=1.0)], RECORD)
+    assert np.abs(w.real).max() > 1                              # by that rounding only
+    assert export.quantize(w)[1].ok and export.clip_report({"a": [pulse(amp=1.0)]}, RECORD) == {}
+    export.export_lines({"a": [pulse(amp=1.0)]}, RECORD, export.GENERIC_16, tmp_path)
+    assert export.quantize([1 + 1e-12, -1 - 1e-12])[1].clipped == (2,)

@@ -229,3 +229,22 @@ def test_a_line_that_is_not_a_list_of_descriptions_is_named():
 def test_bad_follow_and_sign_raise_value_error(follow, sign, message):
     with pytest.raises(ValueError, match="^" + message.replace("+", r"\+") + "$"):
         circuit.fold_vz({"p": [pulse(0)], "q": [pulse(0)]}, follow=follow, sign=sign)
+
+
+@pytest.mark.parametrize("lines, follow, sign, name", [
+    ([pulse(0)], None, None, "lines"),
+    (None, None, None, "lines"),
+    ({"q": [pulse(0)]}, ["q"], None, "follow"),
+    ({"q": [pulse(0)]}, None, [("q", -1)], "sign"),
+])
+def test_arguments_that_are_not_mappings_raise_type_error_naming_them(lines, follow, sign, name):
+    with pytest.raises(TypeError, match=f"^{name} must be a mapping"):
+        circuit.fold_vz(lines, follow=follow, sign=sign)
+
+
+@pytest.mark.parametrize("vz", [np.nan, np.inf, -np.inf])
+def test_an_increment_that_is_not_finite_raises_naming_the_entry(vz):
+    # It would turn every later pulse of the frame to a NaN phase without a word.
+    with pytest.raises(ValueError, match="^'vz' must be finite, not") as info:
+        circuit.fold_vz({"q": [pulse(0), pulse(40e-9, vz=vz), pulse(80e-9)]})
+    assert info.value.__notes__ == ["while folding entry #1 of the line 'q'"]

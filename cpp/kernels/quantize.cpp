@@ -137,6 +137,11 @@ void codes(const double *x, std::size_t n, const Scaled &k, std::uint32_t zero, 
   for (; i < n; ++i) store(i, code_of(x[i], k, t, static_cast<int>(i & 1)));
 }
 
+/// The magnitude above which a value counts as clipped: full scale and the
+/// rounding of the arithmetic that made it (a carrier's cos(pi/4) * sqrt(2)
+/// is 1 + 2.2e-16), which still lands on the top code.
+inline double beyond(const QuantizeMap &map) { return map.full_scale * (1 + 4 * DBL_EPSILON); }
+
 /// Note the sample indices of the first clipped values of each channel in
 /// the values [begin, end); `begin` is the first value of a sample.
 void note_first(const double *x, std::size_t begin, std::size_t end, std::size_t channels, const QuantizeMap &map,
@@ -144,7 +149,7 @@ void note_first(const double *x, std::size_t begin, std::size_t end, std::size_t
   for (std::size_t ch = 0; ch < channels; ++ch) {
     ChannelReport &r = reports[ch];
     for (std::size_t i = begin + ch; i < end && r.nfirst < first_kept; i += channels)
-      if (std::fabs(x[i]) <= DBL_MAX && std::fabs(x[i] + map.offset) > map.full_scale)
+      if (std::fabs(x[i]) <= DBL_MAX && std::fabs(x[i] + map.offset) > beyond(map))
         r.first[r.nfirst++] = i / channels;
   }
 }
@@ -154,7 +159,7 @@ void note_first(const double *x, std::size_t begin, std::size_t end, std::size_t
 template <typename Code>
 void quantize(const double *x, std::size_t n, std::size_t channels, const QuantizeMap &map, Code *out,
               ChannelReport *reports) {
-  const Scaled k{map.offset, map.max_code / map.full_scale, map.max_code, map.full_scale};
+  const Scaled k{map.offset, map.max_code / map.full_scale, map.max_code, beyond(map)};
   const auto zero = static_cast<std::uint32_t>(map.zero);
   // Blocks of whole samples, each of an even number of values, so that the
   // lanes stay the even and the odd values throughout.

@@ -21,7 +21,7 @@ inline constexpr std::size_t first_kept = 8;
 
 /// What one channel (I, Q, or the only one of real samples) did.
 struct ChannelReport {
-  std::size_t clipped = 0;     ///< finite values with |v + offset| > full_scale
+  std::size_t clipped = 0;     ///< finite values with |v + offset| > full_scale (beyond its rounding, 4 ulps)
   std::size_t nonfinite = 0;   ///< NaN and infinities, written as the code of 0
   double peak = 0;             ///< the largest |v + offset| among the clipped values, else 0
   std::size_t first[first_kept] = {};  ///< sample indices of the first clipped values

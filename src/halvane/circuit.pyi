@@ -376,11 +376,13 @@ def fold_vz(lines: Mapping[Any, Iterable[dict]], *, follow: Mapping[Any, Any] | 
     ValueError
         A description already carries ``frame_phase`` (folding twice would
         turn it twice); ``follow`` or ``sign`` names a line that ``lines``
-        lacks, or ``follow`` goes round in a cycle; a sign is not ±1.
+        lacks, or ``follow`` goes round in a cycle; a sign is not ±1; a
+        ``vz`` is NaN or infinite (it would turn every later pulse of its
+        frame to a NaN phase).
     TypeError
-        A ``pos``, ``width``, ``plateau``, ``vz`` or ``freq`` that is not a
-        real number. Errors of an entry carry a note naming the line and
-        the entry ``#k``.
+        ``lines``, ``follow`` or ``sign`` is not a mapping; a ``pos``,
+        ``width``, ``plateau``, ``vz`` or ``freq`` that is not a real number.
+        Errors of an entry carry a note naming the line and the entry ``#k``.
 
     Examples
     --------

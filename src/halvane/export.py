@@ -31,6 +31,7 @@ against full scale on its own, as each drives a converter of its own.
 from __future__ import annotations
 
 import dataclasses
+import errno
 import json
 import math
 import numbers
@@ -53,6 +54,9 @@ __all__ = ["QuantizeReport", "quantize", "dequantize", "true_peak", "Entry", "Li
 _CODINGS = ("twos", "offset")
 _FORMATS = ("npy", "csv", "wav")
 _GUARD = 5  # the driver renders a pulse on its own samples and five on each side
+# A value beyond full scale by rounding only (a carrier's cos(pi/4) * sqrt(2) is
+# 1 + 2.2e-16) lands on the top code and is not clipped; quantize's loop agrees.
+_ROUNDING = 1 + 4 * np.finfo(np.float64).eps
 
 
 # ---- arguments ------------------------------------------------------------
@@ -115,7 +119,9 @@ class QuantizeReport:
     samples : int
         Samples per channel.
     clipped : tuple of int
-        Per channel, the finite values beyond full scale, saturated.
+        Per channel, the finite values beyond full scale, saturated (a
+        value over it by the rounding of the arithmetic that made it, up
+        to 4 ulps, lands on the top code and is not counted).
     first_clipped : tuple of tuple of int
         Per channel, the (C-order, flat) indices of the first eight of them.
     excess : float
@@ -243,6 +249,8 @@ def dequantize(codes: object, *, bits: int = 16, full_scale: float = 1.0, offset
         raise TypeError(f"codes must be an array of integers, not of dtype {c.dtype}")
     zero = 2.0 ** (bits - 1) if coding == "offset" else 0.0
     values = (c.astype(np.float64) - zero) * (full_scale / (2.0 ** (bits - 1) - 1)) - offset
+    if complex_codes is not None and not isinstance(complex_codes, (bool, np.bool_)):
+        raise TypeError(f"complex_codes must be a bool or None, not {type(complex_codes).__name__}")
     if complex_codes is None:
         complex_codes = c.ndim >= 1 and c.shape[-1] == 2
     if not complex_codes:
@@ -259,6 +267,19 @@ _CHUNK = 1 << 16  # samples interpolated at a time, so that memory stays bounded
 _OVERLAP = 16     # more than the interpolating filter reaches on each side (10 samples)
 
 
+def _interpolator(oversample: int) -> np.ndarray:
+    """The windowed-sinc filter (Kaiser, beta 5, ten samples on each side) with
+    each of its ``oversample`` phases scaled to pass a constant unchanged: as
+    designed they pass it at up to 1.0007 of itself, which would report a line
+    resting at full scale as beyond it."""
+    from scipy.signal import firwin  # type: ignore[import-untyped]
+
+    h = firwin(20 * oversample + 1, 1.0 / oversample, window=("kaiser", 5.0))
+    for phase in range(oversample):
+        h[phase::oversample] /= h[phase::oversample].sum() * oversample  # resample_poly multiplies by oversample
+    return h
+
+
 def _interval_peaks(a: np.ndarray, oversample: int) -> np.ndarray:
     """Per sample of the 1-D array ``a``, the largest magnitude of the band-limited
     signal over its ``oversample`` points (polyphase windowed-sinc FIR), the
@@ -267,11 +288,12 @@ def _interval_peaks(a: np.ndarray, oversample: int) -> np.ndarray:
         return np.abs(a)
     from scipy.signal import resample_poly  # type: ignore[import-untyped]
 
+    h = _interpolator(oversample)
     peaks = np.empty(a.size)
     for start in range(0, a.size, _CHUNK):
         stop = min(start + _CHUNK, a.size)
         lo, hi = max(start - _OVERLAP, 0), min(stop + _OVERLAP, a.size)
-        smooth = np.abs(resample_poly(a[lo:hi], oversample, 1, padtype="edge")).reshape(hi - lo, oversample)
+        smooth = np.abs(resample_poly(a[lo:hi], oversample, 1, window=h, padtype="edge")).reshape(hi - lo, oversample)
         peaks[start:stop] = smooth[start - lo:stop - lo].max(axis=1)
     return peaks
 
@@ -389,17 +411,23 @@ def _record(li: object, names: list[object]) -> Callable[[object], Any]:
 def _spans(pds: list[Any], li: Mapping[str, Any]) -> list[tuple[int, int, Entry]]:
     """(first, end, entry) of each entry's samples, in list order."""
     st, srate, n = li.get("st", 0), li["srate"], li["N"]
-    steps = sorted(max(int((pd["pos"] - st) * srate), 0) for pd in pds if "edge_shape" in pd)
+    far = n + _GUARD + 1  # samples counted beyond it on either side would all be past the window
+
+    def samples(t: float) -> int:
+        return int(min(max(t * srate, -far), far))
+
+    steps = sorted(max(samples(pd["pos"] - st), 0) for pd in pds if "edge_shape" in pd)
     spans = []
     for k, pd in enumerate(pds):
-        a = int((pd["pos"] - st) * srate)
+        a = samples(pd["pos"] - st)
         if "edge_shape" in pd:
             lo = max(a, 0)
             hi = next((s for s in steps if s > lo), n)
             spans.append((lo, hi, Entry(k, "level step", pd["edge_shape"], pd["pos"])))
         else:
-            b = int((pd["width"] + pd["plateau"]) * srate)
-            spans.append((max(a - _GUARD, 0), min(a + b + _GUARD, n), Entry(k, "pulse", pd.get("shape"), pd["pos"])))
+            b = samples(pd["width"] + pd["plateau"])
+            lo, hi = min(max(a - _GUARD, 0), n), max(min(a + b + _GUARD, n), 0)
+            spans.append((lo, hi, Entry(k, "pulse", pd.get("shape"), pd["pos"])))
     return spans
 
 
@@ -428,7 +456,7 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     """How the samples ``w`` of a line exceed full scale, or None when they fit."""
     values = w.view(np.float64).reshape(w.shape[0], -1) if w.dtype.kind == "c" else w.reshape(w.shape[0], 1)
     finite = np.isfinite(values)
-    over = finite & (np.abs(values) > full_scale)
+    over = finite & (np.abs(values) > full_scale * _ROUNDING)
     bad = np.zeros(values.shape[0], dtype=bool)  # the samples to trace to their entries
     bad |= over.any(axis=1) | ~finite.all(axis=1)
     worst = float(np.abs(values[over]).max(initial=0.0))
@@ -436,7 +464,7 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     if oversample is not None and finite.all():
         smooth = _interval_peaks(w, oversample)
         peak = float(smooth.max(initial=0.0))
-        bad |= smooth > full_scale
+        bad |= smooth > full_scale * (1 + 1e-12)  # the filter's rounding is no excess
         worst = max(worst, peak)
     if not bad.any():
         return None
@@ -585,17 +613,21 @@ def _columns(a: np.ndarray) -> tuple[np.ndarray, list[str]]:
     """The array as a table of one column per channel, with the channels' names."""
     if a.dtype.kind == "c":
         a = np.stack([a.real, a.imag], axis=-1)
-        a = a.reshape(a.shape[0], -1) if a.ndim > 1 else a
+        a = a.reshape(a.shape[0], math.prod(a.shape[1:])) if a.ndim > 1 else a
     if a.ndim == 1:
         return a[:, None], ["value"]
-    table = a.reshape(a.shape[0], -1)
+    table = a.reshape(a.shape[0], math.prod(a.shape[1:]))  # not -1, which no samples cannot resolve
     names = ["I", "Q"] if table.shape[1] == 2 else [f"channel {i}" for i in range(table.shape[1])]
     return table, names
 
 
-def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
-    """Write ``path`` through a temporary file in its folder, renamed over it when complete."""
+def _staged(path: str, fill: Callable[[IO[bytes]], object]) -> str:
+    """A complete temporary file in the folder of ``path``, made by ``fill``; its name."""
     folder, name = os.path.split(os.path.abspath(path))
+    if os.path.isdir(path):  # refused before anything is written, not when renamed
+        raise IsADirectoryError(errno.EISDIR, "a folder is where the file goes", path)
+    if not os.path.isdir(folder):  # named as such, not by the temporary file's name
+        raise FileNotFoundError(errno.ENOENT, "no such folder for the file", folder)
     while True:
         tmp = os.path.join(folder, f".{name}.{secrets.token_hex(4)}.tmp")
         try:  # created as open() creates files, so that the umask sets its mode
@@ -608,10 +640,27 @@ def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
             fill(f)
             f.flush()
             os.fsync(f.fileno())
-        os.replace(tmp, path)
     except BaseException:
         os.unlink(tmp)
         raise
+    return tmp
+
+
+def _commit(staged: list[tuple[str, str]]) -> None:
+    """Rename every (temporary, path) over its path; if one cannot be, remove the temporaries left."""
+    try:
+        for tmp, path in staged:
+            os.replace(tmp, path)
+    except BaseException:
+        for tmp, _ in staged:
+            if os.path.exists(tmp):
+                os.unlink(tmp)
+        raise
+
+
+def _atomic(path: str, fill: Callable[[IO[bytes]], object]) -> None:
+    """Write ``path`` through a temporary file in its folder, renamed over it when complete."""
+    _commit([(_staged(path, fill), path)])
 
 
 def _format_of(path: str, format: str | None) -> str:
@@ -664,6 +713,12 @@ def write(path: str | os.PathLike[str], data: object, *, rate: float, format: st
     codes unsigned, wider ones signed), I and Q as two channels, and
     ``rate`` as its sample rate; it takes integer codes only.
     """
+    _atomic(*_filler(path, data, rate, format))
+
+
+def _filler(path: str | os.PathLike[str], data: object, rate: object,
+            format: str | None) -> tuple[str, Callable[[IO[bytes]], object]]:
+    """``write``'s arguments checked: the path and what fills its file."""
     path = os.fspath(path)
     if not isinstance(path, str):
         raise TypeError(f"path must be a str or path-like, not {type(path).__name__}")
@@ -673,26 +728,25 @@ def write(path: str | os.PathLike[str], data: object, *, rate: float, format: st
     if a.ndim == 0:
         raise ValueError("data must have a sample axis, not be a scalar")
     if fmt == "npy":
-        _atomic(path, lambda f: np.save(f, a, allow_pickle=False))
-    elif fmt == "csv":
+        return path, lambda f: np.save(f, a, allow_pickle=False)
+    if fmt == "csv":
         table, names = _columns(a)
         number = "%d" if a.dtype.kind in "biu" else "%.17g"
 
         def csv(f: IO[bytes]) -> None:
             np.savetxt(f, table, fmt=number, delimiter=",", header=f"rate {rate!r} Hz\n{','.join(names)}")
 
-        _atomic(path, csv)
-    else:
-        channels, width, frames = _wav_frames(a, rate)
+        return path, csv
+    channels, width, frames = _wav_frames(a, rate)
 
-        def wav(f: IO[bytes]) -> None:
-            with wave.open(f, "wb") as out:
-                out.setnchannels(channels)
-                out.setsampwidth(width)
-                out.setframerate(int(rate))
-                out.writeframes(frames)
+    def wav(f: IO[bytes]) -> None:
+        with wave.open(f, "wb") as out:
+            out.setnchannels(channels)
+            out.setsampwidth(width)
+            out.setframerate(int(rate))
+            out.writeframes(frames)
 
-        _atomic(path, wav)
+    return path, wav
 
 
 # ---- instruments -----------------------------------------------------------------
@@ -729,12 +783,15 @@ class InstrumentProfile:
     def __post_init__(self) -> None:
         if not isinstance(self.name, str):
             raise TypeError(f"name must be a str, not {type(self.name).__name__}")
-        _integer(self.bits, "bits", 2, 32)
-        _real(self.full_scale, "full_scale", positive=True)
-        _choice(self.coding, "coding", _CODINGS)
-        _integer(self.quantum, "quantum", 1)
-        _integer(self.min_length, "min_length", 0)
-        _real(self.max_rate, "max_rate", positive=True)
+        # Kept as plain int and float, so that the manifest's JSON holds them (numpy's do not serialise).
+        plain = {"bits": _integer(self.bits, "bits", 2, 32),
+                 "full_scale": _real(self.full_scale, "full_scale", positive=True),
+                 "coding": _choice(self.coding, "coding", _CODINGS),
+                 "quantum": _integer(self.quantum, "quantum", 1),
+                 "min_length": _integer(self.min_length, "min_length", 0),
+                 "max_rate": _real(self.max_rate, "max_rate", positive=True)}
+        for field, value in plain.items():
+            object.__setattr__(self, field, value)
 
 
 #: A generic 16-bit converter with signed codes.
@@ -793,6 +850,7 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
     folder = os.fspath(folder)
     sampled, lists, record = _sample(lines, li)
     files, entries, problems = [], [], []
+    named: dict[str, object] = {}  # file -> the line written to it
     for name, (_, w, _) in sampled.items():
         try:
             rate = float(record(name)["srate"])
@@ -805,6 +863,10 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
                 problems.append(str(found))
             codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
             file = _file_name(name, fmt)
+            if file in named:
+                raise ValueError(f"lines {named[file]!r} and {name!r} would both be written to {file}: "
+                                 "give lines names that differ as text")
+            named[file] = name
             if fmt == "wav":
                 _wav_frames(codes, rate)  # refused now rather than after other files are written
             files.append((file, codes, rate))
@@ -819,9 +881,20 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
                          "samples:\n" + "\n".join(problems))
     manifest = {"package": "halvane", "version": __version__, "profile": dataclasses.asdict(profile),
                 "lines": entries}
+    text = json.dumps(manifest, indent=2) + "\n"  # before any file, so that nothing is written if it fails
     os.makedirs(folder, exist_ok=True)
-    for file, codes, rate in files:
-        write(os.path.join(folder, file), codes, rate=rate, format=fmt)
-    text = json.dumps(manifest, indent=2) + "\n"
-    _atomic(os.path.join(folder, "manifest.json"), lambda f: f.write(text.encode()))
+    # Every file is complete under a temporary name before any is renamed, so
+    # that a file that cannot be written leaves none of the others.
+    staged: list[tuple[str, str]] = []
+    try:
+        for file, codes, rate in files:
+            path = os.path.join(folder, file)
+            staged.append((_staged(*_filler(path, codes, rate, fmt)), path))
+        path = os.path.join(folder, "manifest.json")
+        staged.append((_staged(path, lambda f: f.write(text.encode())), path))
+    except BaseException:
+        for tmp, _ in staged:
+            os.unlink(tmp)
+        raise
+    _commit(staged)
     return manifest

@@ -77,6 +77,14 @@ double real(nb::handle v, const char *key) {
   return d;
 }
 
+/// TypeError unless `v` is a mapping (has `items`), naming the argument.
+void require_mapping(nb::handle v, const char *argument, const char *what) {
+  if (PyObject_HasAttrString(v.ptr(), "items")) return;
+  PyErr_Format(PyExc_TypeError, "%s must be a mapping from line name to %s, not %s", argument, what,
+               Py_TYPE(v.ptr())->tp_name);
+  hp::rethrow();
+}
+
 /// Read the entry that the fold needs of a description.
 Entry read_entry(nb::handle pd) {
   if (hp::contains(pd, HV_KEY("frame_phase")))
@@ -89,6 +97,11 @@ Entry read_entry(nb::handle pd) {
   double plateau = real(hp::getitem(pd, HV_KEY("plateau")), "plateau");
   e.end = e.start + (width + plateau);
   e.vz = real(hp::get(pd, HV_KEY("vz"), nb::int_(0)), "vz");
+  // A NaN or infinite increment would turn every later pulse of the frame to a NaN phase.
+  if (!std::isfinite(e.vz)) {
+    PyErr_Format(PyExc_ValueError, "'vz' must be finite, not %R", nb::float_(e.vz).ptr());
+    hp::rethrow();
+  }
   if (!hp::contains(pd, HV_KEY("edge_shape"))) {
     nb::object freq = hp::get(pd, HV_KEY("freq"), Py_None);
     e.turnable = !freq.is_none() && real(freq, "freq") != 0.0;
@@ -130,6 +143,9 @@ nb::object copy_of(nb::handle pd) {
 class Fold {
  public:
   Fold(nb::handle lines, nb::handle follow, nb::handle sign) {
+    require_mapping(lines, "lines", "pulse descriptions");
+    if (!follow.is_none()) require_mapping(follow, "follow", "the line whose frame it shares");
+    if (!sign.is_none()) require_mapping(sign, "sign", "+1 or -1");
     read_lines(lines);
     if (!follow.is_none()) read_follow(follow);
     if (!sign.is_none()) read_sign(sign);
@@ -338,11 +354,13 @@ void export_frames(nb::module_ &m) {
         "ValueError\n"
         "    A description already carries ``frame_phase`` (folding twice would\n"
         "    turn it twice); ``follow`` or ``sign`` names a line that ``lines``\n"
-        "    lacks, or ``follow`` goes round in a cycle; a sign is not ±1.\n"
+        "    lacks, or ``follow`` goes round in a cycle; a sign is not ±1; a\n"
+        "    ``vz`` is NaN or infinite (it would turn every later pulse of its\n"
+        "    frame to a NaN phase).\n"
         "TypeError\n"
-        "    A ``pos``, ``width``, ``plateau``, ``vz`` or ``freq`` that is not a\n"
-        "    real number. Errors of an entry carry a note naming the line and\n"
-        "    the entry ``#k``.\n\n"
+        "    ``lines``, ``follow`` or ``sign`` is not a mapping; a ``pos``,\n"
+        "    ``width``, ``plateau``, ``vz`` or ``freq`` that is not a real number.\n"
+        "    Errors of an entry carry a note naming the line and the entry ``#k``.\n\n"
         "Examples\n--------\n"
         ">>> from halvane import circuit\n"
         ">>> x = {'shape': 'cos', 'width': 40e-9, 'plateau': 0, 'amp': 0.5,\n"
