@@ -484,10 +484,28 @@ void export_edges(nb::module_ &m) {
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
 }
 
-// ---- docstrings --------------------------------------------------------
+// ---- the shapes, one group each ------------------------------------------
+//
+// Each shape's docstring (<id>_doc), whether its kernel may run for the
+// collaborators bound now (<id>_native), its reading of a pulse description
+// for the kernel (<id>_read) and its module function (<id>_call), which
+// HALVANE_SHAPES (kernels/shapes.hpp) joins to its kernel and its name.
+
+// The shapes that fall back to square below a width of 1e-14 test the width
+// first.
+template <typename Read>
+void read_past_width(nb::handle pd, ShapeParams &p, Read read) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return read_square(pd, p);
+  read(width);
+}
 
 constexpr const char *square_doc =
     "Rectangle: ``amp`` on [pos, pos + width + plateau), else 0.";
+bool square_native() { return true; }
+void square_read(nb::handle pd, ShapeParams &p) { read_square(pd, p); }
+nb::object square_call(nb::handle X, nb::handle pd, nb::handle cp) { return square(X, pd, cp); }
+
 constexpr const char *sine_doc =
     "Sine edges around a flat top.\n\n"
     "The product of a rising ``sine_edge`` over [pos, pos + width/2) and the\n"
@@ -503,57 +521,6 @@ constexpr const char *hcosine_doc =
 constexpr const char *hcosine_asys_doc =
     "``hcosine`` with edge windows of width/2 times ``left_scale`` and\n"
     "``right_scale`` (default 1 each) around the unchanged edge centres.";
-constexpr const char *sine2pi_doc =
-    "One full sine period over [pos, pos + width + plateau): its phase runs\n"
-    "from -pi, so the first half is negative and the second positive. A width\n"
-    "below 1e-14 gives ``square(X, pd)``.";
-constexpr const char *tanh_doc =
-    "Two hyperbolic-tangent ramps.\n\n"
-    "``amp * tanh(2 * epsilon * u / tau)`` rising over (pos, pos + width/2) and\n"
-    "its mirror image falling to pos + width, with ``u = X - pos`` and\n"
-    "``tau = width / 2``; boundaries have a tolerance of 1e-10 s. ``plateau``\n"
-    "is not read.";
-constexpr const char *hyper_doc =
-    "Inverted hyperbolic cosine over [pos, pos + width], peak normalised to 1.\n\n"
-    "``cosh(epsilon/2) - cosh(epsilon * (u/width - 0.5))`` with ``u = X - pos``,\n"
-    "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
-    "sets how flat the top is. ``plateau`` must be present but is unused.\n"
-    "Epsilon 0, or no sample inside the pulse, gives NaN samples.";
-constexpr const char *gauss_doc =
-    "Lifted Gaussian edges around a flat top.\n\n"
-    "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
-    "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
-    "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
-    "starts and ends at exactly 0; the plateau between the edges is exactly\n"
-    "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
-    "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
-    "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
-    "sigma of 0 raises ZeroDivisionError.";
-constexpr const char *netzero_doc =
-    "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
-    "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
-    "second where the first ends, at pos + (width + plateau)/2. The integral\n"
-    "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
-    "build up.";
-
-// Each shape's reading of its pulse description for the kernel (<id>_read),
-// whether its kernel may run for the collaborators bound now (<id>_native),
-// its module function (<id>_call) and its docstring (<id>_doc), joined by
-// HALVANE_SHAPES (kernels/shapes.hpp).
-
-// The shapes that fall back to square below a width of 1e-14 test the width
-// first.
-template <typename Read>
-void read_past_width(nb::handle pd, ShapeParams &p, Read read) {
-  const double width = hp::to_double(key(pd, HV_KEY("width")));
-  if (narrow(width)) return read_square(pd, p);
-  read(width);
-}
-
-bool square_native() { return true; }
-void square_read(nb::handle pd, ShapeParams &p) { read_square(pd, p); }
-nb::object square_call(nb::handle X, nb::handle pd, nb::handle cp) { return square(X, pd, cp); }
-
 #define HALVANE_SINE_FAMILY(id)                                                     \
   bool id##_native() { return names.original(SQUARE) && sine_edge_native(); }      \
   void id##_read(nb::handle pd, ShapeParams &p) {                                  \
@@ -566,26 +533,58 @@ HALVANE_SINE_FAMILY(hcosine)
 HALVANE_SINE_FAMILY(hcosine_asys)
 #undef HALVANE_SINE_FAMILY
 
+constexpr const char *sine2pi_doc =
+    "One full sine period over [pos, pos + width + plateau): its phase runs\n"
+    "from -pi, so the first half is negative and the second positive. A width\n"
+    "below 1e-14 gives ``square(X, pd)``.";
 bool sine2pi_native() { return names.original(SQUARE) && sine_edge_2pi_native(); }
 void sine2pi_read(nb::handle pd, ShapeParams &p) {
   read_past_width(pd, p, [&](double w) { read_sine2pi(pd, w, p); });
 }
 nb::object sine2pi_call(nb::handle X, nb::handle pd, nb::handle cp) { return sine2pi(X, pd, cp); }
 
+constexpr const char *tanh_doc =
+    "Two hyperbolic-tangent ramps.\n\n"
+    "``amp * tanh(2 * epsilon * u / tau)`` rising over (pos, pos + width/2) and\n"
+    "its mirror image falling to pos + width, with ``u = X - pos`` and\n"
+    "``tau = width / 2``; boundaries have a tolerance of 1e-10 s. ``plateau``\n"
+    "is not read.";
 bool tanh_native() { return hyperbolic_native(Shape::tanh); }
 void tanh_read(nb::handle pd, ShapeParams &p) { read_hyperbolic(Shape::tanh, pd, p); }
 nb::object tanh_call(nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::tanh, X, pd); }
 
+constexpr const char *hyper_doc =
+    "Inverted hyperbolic cosine over [pos, pos + width], peak normalised to 1.\n\n"
+    "``cosh(epsilon/2) - cosh(epsilon * (u/width - 0.5))`` with ``u = X - pos``,\n"
+    "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
+    "sets how flat the top is. ``plateau`` must be present but is unused.\n"
+    "Epsilon 0, or no sample inside the pulse, gives NaN samples.";
 bool hyper_native() { return hyperbolic_native(Shape::hyper); }
 void hyper_read(nb::handle pd, ShapeParams &p) { read_hyperbolic(Shape::hyper, pd, p); }
 nb::object hyper_call(nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::hyper, X, pd); }
 
+constexpr const char *gauss_doc =
+    "Lifted Gaussian edges around a flat top.\n\n"
+    "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
+    "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
+    "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
+    "starts and ends at exactly 0; the plateau between the edges is exactly\n"
+    "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
+    "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
+    "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
+    "sigma of 0 raises ZeroDivisionError.";
 bool gauss_native() { return names.original(SQUARE); }
 void gauss_read(nb::handle pd, ShapeParams &p) {
   read_past_width(pd, p, [&](double w) { read_gauss(pd, w, p); });
 }
 nb::object gauss_call(nb::handle X, nb::handle pd, nb::handle cp) { return gaussian(X, pd, cp); }
 
+constexpr const char *netzero_doc =
+    "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
+    "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
+    "second where the first ends, at pos + (width + plateau)/2. The integral\n"
+    "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
+    "build up.";
 void netzero_read(nb::handle pd, ShapeParams &p) { read_netzero(pd, p); }
 nb::object netzero_call(nb::handle X, nb::handle pd, nb::handle cp) { return netzero(X, pd, cp); }
 
