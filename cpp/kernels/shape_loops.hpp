@@ -314,8 +314,11 @@ struct Loops {
     });
   }
 
-  static constexpr detail::ShapeLoops table{square, sine_family, sine_edge, sine2pi, sine_edge_2pi, tanh,
-                                            hyper,  gauss,       netzero,   scale,   carrier};
+  // By name, so that a slot of ShapeLoops and its loop cannot be matched wrongly.
+  static constexpr detail::ShapeLoops table{
+      .square = square,   .sine_family = sine_family, .sine_edge = sine_edge, .sine2pi = sine2pi,
+      .sine_edge_2pi = sine_edge_2pi, .tanh = tanh,   .hyper = hyper,         .gauss = gauss,
+      .netzero = netzero, .scale = scale,             .carrier = carrier};
 };
 
 }  // namespace
