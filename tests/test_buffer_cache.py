@@ -103,6 +103,66 @@ def test_bound_is_held_and_zero_turns_the_cache_off(bound):
     assert wh._buffer_cache_held() == 0
 
 
+def test_lowering_the_bound_evicts_down_to_it(bound):
+    bound(16 << 20)
+    arrays = [wh.carrier(X, 1e8) for _ in range(8)]
+    del arrays
+    assert wh._buffer_cache_held() > 6 << 20
+    bound(1 << 20)
+    assert 0 < wh._buffer_cache_held() <= 1 << 20
+    # A released block larger than the room left evicts as many as it needs.
+    bound(6 << 20)
+    arrays = [wh.carrier(X, 1e8) for _ in range(7)]
+    del arrays
+    assert wh._buffer_cache_held() > 5 << 20
+    wh.carrier(np.linspace(0, 1e-5, 250_000), 1e8)  # a 4 MiB block
+    assert wh._buffer_cache_held() <= 6 << 20
+
+
+def test_a_reused_block_is_zeroed_where_zeros_are_asked_for(bound, monkeypatch):
+    want = wh.sine_edge(X, 5e-6, 1e-6)
+    bound(0)
+    bound(64 << 20)
+    garbage = wh.carrier(X, 1e8)
+    garbage[:] = np.nan
+    del garbage  # held: a block of N complex NaNs, the next to be taken
+    held = wh._buffer_cache_held()
+    mn = wh.mn
+    monkeypatch.setattr(wh, "mn", lambda a, b: mn(a, b))  # sine_edge through the interpreter, from np.zeros
+    got = wh.sine_edge(X, 5e-6, 1e-6)
+    assert wh._buffer_cache_held() < held  # a block was taken
+    np.testing.assert_allclose(got, want, rtol=0, atol=1e-15)
+
+
+RSS_GROWTH = """
+import sys
+import numpy as np
+from halvane import wavespec_handling as wh
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+wh.buffer_cache(int(sys.argv[1]))
+pd = dict(shape="cos", pos=1e-8, width=2e-8, plateau=0, amp=0.5, freq=5e8, phase=0, phase1=0)
+base = rss()
+for k, n in enumerate(np.random.default_rng(1).integers(5_000, 600_000, 300)):
+    r = wh.pdc2pulse([pd], dict(N=int(n), srate=2e9, offset_global=0.01))
+    if k % 7 == 0:
+        kept = r  # some results live on a while, as in a real loop
+print(rss() - base)
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_the_process_grows_by_at_most_the_bound():
+    def growth(limit):
+        done = subprocess.run([sys.executable, "-c", RSS_GROWTH, str(limit)], capture_output=True, text=True,
+                              timeout=120, check=True)
+        return int(done.stdout)
+
+    limit = 32 << 20
+    assert growth(limit) - growth(0) <= 1.1 * limit
+
+
 @pytest.mark.parametrize("n", [N, 100_000])  # 800 kB blocks of pages; 1.6 MB ones of huge pages
 def test_cached_arrays_are_ordinary_arrays(bound, n):
     bound(64 << 20)

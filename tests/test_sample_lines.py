@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from halvane import wavespec_handling as wh
+from halvane.wavespec import WaveSpec
 
 
 def pulse(pos, shape="cos", **kw):
@@ -152,3 +153,110 @@ SHARED = np.zeros(2001, complex)
 def test_bad_options(kw, exc, match):
     with pytest.raises(exc, match=match):
         wh.sample_lines(LINES, RECORD, **kw)
+
+
+def rebind_carrier(monkeypatch):
+    """A wrapper of the carrier: the lines go one by one through pdc2pulse."""
+    original = wh.carrier
+    monkeypatch.setattr(wh, "carrier", lambda *args: original(*args))
+
+
+def rebinding_shape(monkeypatch):
+    """A shape that rebinds the carrier while its line parses: that line
+    renders natively, the ones after it through pdc2pulse."""
+    def shape(X, pd, cp):
+        rebind_carrier(monkeypatch)
+        return np.cos(X * 1e7) + 0j
+    return shape
+
+
+@pytest.mark.parametrize("rebound", ["before", "while parsing", None])
+def test_adjacent_slices_of_one_array_are_accepted(monkeypatch, rebound, each_isa):
+    def sample(out):
+        lines = dict(LINES, q0_xy=LINES["q0_xy"] + [pulse(0, shape=rebinding_shape(monkeypatch))])
+        if rebound == "before":
+            rebind_carrier(monkeypatch)
+        elif rebound is None:
+            lines.pop("q0_xy")
+        got = wh.sample_lines(lines, RECORD, out=out and out(lines))
+        monkeypatch.undo()
+        return got
+
+    n = RECORD["N"]
+    buf = np.full(2 * n * len(LINES), np.nan + 0j)
+    out = {}
+
+    def slices(lines):
+        out.update({name: (buf[2 * k * n:(2 * k + 1) * n], buf[(2 * k + 1) * n:(2 * k + 2) * n])
+                    for k, name in enumerate(lines)})
+        return out
+
+    got, want = sample(slices), sample(None)
+    assert list(got) == list(want)
+    for name, (W, S) in out.items():
+        assert got[name][1] is W and got[name][2] is S
+        for g, w in zip(got[name], want[name]):
+            np.testing.assert_array_equal(g, w)
+
+
+@pytest.mark.parametrize("rebound", ["before", "while parsing"])
+@pytest.mark.parametrize("fault", ["shared", "raises"])
+def test_rebound_lines_check_every_buffer_before_writing_any(monkeypatch, rebound, fault):
+    lines = {"a": [pulse(0, shape=rebinding_shape(monkeypatch))], "b": [pulse(1e-7)], "c": [pulse(2e-7)]}
+    if rebound == "before":
+        rebind_carrier(monkeypatch)
+    fresh = lambda: np.full(2000, 7 + 0j)  # noqa: E731
+    out = {"a": (fresh(), fresh()), "b": (fresh(), fresh()), "c": (fresh(), fresh())}
+    if fault == "shared":  # lines a and c share one pair
+        out["c"] = out["a"]
+        with pytest.raises(ValueError, match="the out buffers of lines 'a' and 'c' share memory"):
+            wh.sample_lines(lines, RECORD, out=out)
+    else:  # line c raises
+        with pytest.raises(KeyError, match="'width'") as err:
+            wh.sample_lines(dict(lines, c=[{"pos": 0}]), RECORD, out=out)
+        assert err.value.__notes__[-1] == "while sampling line 'c'"
+    for W, S in out.values():
+        assert (W == 7).all() and (S == 7).all()
+
+
+# ---- signals while rendering ---------------------------------------------------
+
+LONG = dict(N=4_000_000, srate=2e9, offset_global=0.0)
+# Read in milliseconds, rendered in a second or two: each sample in eight pulses.
+BUSY = [pulse(k * 0.625e-6, shape="hcos", width=5e-6, drag_scale=1e-10, drag_detuning=1e6) for k in range(3200)]
+
+
+def signal_latency(interrupt, call, after=0.3, tries=2):
+    """Seconds from a signal, `after` seconds into call(), to its exception
+    (the least of `tries`: a loaded machine may hold the process back)."""
+    import time
+    latencies = []
+    for _ in range(tries):
+        start = time.perf_counter()
+        interrupt(after)
+        with pytest.raises(TimeoutError, match="interrupted"):
+            call()
+        latencies.append(time.perf_counter() - start - after)
+    return min(latencies)
+
+
+# Rendering polls every 20 ms; the bound leaves room for a busy machine.
+PROMPT = 0.25
+
+
+def test_rendering_stops_soon_after_a_signal(interrupt):
+    assert signal_latency(interrupt, lambda: wh.pdc2pulse(BUSY, LONG)) < PROMPT
+    lines = {k: BUSY for k in range(3)}
+    assert signal_latency(interrupt, lambda: wh.sample_lines(lines, LONG, threads=2)) < PROMPT
+
+
+def test_a_signal_stops_writing_out_buffers(interrupt):
+    # They then hold partial samples: neither what they held nor the result.
+    full = wh.pdc2pulse(BUSY, LONG)[1]
+    out = {k: (np.full(LONG["N"], 7 + 0j), np.full(LONG["N"], 7 + 0j)) for k in range(2)}
+    assert signal_latency(interrupt, lambda: wh.sample_lines({k: BUSY for k in out}, LONG, out=out)) < PROMPT
+    assert not (out[0][0] == full).all()
+    buf = np.full(LONG["N"], 7 + 0j)
+    assert signal_latency(interrupt, lambda: WaveSpec(BUSY, 0, LONG["N"] / LONG["srate"]).sample(
+        LONG["srate"], out=buf), tries=1) < PROMPT
+    assert not (buf == full).all()

@@ -169,7 +169,7 @@ class ComplexAsItClaims(np.ndarray):
     ([0j] * 8, TypeError, "out must be a complex128 numpy array, not list"),
     # Judged by its memory: a subclass's len() or dtype does not make room.
     (np.zeros(2, complex).view(LongerThanItIs), ValueError, r"out must have exactly 8 samples \(the window's length\), not 2"),
-    (np.zeros(8).view(ComplexAsItClaims), TypeError, "out must be a complex128 numpy array, not an array of float64"),
+    (np.zeros(8).view(ComplexAsItClaims), TypeError, "out must be a complex128 numpy array, not an array of dtype float64"),
     (np.zeros(8), TypeError, "out must be a complex128 numpy array, not an array of dtype float64"),
     (np.zeros(8, np.complex64), TypeError, "not an array of dtype complex64"),
     (np.zeros(8, ">c16"), TypeError, "out must be a complex128 numpy array"),

@@ -451,7 +451,7 @@ def long_line(steps, gof, seed=3, N=300_001):
 
 
 @pytest.mark.parametrize("steps, gof", [(0, 0.0), (0, -0.0), (0, 0.1 - 0.05j), (3, 0.0), (3, 0.2j)])
-def test_long_line(steps, gof):
+def test_long_line(steps, gof, each_isa):
     pds, li = long_line(steps, gof)
     got = wh.pdc2pulse(pds, li)
     assert_line(got, ref_pdc2pulse(pds, li))
@@ -467,3 +467,20 @@ def test_long_line(steps, gof):
             ws = WaveSpec(pds, 0, li["N"] / li["srate"])
             assert ws.sample(li["srate"], out=W[off:off + li["N"]]) is not None
             np.testing.assert_array_equal(W[off:off + li["N"]].view(np.uint64), got[1].view(np.uint64))
+
+
+@pytest.mark.sanitize
+def test_ranges_about_the_window_size_on_a_long_line():
+    # A range of pulses up to 16,384 samples is worked out in a window of
+    # its own, a longer one in place: each length about that bound, one
+    # pulse each, well apart on a line written past the caches.
+    srate, N = 2e9, 400_000
+    lengths = [16_373, 16_374, 16_375, 16_376, 24_000, 32_758, 32_759]  # and the guard of five on each side
+    pds, first = [], 1000
+    for m in lengths:
+        pds.append(pulse(first / srate, shape="hcos", width=m / srate, drag_scale=1e-10))
+        first += m + 20_000
+    li = dict(N=N, srate=srate, offset_global=0.02)
+    spans = [b - a for a, b in (wh.rng(pd, 0, srate, N) for pd in pds)]
+    assert {16_384, 16_385, 32_768, 32_769} <= set(spans)
+    assert_line(wh.pdc2pulse(pds, li), ref_pdc2pulse(pds, li))

@@ -36,6 +36,23 @@ std::vector<Segment> base_segments(const LinePlan &plan, std::size_t n) {
 
 constexpr std::size_t chunk = 2048;
 
+/// render()'s Stop, asked until it answers true once.
+class Halt {
+ public:
+  explicit Halt(const Stop &stop) : stop_(stop) {}
+  bool operator()() { return halted_ || (stop_ && (halted_ = stop_())); }
+
+  /// f(a, b) on [lo, hi) in pieces of at most poll_samples, asking between.
+  template <class F>
+  void pieces(std::size_t lo, std::size_t hi, F f) {
+    for (std::size_t a = lo; a < hi && !(*this)(); a += poll_samples) f(a, std::min(hi, a + poll_samples));
+  }
+
+ private:
+  const Stop &stop_;
+  bool halted_ = false;
+};
+
 /// The samples the pulses add into, as sorted and disjoint ranges (gaps too
 /// short to stream closed), each with its pulses in collection order:
 /// members[starts[r]:starts[r + 1]] index the pulses of ranges[r].
@@ -84,14 +101,17 @@ void fill_base(const Line &line, std::size_t lo, std::size_t hi, cdouble v, bool
 }
 
 /// fill_base, streamed on a line too large for the caches except over `cached`.
-void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v) {
+void fill_base(const Line &line, std::span<const Range> cached, std::size_t lo, std::size_t hi, cdouble v,
+               Halt &halt) {
   const Range all{0, line.n};
   pieces(streams(line.n * sizeof(cdouble)) ? cached : std::span<const Range>(&all, 1), lo, hi,
-         [&](std::size_t a, std::size_t b, bool streamed) { fill_base(line, a, b, v, streamed); });
+         [&](std::size_t a, std::size_t b, bool streamed) {
+           halt.pieces(a, b, [&](std::size_t c, std::size_t d) { fill_base(line, c, d, v, streamed); });
+         });
 }
 
-void write_base(const Line &line, std::span<const Range> cached, const Segment &s, cdouble *scratch) {
-  if (!s.step) return fill_base(line, cached, s.begin, s.end, line.rest);
+void write_base(const Line &line, std::span<const Range> cached, const Segment &s, cdouble *scratch, Halt &halt) {
+  if (!s.step) return fill_base(line, cached, s.begin, s.end, line.rest, halt);
   const LevelStep &st = *s.step;
   if (st.values) {
     std::copy(st.values + (s.begin - st.first), st.values + (s.end - st.first), line.W + s.begin);
@@ -114,8 +134,8 @@ void write_base(const Line &line, std::span<const Range> cached, const Segment &
     hi = static_cast<std::size_t>(
         std::partition_point(X + lo, X + s.end, [&](double x) { return !(x >= right); }) - X);
     const cdouble before = cmul(st.A, cdouble{0, 0}) + st.B, after = cmul(st.A, cdouble{1, 0}) + st.B;
-    fill_base(line, cached, s.begin, lo, before);
-    fill_base(line, cached, hi, s.end, after);
+    fill_base(line, cached, s.begin, lo, before, halt);
+    fill_base(line, cached, hi, s.end, after, halt);
   }
   for (std::size_t b = lo; b < hi; b += chunk) {
     const std::size_t m = std::min(chunk, hi - b);
@@ -255,7 +275,8 @@ void add_in_window(const Line &line, const LinePlan &plan, std::span<const std::
 
 }  // namespace
 
-void render(const Line &line, const LinePlan &plan) {
+bool render(const Line &line, const LinePlan &plan, const Stop &stop) {
+  Halt halt(stop);
   const PulseGroups groups = pulse_groups(plan);
   PulseBuffers bufs(plan);
   const std::vector<Segment> segs = base_segments(plan, line.n);
@@ -275,28 +296,38 @@ void render(const Line &line, const LinePlan &plan) {
     pieces(big ? std::span<const Range>(groups.ranges) : std::span<const Range>(&all, 1), 0, line.n,
            [&](std::size_t lo, std::size_t hi, bool streamed) {
              if (streamed) {
-               if (!line.grid_ready && line.grid_kept) grid_part(line.t0, step, lo, hi, line.X + lo, true);
-               fill_base(line, lo, hi, line.rest, true);
+               halt.pieces(lo, hi, [&](std::size_t a, std::size_t b) {
+                 if (!line.grid_ready && line.grid_kept) grid_part(line.t0, step, a, b, line.X + a, true);
+                 fill_base(line, a, b, line.rest, true);
+               });
                return;
              }
+             if (halt()) return;
              // Without streaming the whole line is one piece.
              const std::size_t r0 = big ? r : 0, r1 = big ? r + 1 : groups.ranges.size();
              r = r1;
              const std::span<const std::size_t> members(groups.members.data() + groups.starts[r0],
                                                         groups.starts[r1] - groups.starts[r0]);
              if (hi - lo <= win.size) return add_in_window(line, plan, members, lo, hi, step, win, bufs);
-             if (!line.grid_ready) grid_part(line.t0, step, lo, hi, line.X + lo, false);
-             fill_base(line, lo, hi, line.rest, false);
-             for (std::size_t m : members) add_pulse(line, plan, segs, plan.pulses[m], bufs);
+             halt.pieces(lo, hi, [&](std::size_t a, std::size_t b) {
+               if (!line.grid_ready) grid_part(line.t0, step, a, b, line.X + a, false);
+               fill_base(line, a, b, line.rest, false);
+             });
+             for (std::size_t m : members)
+               if (!halt()) add_pulse(line, plan, segs, plan.pulses[m], bufs);
            });
   } else {
     if (!line.grid_ready) linspace(line.t0, line.t1, line.n, line.X, groups.ranges);
-    for (const Segment &s : segs) write_base(line, groups.ranges, s, bufs.scratch.data());
-    for (const Pulse &p : plan.pulses) add_pulse(line, plan, segs, p, bufs);
+    for (const Segment &s : segs)
+      if (!halt()) write_base(line, groups.ranges, s, bufs.scratch.data(), halt);
+    for (const Pulse &p : plan.pulses)
+      if (!halt()) add_pulse(line, plan, segs, p, bufs);
   }
   stream_fence();
 
+  if (halt()) return false;
   if (plan.filter) iir_chain_about(line.W, line.n, line.rest, plan.stages.data(), plan.stages.size());
+  return true;
 }
 
 }  // namespace halvane::kernels

@@ -28,6 +28,7 @@
 // carrier come from shapes.hpp and carrier.hpp.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <vector>
 #include "kernels/cplx.hpp"
 #include "kernels/iir.hpp"
@@ -98,7 +99,13 @@ void rotate(cdouble *sh, const double *X, std::size_t n, cdouble K, bool detuned
 void pulse_envelope(const Pulse &p, const LinePlan &plan, const double *X, double srate,
                     cdouble *out, cdouble *scratch);
 
-/// Fill X (unless ready), W and S as the plan says.
-void render(const Line &line, const LinePlan &plan);
+/// Asked between pieces of render()'s work (a range of pulses, a pulse, or
+/// at most poll_samples samples of a fill): true stops it.
+using Stop = std::function<bool()>;
+constexpr std::size_t poll_samples = std::size_t{1} << 18;
+
+/// Fill X (unless ready), W and S as the plan says. Returns false when
+/// `stop` stopped it, leaving X, W and S partly written.
+bool render(const Line &line, const LinePlan &plan, const Stop &stop = {});
 
 }  // namespace halvane::kernels

@@ -90,6 +90,7 @@ void export_routing(nb::module_ &m) {
 }  // namespace
 
 NB_MODULE(brick, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "Qubit keys, type tags, keyword routing, dict merging and pulse durations.";
   m.def("check_iterable", &check_iterable, hp::arg("w"),
         nb::sig("def check_iterable(w: object) -> bool"),

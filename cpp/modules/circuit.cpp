@@ -9,6 +9,7 @@ namespace nb = nanobind;
 namespace hc = halvane::circuit;
 
 NB_MODULE(circuit, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "Gate circuits: instructions, rule application, scheduling, collection per line, printing.";
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("rule") = nb::module_::import_("halvane.rule");

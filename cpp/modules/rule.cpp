@@ -8,6 +8,7 @@ namespace nb = nanobind;
 namespace hr = halvane::rule;
 
 NB_MODULE(rule, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "Gate rules: recipes per line and track, alignment, and rule selection per qubit key.";
   m.attr("np") = nb::module_::import_("numpy");
   m.attr("time") = nb::module_::import_("time");

@@ -32,6 +32,7 @@ nb::object get_pd(nb::handle self, nb::handle pdt, nb::handle cp, nb::kwargs kwd
 }  // namespace
 
 NB_MODULE(waveintent, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "WaveIntent, the base recipe that turns a line's template into a pulse description.";
   nb::object cls = hp::make_class(
       m, "WaveIntent", nb::make_tuple(nb::handle(reinterpret_cast<PyObject *>(&PyBaseObject_Type))),

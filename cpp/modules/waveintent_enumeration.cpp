@@ -184,6 +184,7 @@ void export_recipes(nb::module_ &m) {
 }  // namespace
 
 NB_MODULE(waveintent_enumeration, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "The recipe catalogue: one WaveIntent subclass per native operation.";
   nb::module_ np = nb::module_::import_("numpy");
   m.attr("np") = np;

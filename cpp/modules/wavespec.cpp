@@ -116,6 +116,7 @@ nb::object sample(nb::handle self, nb::handle sample_rate, nb::handle out, nb::h
 }  // namespace
 
 NB_MODULE(wavespec, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "WaveSpec: one control line's pulse descriptions with a sampling window.";
   m.attr("pulse_compute") = nb::module_::import_("halvane.wavespec_handling");
   names.bind(m);

@@ -7,6 +7,7 @@ namespace nb = nanobind;
 namespace wh = halvane::wavespec_handling;
 
 NB_MODULE(wavespec_handling, m) {
+  halvane::py::initialise_once(m);
   m.doc() = "Pulse synthesis: shapes, time grid, carrier, filters and the sampling driver.";
   wh::export_constants(m);
   wh::export_grid(m);

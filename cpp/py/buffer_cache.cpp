@@ -6,15 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <list>
+#include <malloc.h>
+#include <unordered_map>
 #include <mutex>
 #include <utility>
-#ifdef __linux__
 #include <sys/mman.h>
-#endif
 
-#define NPY_TARGET_VERSION NPY_1_22_API_VERSION
-#define NPY_NO_DEPRECATED_API NPY_1_22_API_VERSION
-#include <numpy/arrayobject.h>
+#include "py/numpy_api.hpp"
 
 namespace halvane::py {
 
@@ -31,11 +29,18 @@ std::size_t rounded(std::size_t size) {
   return (size + unit - 1) / unit * unit;
 }
 
+/// A block of min_cached bytes or more is a mapping of its own, so that
+/// one given back (evicted, or released beyond the bound) returns its pages
+/// to the system at once: from the C allocator's heap it would not, and the
+/// process would grow far past the bound.
+void unmap(void *p, std::size_t r) { munmap(p, r); }
+
 struct Cache {
   std::mutex m;
   std::list<std::pair<std::size_t, void *>> blocks;  ///< oldest release first
   std::size_t held = 0;
   std::atomic<std::size_t> limit{0};
+  std::unordered_map<void *, std::size_t> lent;  ///< mapped blocks in arrays, and their sizes
 
   /// The held block of exactly `size` bytes released last (its pages are
   /// the likeliest to be still in the processor's caches), or null.
@@ -46,9 +51,33 @@ struct Cache {
       void *p = it->second;
       held -= size;
       blocks.erase(std::next(it).base());
+      lent.emplace(p, size);
       return p;
     }
     return nullptr;
+  }
+
+  /// The size of mapped block `p` in an array, or 0 when `p` is not one.
+  std::size_t size_of(void *p) {
+    std::lock_guard lock(m);
+    auto it = lent.find(p);
+    return it == lent.end() ? 0 : it->second;
+  }
+
+  void lend(void *p, std::size_t size) {
+    std::lock_guard lock(m);
+    lent.emplace(p, size);
+  }
+
+  /// The size of mapped block `p` that an array gives back (0 when `p` is
+  /// not one), which it no longer lends.
+  std::size_t returned(void *p) {
+    std::lock_guard lock(m);
+    auto it = lent.find(p);
+    if (it == lent.end()) return 0;
+    const std::size_t size = it->second;
+    lent.erase(it);
+    return size;
   }
 
   /// Keep `p` of `size` bytes, making room by giving the oldest blocks back;
@@ -63,7 +92,7 @@ struct Cache {
   }
 
   void evict_oldest() {
-    std::free(blocks.front().second);
+    unmap(blocks.front().second, blocks.front().first);
     held -= blocks.front().first;
     blocks.pop_front();
   }
@@ -80,58 +109,72 @@ Cache &cache() {
   return *c;
 }
 
-/// Fresh memory for a block of `r` bytes (rounded()), on huge pages from a
-/// megabyte on, as numpy's own allocator has them from 4 MiB on: a pass over
-/// the block then takes one TLB entry per 2 MiB, not 512, which makes a
-/// shape's result of 1.6 MB, written once after numpy has run, a quarter
-/// cheaper. A block of a few megabytes is whole huge pages, aligned (up to
-/// 2 MiB more than its array); in a larger one, the huge pages inside it
-/// are most of it.
-void *fresh(std::size_t r, bool zeroed) {
-  if (r >= few_mb && r <= many_mb) {  // whole huge pages (rounded())
-    void *p = std::aligned_alloc(huge_page, r);
-    if (!p) return nullptr;
-#ifdef MADV_HUGEPAGE
-    madvise(p, r, MADV_HUGEPAGE);  // advice only
-#endif
-    return zeroed ? std::memset(p, 0, r) : p;
+/// A fresh mapped block of `r` bytes (rounded(), at least min_cached),
+/// zero as the system gives it, on huge pages from a megabyte on, as
+/// numpy's own allocator has them from 4 MiB on: a pass over the block then
+/// takes one TLB entry per 2 MiB, not 512, which makes a shape's result of
+/// 1.6 MB, written once after numpy has run, a quarter cheaper. A block of
+/// a few megabytes is whole huge pages, aligned (up to 2 MiB more than its
+/// array); in a larger one, the huge pages inside it are most of it.
+void *fresh(std::size_t r) {
+  const bool aligned = r >= few_mb && r <= many_mb;  // whole huge pages (rounded())
+  const std::size_t span = aligned ? r + huge_page : r;
+  void *m = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  char *p = static_cast<char *>(m);
+  if (aligned) {  // trim to a huge-page boundary
+    char *a = reinterpret_cast<char *>((reinterpret_cast<std::uintptr_t>(p) + huge_page - 1) / huge_page * huge_page);
+    if (a > p) munmap(p, static_cast<std::size_t>(a - p));
+    if (a + r < p + span) munmap(a + r, static_cast<std::size_t>(p + span - (a + r)));
+    p = a;
   }
-  void *p = zeroed ? std::calloc(r ? r : 1, 1) : std::malloc(r ? r : 1);
 #ifdef MADV_HUGEPAGE
-  if (p && r >= many_mb) {
-    const auto first = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
-    const auto last = (reinterpret_cast<std::uintptr_t>(p) + r) / page * page;
-    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);  // advice only
-  }
+  if (r >= few_mb) madvise(p, r, MADV_HUGEPAGE);  // advice only
 #endif
+  cache().lend(p, r);
   return p;
 }
 
-void *cached_malloc(void *, std::size_t size) {
+/// A block of at least `size` bytes: a held one, a fresh mapping, or for
+/// small sizes the C allocator's; zero throughout when `zeroed`.
+void *allocate(std::size_t size, bool zeroed) {
   const std::size_t r = rounded(size);
-  if (void *p = r >= min_cached ? cache().take(r) : nullptr) {
+  if (r < min_cached) return zeroed ? std::calloc(r ? r : 1, 1) : std::malloc(r ? r : 1);
+  if (void *p = cache().take(r)) {
+    if (zeroed) return std::memset(p, 0, r);  // written now: in the caches
     ++taken;
     return p;
   }
-  return fresh(r, false);
+  return fresh(r);
 }
+
+/// Give `ptr` back: to the cache when it is a mapped block that fits.
+void release(void *ptr) {
+  const std::size_t r = cache().returned(ptr);
+  if (!r) return std::free(ptr);
+  if (!cache().keep(ptr, r)) unmap(ptr, r);
+}
+
+void *cached_malloc(void *, std::size_t size) { return allocate(size, false); }
 
 void *cached_calloc(void *, std::size_t nelem, std::size_t elsize) {
   if (elsize && nelem > SIZE_MAX / elsize) return nullptr;
-  const std::size_t r = rounded(nelem * elsize);
-  if (void *p = r >= min_cached ? cache().take(r) : nullptr) return std::memset(p, 0, r);
-  return fresh(r, true);
+  return allocate(nelem * elsize, true);
 }
 
 void *cached_realloc(void *, void *ptr, std::size_t size) {
-  const std::size_t r = rounded(size);
-  return std::realloc(ptr, r ? r : 1);
+  if (!ptr) return allocate(size, false);
+  const std::size_t old = cache().size_of(ptr);
+  if (!old && rounded(size) < min_cached) return std::realloc(ptr, size ? size : 1);
+  void *q = allocate(size, false);
+  if (!q) return nullptr;
+  std::memcpy(q, ptr, std::min(old ? old : malloc_usable_size(ptr), size));
+  release(ptr);
+  return q;
 }
 
-void cached_free(void *, void *ptr, std::size_t size) {
-  if (!ptr) return;
-  const std::size_t r = rounded(size);
-  if (r < min_cached || !cache().keep(ptr, r)) std::free(ptr);
+void cached_free(void *, void *ptr, std::size_t) {
+  if (ptr) release(ptr);
 }
 
 PyDataMem_Handler handler = {
@@ -140,7 +183,7 @@ PyDataMem_Handler handler = {
 /// The handler capsule, made (and numpy's C API imported) on first use.
 PyObject *handler_capsule() {
   static PyObject *capsule = [] {
-    if (PyArray_API == nullptr && _import_array() < 0) rethrow();
+    import_numpy_api();
     PyObject *c = PyCapsule_New(&handler, "mem_handler", nullptr);
     if (!c) rethrow();
     return c;

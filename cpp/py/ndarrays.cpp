@@ -1,8 +1,7 @@
 // numpy arrays and scalars seen from C++.
 #include "py/ndarrays.hpp"
 #include "py/buffer_cache.hpp"
-#include <cstdint>
-#include <cstring>
+#include "py/numpy_api.hpp"
 
 namespace halvane::py {
 
@@ -16,6 +15,7 @@ const NumpyTypes &types() {
   // Kept for the life of the interpreter, like the module itself.
   static NumpyTypes *t = [] {
     auto *n = new NumpyTypes;
+    import_numpy_api();
     n->module = nb::module_::import_("numpy");
     n->empty = n->module.attr("empty");
     n->f64 = n->module.attr("float64");
@@ -69,26 +69,23 @@ nb::object empty(Py_ssize_t n, Dtype dtype, bool *recycled) {
 }
 
 std::optional<ArrayView> view(nb::handle obj, bool writable) {
-  int is_array = PyObject_IsInstance(obj.ptr(), types().ndarray.ptr());
-  if (is_array < 0) rethrow();
-  if (!is_array) return std::nullopt;
-  Py_buffer b;
-  int flags = PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
-  if (PyObject_GetBuffer(obj.ptr(), &b, flags) < 0) {
-    PyErr_Clear();  // read-only or unusual layout: not viewable natively
-    return std::nullopt;
-  }
-  std::optional<ArrayView> v;
-  const char *f = b.format ? b.format : "B";
+  types();  // numpy's C API imported
+  // The type check and every field below are the array object's own: a
+  // subclass's __len__, dtype, flags or __buffer__ cannot change them.
+  if (!PyArray_Check(obj.ptr())) return std::nullopt;
+  auto *a = reinterpret_cast<PyArrayObject *>(obj.ptr());
   std::optional<Dtype> d;
-  if (std::strcmp(f, "d") == 0 && b.itemsize == 8) d = Dtype::float64;
-  if (std::strcmp(f, "Zd") == 0 && b.itemsize == 16) d = Dtype::complex128;
-  if (d && b.ndim == 1 && b.strides[0] % b.itemsize == 0 &&
-      reinterpret_cast<std::uintptr_t>(b.buf) % 8 == 0)
-    v = ArrayView{*d, b.buf, b.shape[0], b.strides[0] / b.itemsize};
-  // The array object keeps its memory; the caller holds a reference to it.
-  PyBuffer_Release(&b);
-  return v;
+  if (PyArray_TYPE(a) == NPY_DOUBLE) d = Dtype::float64;
+  if (PyArray_TYPE(a) == NPY_CDOUBLE) d = Dtype::complex128;
+  if (!d || PyArray_NDIM(a) != 1 || !PyArray_ISNOTSWAPPED(a) || !PyArray_ISALIGNED(a) ||
+      (writable && !PyArray_ISWRITEABLE(a)))
+    return std::nullopt;
+  const npy_intp item = *d == Dtype::float64 ? 8 : 16;
+  // The stride of an array of at most one element means nothing (numpy
+  // gives an empty one 0): such an array is contiguous.
+  const npy_intp stride = PyArray_DIMS(a)[0] <= 1 ? item : PyArray_STRIDES(a)[0];
+  if (stride % item != 0) return std::nullopt;
+  return ArrayView{*d, PyArray_DATA(a), PyArray_DIMS(a)[0], stride / item};
 }
 
 ArrayView own_view(nb::handle obj) {

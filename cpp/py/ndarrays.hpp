@@ -1,7 +1,7 @@
 // numpy arrays and scalars seen from C++.
 //
 // Arrays are made by numpy itself (so large ones get its allocator and its
-// huge-page advice) and read or written through the buffer protocol; only
+// huge-page advice) and read or written through their own fields; only
 // one-dimensional float64 and complex128 arrays are viewed natively, which is
 // what the callers' fast paths need. Anything else is for the caller to hand
 // to the interpreter.
@@ -38,8 +38,12 @@ struct ArrayView {
 };
 
 /// A view of `obj` when it is a numpy array of one of those layouts (native
-/// byte order, element-aligned strides), else nothing. The caller keeps `obj`
-/// alive while it uses the view.
+/// byte order, aligned, element-aligned strides), else nothing. Only the
+/// array object's own fields are read (numpy's C API), never Python-level
+/// attributes or the buffer protocol, which a subclass may override. The
+/// caller holds a reference to `obj` until its last read or write through
+/// the view: the memory is the array's, and numpy refuses to resize an
+/// array that others refer to.
 std::optional<ArrayView> view(nb::handle obj, bool writable = false);
 
 /// view() of an array made by empty() or numpy.zeros; SystemError if it is not viewable.

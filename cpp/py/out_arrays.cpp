@@ -1,6 +1,8 @@
-// Checks of the caller's output arrays.
+// Checks of the caller's output arrays, on the array object's own fields
+// (numpy's C API): what is checked is the memory that will be written.
 #include "py/out_arrays.hpp"
 #include <algorithm>
+#include "py/numpy_api.hpp"
 
 namespace halvane::py {
 
@@ -11,29 +13,25 @@ namespace {
   rethrow();
 }
 
-bool truthy(nb::handle v) {
-  int r = PyObject_IsTrue(v.ptr());
-  if (r < 0) rethrow();
-  return r;
-}
-
 }  // namespace
 
 ArrayView out_array(nb::handle buf, Py_ssize_t n, nb::handle what) {
-  nb::handle np = numpy();
-  int is_array = PyObject_IsInstance(buf.ptr(), np.attr("ndarray").ptr());
-  if (is_array < 0) rethrow();
-  if (!is_array) fail(PyExc_TypeError, what, "be a complex128 numpy array", nb::str(Py_TYPE(buf.ptr())->tp_name));
-  nb::object dtype = buf.attr("dtype");
-  if (!truthy(nb::steal(PyObject_RichCompare(dtype.ptr(), np.attr("complex128").ptr(), Py_EQ))))
-    fail(PyExc_TypeError, what, "be a complex128 numpy array", nb::str("an array of dtype {}").format(dtype));
-  nb::object flags = buf.attr("flags");
-  if (!truthy(flags.attr("writeable"))) fail(PyExc_ValueError, what, "be writeable", nb::str("read-only"));
-  nb::object ndim = buf.attr("ndim");
-  if (!truthy(nb::steal(PyObject_RichCompare(ndim.ptr(), nb::int_(1).ptr(), Py_EQ))))
-    fail(PyExc_ValueError, what, "be one-dimensional", nb::str("of shape {}").format(buf.attr("shape")));
-  // The attributes above word the errors; what is written is judged by the
-  // array's own memory, which a subclass's len() or dtype cannot change.
+  import_numpy_api();
+  if (!PyArray_Check(buf.ptr()))
+    fail(PyExc_TypeError, what, "be a complex128 numpy array", nb::str(Py_TYPE(buf.ptr())->tp_name));
+  auto *a = reinterpret_cast<PyArrayObject *>(buf.ptr());
+  if (PyArray_TYPE(a) != NPY_CDOUBLE || !PyArray_ISNOTSWAPPED(a))
+    fail(PyExc_TypeError, what, "be a complex128 numpy array",
+         nb::str("an array of dtype {}").format(nb::handle(reinterpret_cast<PyObject *>(PyArray_DESCR(a)))));
+  if (!PyArray_ISWRITEABLE(a)) fail(PyExc_ValueError, what, "be writeable", nb::str("read-only"));
+  if (PyArray_NDIM(a) != 1) {
+    nb::list shape;
+    for (int d = 0; d < PyArray_NDIM(a); ++d) shape.append(PyArray_DIMS(a)[d]);
+    fail(PyExc_ValueError, what, "be one-dimensional", nb::str("of shape {}").format(nb::tuple(shape)));
+  }
+  if (PyArray_DIMS(a)[0] != n)
+    fail(PyExc_ValueError, what, nb::str("have exactly {} samples (the window's length)").format(n).c_str(),
+         nb::str("{}").format(PyArray_DIMS(a)[0]));
   auto v = view(buf, true);
   if (!v || v->stride != 1)
     fail(PyExc_ValueError, what, "be contiguous and aligned", nb::str("a strided or unaligned array"));

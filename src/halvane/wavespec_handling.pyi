@@ -648,7 +648,9 @@ def sample_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, *, threads: i
         CPUs this process may use. Below 1 raises ValueError.
     out : mapping, optional
         Line name to a pair ``(W, S)`` of writeable, contiguous complex128
-        arrays of the line's length, written in place of new arrays.
+        arrays of the line's length, written in place of new arrays. A call
+        that raises leaves them untouched, except when a signal's handler
+        raises (Ctrl-C): rendering then stops, leaving partial samples.
 
     Returns
     -------

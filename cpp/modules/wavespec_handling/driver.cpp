@@ -17,6 +17,7 @@
 #include "py/mapping.hpp"
 #include "py/ndarrays.hpp"
 #include "py/numbers.hpp"
+#include "py/signals.hpp"
 
 namespace halvane::wavespec_handling {
 
@@ -175,7 +176,7 @@ std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::option
 }
 
 // Only raw buffers of arrays the job holds are touched while rendering.
-void render_line(LineJob &job) { hk::render(job.line, job.parser->plan); }
+bool render_line(LineJob &job, const hk::Stop &stop) { return hk::render(job.line, job.parser->plan, stop); }
 
 nb::object finish_line(LineJob &job) {
   if (job.python_fix) {
@@ -192,10 +193,12 @@ namespace {
 
 nb::object pdc2pulse(nb::handle pds, nb::handle li) {
   std::unique_ptr<LineJob> job = prepare_line(pds, li);
+  hp::SignalWatch watch;
   {
     nb::gil_scoped_release nogil;
-    render_line(*job);
+    render_line(*job, [&] { return watch.poll(); });
   }
+  watch.raise_if_stopped();
   return finish_line(*job);
 }
 

@@ -34,7 +34,8 @@ struct LineJob {
 std::unique_ptr<LineJob> prepare_line(nb::handle pds, nb::handle li, std::optional<OutBuffers> out = {});
 
 /// Write the grid, the samples and the native filter stages. No Python.
-void render_line(LineJob &job);
+/// False when `stop` stopped it, leaving the arrays partly written.
+bool render_line(LineJob &job, const kernels::Stop &stop = {});
 
 /// Run a rebound filter, if any; returns (X, W, S).
 nb::object finish_line(LineJob &job);

@@ -4,10 +4,13 @@
 // Every line is parsed under the GIL, in the order of `lines`, exactly as
 // pdc2pulse parses it, and renders on native threads with the GIL released
 // (render_pool.hpp): into fresh arrays as soon as it has parsed, into the
-// caller's buffers once all have. A call that raises returns no array and
-// changes no buffer, and no thread outlives it. When a collaborator of the
-// driver has been rebound, lines go one by one through pdc2pulse as the
-// interpreter would call it.
+// caller's buffers once all have. When a collaborator of the driver has
+// been rebound, the lines from then on go one by one through pdc2pulse as
+// the interpreter would call it, and their samples are copied into the
+// caller's buffers last. So every buffer is checked (shared memory
+// included) before any is written, and a call that raises returns no array
+// and changes no buffer (only a signal that stops the rendering leaves
+// buffers partly written); no thread outlives it.
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -24,6 +27,7 @@
 namespace halvane::wavespec_handling {
 
 namespace hp = halvane::py;
+namespace hk = halvane::kernels;
 
 namespace {
 
@@ -61,38 +65,52 @@ bool records_per_line(nb::handle li, nb::handle names) {
   return true;
 }
 
-/// Line `name` through the current pdc2pulse, as the interpreter calls it;
-/// with out buffers, its W and S are copied into them.
-nb::object through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb::handle out) {
+/// A line sampled by the current pdc2pulse, as the interpreter calls it.
+/// With buffers of the caller's, its W and S are kept as complex128 arrays
+/// of the buffers' length, to be copied in once every line is ready.
+struct Through {
+  nb::object result;
+  std::optional<std::pair<nb::object, nb::object>> buffers;
+  nb::object X, W, S;
+  hp::ArrayView w{}, s{};
+};
+
+Through through_pdc2pulse(nb::handle name, nb::handle pds, nb::handle record, nb::handle out) {
   return for_line(name, [&] {
+    Through t;
     nb::object f = names.current(PDC2PULSE);
-    nb::object r = f(pds, record);
-    auto buffers = hp::out_pair(out, name);
-    if (!buffers) return r;
-    nb::object all = hp::steal_or_throw(PySlice_New(nullptr, nullptr, nullptr));
-    nb::object got = hp::steal_or_throw(PySequence_Tuple(r.ptr()));
+    t.result = f(pds, record);
+    t.buffers = hp::out_pair(out, name);
+    if (!t.buffers) return t;
+    nb::object got = hp::steal_or_throw(PySequence_Tuple(t.result.ptr()));
     if (PyTuple_GET_SIZE(got.ptr()) != 3)
       hp::raise(PyExc_ValueError, "pdc2pulse must give three arrays (X, W, S)");
-    nb::handle X = PyTuple_GET_ITEM(got.ptr(), 0), W = PyTuple_GET_ITEM(got.ptr(), 1),
-               S = PyTuple_GET_ITEM(got.ptr(), 2);
-    Py_ssize_t n = PyObject_Length(W.ptr());
+    t.X = nb::borrow(PyTuple_GET_ITEM(got.ptr(), 0));
+    Py_ssize_t n = PyObject_Length(PyTuple_GET_ITEM(got.ptr(), 1));
     if (n < 0) hp::rethrow();
-    hp::check_out_pair(buffers->first, buffers->second, n, name);
-    if (PyObject_SetItem(buffers->first.ptr(), all.ptr(), W.ptr()) < 0 ||
-        PyObject_SetItem(buffers->second.ptr(), all.ptr(), S.ptr()) < 0)
+    hp::check_out_pair(t.buffers->first, t.buffers->second, n, name);
+    nb::object asarray = hp::numpy().attr("ascontiguousarray"), c128 = hp::numpy().attr("complex128");
+    t.W = asarray(nb::handle(PyTuple_GET_ITEM(got.ptr(), 1)), c128);
+    t.S = asarray(nb::handle(PyTuple_GET_ITEM(got.ptr(), 2)), c128);
+    auto w = hp::view(t.W), s = hp::view(t.S);
+    if (!w || !s || w->size != n || s->size != n || w->stride != 1 || s->stride != 1) {
+      PyErr_Format(PyExc_ValueError, "pdc2pulse must give W and S of %zd samples each", n);
       hp::rethrow();
-    return nb::object(nb::make_tuple(X, buffers->first, buffers->second));
+    }
+    t.w = *w;
+    t.s = *s;
+    return t;
   });
 }
 
 /// ValueError when the caller's buffers of two lines (or W and S of one)
-/// share memory: the lines render at the same time.
-void check_no_overlap(const std::vector<std::unique_ptr<LineJob>> &jobs, nb::handle names) {
+/// share memory: the lines are written at the same time. `buffers` are the
+/// (W, S) pairs of the lines, with their line numbers in `names`.
+void check_no_overlap(const std::vector<std::pair<const hk::Line *, std::size_t>> &buffers, nb::handle names) {
   std::vector<hp::OutSpan> spans;
-  for (std::size_t j = 0; j < jobs.size(); ++j) {
-    const kernels::Line &l = jobs[j]->line;
-    const std::size_t bytes = l.n * sizeof(kernels::cdouble);
-    for (const kernels::cdouble *p : {l.W, l.S})
+  for (auto [l, j] : buffers) {
+    const std::size_t bytes = l->n * sizeof(kernels::cdouble);
+    for (const kernels::cdouble *p : {l->W, l->S})
       if (p && bytes) spans.push_back({reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(p) + bytes, j});
   }
   hp::check_disjoint(std::move(spans), names);
@@ -135,7 +153,8 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
   // caller's buffers, only once every line has parsed and no two share
   // memory, so that a call that raises leaves the buffers as they were.
   // Declared after the jobs, the pool stops and joins before they go.
-  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(count)));
+  hp::SignalWatch watch;
+  RenderPool pool(std::min(nthreads, static_cast<std::size_t>(count)), watch);
   const bool early = out.is_none();
   // While the driver is as loaded, parse every line now and render them together.
   for (; k < count && driver_unchanged(); ++k) {
@@ -150,22 +169,49 @@ nb::object sample_lines(nb::handle lines, nb::handle li, nb::handle threads, nb:
     }));
     if (early) pool.add(*jobs.back());
   }
-  if (!early) {
-    check_no_overlap(jobs, names);
-    for (auto &job : jobs) pool.add(*job);
-  }
-  pool.finish();
-  for (std::size_t j = 0; j < jobs.size(); ++j) {
-    nb::handle name = PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(j));
-    result[name] = for_line(name, [&] { return finish_line(*jobs[j]); });
-    jobs[j].reset();
-  }
+  auto finish_jobs = [&] {
+    pool.finish();
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+      nb::handle name = PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(j));
+      result[name] = for_line(name, [&] { return finish_line(*jobs[j]); });
+      jobs[j].reset();
+    }
+  };
+  if (early) finish_jobs();
   // A collaborator rebound before (or while) parsing: the rest one by one.
+  std::vector<Through> through;
   for (; k < count; ++k) {
     nb::handle item = PyList_GET_ITEM(items.ptr(), k);
     nb::object name = hp::getitem(item, nb::int_(0)), pds = hp::getitem(item, nb::int_(1));
-    result[name] = through_pdc2pulse(name, pds, record(name), out);
+    through.push_back(through_pdc2pulse(name, pds, record(name), out));
   }
+  if (!early) {
+    // Every line is ready: the caller's buffers are written only now.
+    std::vector<hk::Line> copies;
+    copies.reserve(through.size());
+    std::vector<std::pair<const hk::Line *, std::size_t>> buffers;
+    for (std::size_t j = 0; j < jobs.size(); ++j) buffers.emplace_back(&jobs[j]->line, j);
+    for (std::size_t j = 0; j < through.size(); ++j) {
+      if (!through[j].buffers) continue;
+      hk::Line &c = copies.emplace_back();
+      c.n = static_cast<std::size_t>(through[j].w.size);
+      c.W = hp::own_view(through[j].buffers->first).cplx();
+      c.S = hp::own_view(through[j].buffers->second).cplx();
+      buffers.emplace_back(&c, jobs.size() + j);
+    }
+    check_no_overlap(buffers, names);
+    for (auto &job : jobs) pool.add(*job);
+    finish_jobs();
+    for (std::size_t j = 0, c = 0; j < through.size(); ++j) {
+      if (!through[j].buffers) continue;
+      std::copy_n(through[j].w.cplx(), copies[c].n, copies[c].W);
+      std::copy_n(through[j].s.cplx(), copies[c].n, copies[c].S);
+      ++c;
+      through[j].result = nb::make_tuple(through[j].X, through[j].buffers->first, through[j].buffers->second);
+    }
+  }
+  for (std::size_t j = 0; j < through.size(); ++j)
+    result[nb::handle(PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(jobs.size() + j)))] = through[j].result;
   return result;
 }
 
@@ -174,10 +220,12 @@ nb::object pdc2pulse_into(nb::handle pds, nb::handle li, nb::handle out) {
   std::unique_ptr<LineJob> job =
       prepare_line(pds, li, OutBuffers{out, nb::none(), [&](Py_ssize_t n) { hp::out_array(out, n, HV_KEY("out")); }});
   job->line.grid_kept = job->python_fix;  // X goes to the Python filter, or nowhere
+  hp::SignalWatch watch;
   {
     nb::gil_scoped_release nogil;
-    render_line(*job);
+    render_line(*job, [&] { return watch.poll(); });
   }
+  watch.raise_if_stopped();
   finish_line(*job);
   return nb::borrow(out);
 }
@@ -218,7 +266,9 @@ void export_lines(nb::module_ &m) {
         "    CPUs this process may use. Below 1 raises ValueError.\n"
         "out : mapping, optional\n"
         "    Line name to a pair ``(W, S)`` of writeable, contiguous complex128\n"
-        "    arrays of the line's length, written in place of new arrays.\n\n"
+        "    arrays of the line's length, written in place of new arrays. A call\n"
+        "    that raises leaves them untouched, except when a signal's handler\n"
+        "    raises (Ctrl-C): rendering then stops, leaving partial samples.\n\n"
         "Returns\n-------\ndict\n"
         "    Line name to ``(X, W, S)``, in the order of ``lines``.");
   m.def("_pdc2pulse_into", &pdc2pulse_into, hp::arg("pds"), hp::arg("li"), hp::arg("out"),

@@ -5,11 +5,21 @@
 
 namespace halvane::wavespec_handling {
 
-RenderPool::RenderPool(std::size_t threads) {
+RenderPool::RenderPool(std::size_t threads, py::SignalWatch &watch) : watch_(watch) {
   for (std::size_t t = 1; t < threads; ++t) {
+    {
+      std::lock_guard lock(m_);
+      ++working_;
+    }
     try {
-      threads_.emplace_back([this] { work(false); });
+      threads_.emplace_back([this] {
+        work(false);
+        std::lock_guard lock(m_);
+        if (--working_ == 0) done_.notify_all();
+      });
     } catch (const std::system_error &) {
+      std::lock_guard lock(m_);
+      --working_;
       break;  // no more threads to be had: the others share the work
     }
   }
@@ -37,9 +47,14 @@ LineJob *RenderPool::next(bool until_empty) {
 }
 
 void RenderPool::work(bool until_empty) {
+  // The calling thread (until_empty) polls for signals; the pool's own
+  // threads stop when it, or the pool, says so.
+  const kernels::Stop stop = until_empty ? kernels::Stop([this] { return watch_.poll(); })
+                                         : kernels::Stop([this] { return watch_.stopped(); });
   while (LineJob *job = next(until_empty)) {
+    if (watch_.stopped()) break;
     try {
-      render_line(*job);
+      render_line(*job, stop);
     } catch (...) {
       std::lock_guard lock(m_);
       if (!failure_) failure_ = std::current_exception();
@@ -62,6 +77,7 @@ void RenderPool::join() {
 }
 
 void RenderPool::stop() {
+  watch_.stop();
   close(true);
   join();
 }
@@ -71,8 +87,16 @@ void RenderPool::finish() {
     nb::gil_scoped_release nogil;
     close(false);
     work(true);
+    std::unique_lock lock(m_);
+    while (working_ > 0 && !done_.wait_for(lock, py::SignalWatch::interval, [&] { return working_ == 0; })) {
+      lock.unlock();
+      watch_.poll();
+      lock.lock();
+    }
+    lock.unlock();
     join();
   }
+  watch_.raise_if_stopped();
   // Allocation failures become MemoryError through the module's translator.
   if (failure_) std::rethrow_exception(failure_);
 }

@@ -4,10 +4,13 @@
 // The calling thread hands each parsed line over with add(); the pool's own
 // threads take lines in that order and render them without Python. finish()
 // releases the GIL and lets the calling thread render what is left, then
-// joins. A pool that is destroyed without finish() (a later line failed to
-// parse, or a signal arrived) stops at once: its threads render nothing
-// more and are joined before the destructor returns, so no thread outlives
-// the call, and the lines already rendered are dropped with their arrays.
+// waits for the others. A pool that is destroyed without finish() (a later
+// line failed to parse, or a signal arrived) stops at once: its threads
+// stop rendering between ranges and are joined before the destructor
+// returns, so no thread outlives the call, and the lines already rendered
+// are dropped with their arrays. While the calling thread renders or waits
+// in finish(), it polls for signals (py/signals.hpp); a signal's exception
+// stops every thread in the same way, and finish() raises it.
 #pragma once
 #include <condition_variable>
 #include <cstddef>
@@ -17,6 +20,7 @@
 #include <thread>
 #include <vector>
 #include "modules/wavespec_handling/driver.hpp"
+#include "py/signals.hpp"
 
 namespace halvane::wavespec_handling {
 
@@ -24,7 +28,7 @@ class RenderPool {
  public:
   /// A pool that renders on `threads` threads in all, the calling one
   /// included once it calls finish().
-  explicit RenderPool(std::size_t threads);
+  RenderPool(std::size_t threads, py::SignalWatch &watch);
   ~RenderPool();
   RenderPool(const RenderPool &) = delete;
   RenderPool &operator=(const RenderPool &) = delete;
@@ -33,7 +37,7 @@ class RenderPool {
   void add(LineJob &job);
 
   /// Render the rest with the GIL released and join; rethrows the first
-  /// failure of a render (an allocation failure).
+  /// failure of a render (an allocation failure), or a signal's exception.
   void finish();
 
  private:
@@ -50,6 +54,9 @@ class RenderPool {
   bool closed_ = false;         ///< no more lines come: finish(), or the pool stops
   std::exception_ptr failure_;  ///< the first failed render; the others stop
   std::vector<std::thread> threads_;
+  std::size_t working_ = 0;     ///< the pool's threads not yet done
+  std::condition_variable done_;
+  py::SignalWatch &watch_;
 };
 
 }  // namespace halvane::wavespec_handling
