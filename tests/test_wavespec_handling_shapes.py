@@ -10,6 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import reference as ref
+from halvane import records
 from halvane import wavespec_handling as wh
 
 
@@ -17,7 +18,8 @@ from halvane import wavespec_handling as wh
 pytestmark = pytest.mark.usefixtures("each_isa")
 
 
-SHAPES = ["square", "sine", "cosine", "hcosine", "hcosine_asys", "sine2pi", "tanh", "hyper", "gaussian", "netzero"]
+# The module functions of the shape table, in its order.
+SHAPES = [f.__name__ for k, f in wh.shapeTable.items() if k != "sine_edge"]
 GRID = 1e-7 + np.arange(80) * 1e-9
 
 
@@ -51,6 +53,24 @@ def test_shape_table_has_its_entries_in_order():
         ("sinedpi", wh.sine2pi), ("sine", wh.sine), ("square", wh.square), ("cos", wh.cosine),
         ("hcos_asys", wh.hcosine_asys), ("hcos", wh.hcosine), ("tanh", wh.tanh), ("hyper", wh.hyper),
         ("gauss", wh.gaussian), ("netzero", wh.netzero), ("sine_edge", wh.sine_edge)]
+
+
+@pytest.mark.parametrize("key", [k for k in wh.shapeTable if k != "sine_edge"])
+def test_the_checker_knows_the_keys_each_shape_needs(key):
+    # The keys whose absence raises KeyError, beyond every pulse's, are the
+    # ones records.SHAPE_KEYS lists for the checker.
+    full = pulse()
+    needed = tuple(k for k in full if k not in ("pos", "width", "plateau", "amp")
+                   and raises_key_error(wh.shapeTable[key], {n: v for n, v in full.items() if n != k}))
+    assert needed == records.SHAPE_KEYS.get(key, ())
+
+
+def raises_key_error(shape, pd):
+    try:
+        shape(GRID, pd)
+    except KeyError:
+        return True
+    return False
 
 
 def test_user_shape_in_the_table_is_sampled_by_name(monkeypatch):

@@ -193,7 +193,7 @@ struct Loops {
 
   // h * (rising + 0j) + h * (falling + 0j), h = cosh(eps/2) - cosh(eps * (u/w - 0.5)).
   // Outside both halves the sum is 0 even where cosh(...) overflowed (see
-  // hyperbolic.cpp); only a NaN h, which needs a NaN v or a non-finite c0,
+  // shape_hyperbolic.cpp); only a NaN h, which needs a NaN v or a non-finite c0,
   // survives there.
   static double hyper(const ShapeParams &p, double eps, double c0, const double *X, std::size_t n,
                       cdouble *out) {
@@ -314,8 +314,11 @@ struct Loops {
     });
   }
 
-  static constexpr detail::ShapeLoops table{square, sine_family, sine_edge, sine2pi, sine_edge_2pi, tanh,
-                                            hyper,  gauss,       netzero,   scale,   carrier};
+  // By name, so that a slot of ShapeLoops and its loop cannot be matched wrongly.
+  static constexpr detail::ShapeLoops table{
+      .square = square,   .sine_family = sine_family, .sine_edge = sine_edge, .sine2pi = sine2pi,
+      .sine_edge_2pi = sine_edge_2pi, .tanh = tanh,   .hyper = hyper,         .gauss = gauss,
+      .netzero = netzero, .scale = scale,             .carrier = carrier};
 };
 
 }  // namespace

@@ -29,27 +29,46 @@
 //
 // === Adding a shape ===
 //
-// The README's "Adding a native shape" lists every file a new shape touches,
-// from its kernel and its entry in Shape to its reference formula and tests.
+// One entry in HALVANE_SHAPES below, its kernel, and its binding (see the
+// README's "Adding a native shape", which lists every file it touches).
 #pragma once
 #include <complex>
 #include <cstddef>
 
 namespace halvane::kernels {
 
+/// Every shape of the shape table, one entry each, in the order the module
+/// defines its functions: X(id, function, key, rank), with `id` the Shape and
+/// the name of its kernel `detail::<id>_envelope` (shapes_internal.hpp), and
+/// its binding's `<id>_read`, `<id>_native`, `<id>_call` and `<id>_doc`
+/// (modules/wavespec_handling/shapes.cpp); `function` the module function,
+/// `key` its name in shapeTable, `rank` its place there (the table keeps
+/// the order of its first release; a new shape takes the next rank).
+#define HALVANE_SHAPES(X)                       \
+  X(square, "square", "square", 2)              \
+  X(sine, "sine", "sine", 1)                    \
+  X(cosine, "cosine", "cos", 3)                 \
+  X(hcosine, "hcosine", "hcos", 5)              \
+  X(hcosine_asys, "hcosine_asys", "hcos_asys", 4) \
+  X(sine2pi, "sine2pi", "sinedpi", 0)           \
+  X(tanh, "tanh", "tanh", 6)                    \
+  X(hyper, "hyper", "hyper", 7)                 \
+  X(gauss, "gaussian", "gauss", 8)              \
+  X(netzero, "netzero", "netzero", 9)
+
 /// The envelope shapes of the shape table.
 enum class Shape : unsigned char {
-  square,        ///< "square": amp on [pos, pos + width + plateau)
-  sine,          ///< "sine": sine edges, phase window from scale_a, scale_b
-  cosine,        ///< "cos": raised-cosine edges
-  hcosine,       ///< "hcos": quarter-sine edges
-  hcosine_asys,  ///< "hcos_asys": quarter-sine edges of lengths scaled apart
-  sine2pi,       ///< "sinedpi": one full sine period
-  tanh,          ///< "tanh": hyperbolic-tangent ramps
-  hyper,         ///< "hyper": inverted hyperbolic cosine, peak normalised to 1
-  gauss,         ///< "gauss": lifted Gaussian edges around a flat top
-  netzero,       ///< "netzero": a cos half and its negative, back to back
+#define HALVANE_SHAPE_ID(id, function, key, rank) id,
+  HALVANE_SHAPES(HALVANE_SHAPE_ID)
+#undef HALVANE_SHAPE_ID
 };
+
+/// How many shapes the table has.
+inline constexpr std::size_t kShapeCount = 0
+#define HALVANE_SHAPE_ONE(id, function, key, rank) +1
+    HALVANE_SHAPES(HALVANE_SHAPE_ONE)
+#undef HALVANE_SHAPE_ONE
+    ;
 
 /// What the shapes read from a pulse description, as doubles.
 struct ShapeParams {

@@ -2,6 +2,8 @@
 // once in plain code, and the per-sample loops compiled for each instruction
 // set (shape_loops.hpp), chosen at run time like vmath's.
 #pragma once
+#include <cmath>
+
 #include "kernels/cplx.hpp"
 #include "kernels/shapes.hpp"
 
@@ -82,20 +84,19 @@ extern const ShapeLoops avx512_loops;    // simd_avx512.cpp
 /// The loops for this CPU (the same choice as vmath's).
 const ShapeLoops &loops();
 
-// sine_edges.cpp
-void square_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
+/// Each shape's kernel: the envelope of p on the n times X into out,
+/// falling back to square where the shape does (shapes.hpp).
+#define HALVANE_SHAPE_KERNEL(id, function, key, rank) \
+  void id##_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
+HALVANE_SHAPES(HALVANE_SHAPE_KERNEL)
+#undef HALVANE_SHAPE_KERNEL
+
 /// amp * sine_edge(X, x0, w1, a, b) * sine_edge(-X, -(x0 + width/2 + plateau), w2, a, b)
-/// with x0 = pos + width/4.
+/// with x0 = pos + width/4 (shape_sine_edges.cpp).
 void sine_family_envelope(const ShapeParams &p, double a, double b, double w1, double w2,
                           const double *X, std::size_t n, cdouble *out, bool cold);
-void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
 
-// hyperbolic.cpp
-void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
-void hyper_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out);
-
-// gaussian.cpp
-void gauss_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
-void netzero_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold);
+/// The sine family's and gauss's fall-back to square below this width.
+inline bool narrow(double width) { return std::fabs(width) < 1e-14; }
 
 }  // namespace halvane::kernels::detail

@@ -16,8 +16,10 @@
 //
 // Sample times go to the kernels and to rebound collaborators as a float64
 // array (X itself when it is one already; see py/samples.hpp).
+#include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "kernels/shapes.hpp"
 #include "modules/wavespec_handling/collaborators.hpp"
@@ -126,11 +128,6 @@ void read_netzero(nb::handle pd, ShapeParams &p) {
   p.amp = hp::to_complex(key(pd, HV_KEY("amp")));
 }
 
-bool is_sine_family(Shape s) {
-  return s == Shape::sine || s == Shape::cosine || s == Shape::hcosine ||
-         s == Shape::hcosine_asys;
-}
-
 // ---- running kernels ----------------------------------------------------
 
 nb::object render(Shape s, const ShapeParams &p, const hp::Reals &xs) {
@@ -184,7 +181,7 @@ nb::object sine_edge_2pi_py(nb::handle X, nb::handle x0, nb::handle w_) {
   return iadd(Y, mask * np_sin(names.current(SEIGE2PI)(X - x0, w)));
 }
 
-nb::object square_call(nb::handle X, nb::handle pd);
+nb::object current_square(nb::handle X, nb::handle pd);
 
 // amp * sine_edge(X, p, w1, a, b) * sine_edge(-X, -(p + width/2 + plateau), w2, a, b)
 nb::object sine_family_py(Shape s, nb::handle X, nb::handle pd) {
@@ -226,7 +223,7 @@ nb::object sine2pi_py(nb::handle X, nb::handle pd) {
 
 // ---- the module functions -------------------------------------------------
 
-nb::object square_call(nb::handle X, nb::handle pd) {
+nb::object current_square(nb::handle X, nb::handle pd) {
   nb::object f = names.current(SQUARE);
   hp::Reals xs = hp::sample_times(X);
   if (!names.is_original(SQUARE, f)) return f(xs.array, pd);
@@ -243,7 +240,7 @@ nb::object square(nb::handle X, nb::handle pd, nb::handle) {
 
 nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
-  if (narrow(width)) return square_call(X, pd);
+  if (narrow(width)) return current_square(X, pd);
   if (!sine_edge_native()) return sine_family_py(s, hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine_family(s, pd, width, p);
@@ -252,7 +249,7 @@ nb::object sine_family(Shape s, nb::handle X, nb::handle pd) {
 
 nb::object sine2pi(nb::handle X, nb::handle pd, nb::handle) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
-  if (narrow(width)) return square_call(X, pd);
+  if (narrow(width)) return current_square(X, pd);
   if (!sine_edge_2pi_native()) return sine2pi_py(hp::sample_times(X).array, pd);
   ShapeParams p;
   read_sine2pi(pd, width, p);
@@ -311,7 +308,7 @@ nb::object hyperbolic(Shape s, nb::handle X, nb::handle pd) {
 
 nb::object gaussian(nb::handle X, nb::handle pd, nb::handle) {
   const double width = hp::to_double(key(pd, HV_KEY("width")));
-  if (narrow(width)) return square_call(X, pd);
+  if (narrow(width)) return current_square(X, pd);
   ShapeParams p;
   read_gauss(pd, width, p);
   return render(Shape::gauss, p, hp::sample_times(X));
@@ -487,65 +484,127 @@ void export_edges(nb::module_ &m) {
         "Returns\n-------\nnumpy.ndarray\n    A new complex128 array of ``len(X)`` samples.");
 }
 
-void export_envelopes(nb::module_ &m) {
-  def_shape(m, Shape::square, "square", &square,
-            "Rectangle: ``amp`` on [pos, pos + width + plateau), else 0.");
-  def_shape(m, Shape::sine, "sine",
-            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::sine, X, pd); },
-            "Sine edges around a flat top.\n\n"
-            "The product of a rising ``sine_edge`` over [pos, pos + width/2) and the\n"
-            "same edge mirrored in time, falling over the last width/2 of\n"
-            "[pos, pos + width + plateau); ``scale_a`` (default 0) and ``scale_b``\n"
-            "(default 1) choose the part of the sine that forms the edges. A width\n"
-            "below 1e-14 gives ``square(X, pd)``.");
-  def_shape(m, Shape::cosine, "cosine",
-            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::cosine, X, pd); },
-            "``sine`` with raised-cosine edges (scale values 0 and 1, whatever\n"
-            "``pd`` holds).");
-  def_shape(m, Shape::hcosine, "hcosine",
-            [](nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::hcosine, X, pd); },
-            "``sine`` with quarter-sine edges (scale values 0.5 and 1).");
-  def_shape(m, Shape::hcosine_asys, "hcosine_asys",
-            [](nb::handle X, nb::handle pd, nb::handle) {
-              return sine_family(Shape::hcosine_asys, X, pd);
-            },
-            "``hcosine`` with edge windows of width/2 times ``left_scale`` and\n"
-            "``right_scale`` (default 1 each) around the unchanged edge centres.");
-  def_shape(m, Shape::sine2pi, "sine2pi", &sine2pi,
-            "One full sine period over [pos, pos + width + plateau): its phase runs\n"
-            "from -pi, so the first half is negative and the second positive. A width\n"
-            "below 1e-14 gives ``square(X, pd)``.");
-  def_shape(m, Shape::tanh, "tanh",
-            [](nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::tanh, X, pd); },
-            "Two hyperbolic-tangent ramps.\n\n"
-            "``amp * tanh(2 * epsilon * u / tau)`` rising over (pos, pos + width/2) and\n"
-            "its mirror image falling to pos + width, with ``u = X - pos`` and\n"
-            "``tau = width / 2``; boundaries have a tolerance of 1e-10 s. ``plateau``\n"
-            "is not read.");
-  def_shape(m, Shape::hyper, "hyper",
-            [](nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::hyper, X, pd); },
-            "Inverted hyperbolic cosine over [pos, pos + width], peak normalised to 1.\n\n"
-            "``cosh(epsilon/2) - cosh(epsilon * (u/width - 0.5))`` with ``u = X - pos``,\n"
-            "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
-            "sets how flat the top is. ``plateau`` must be present but is unused.\n"
-            "Epsilon 0, or no sample inside the pulse, gives NaN samples.");
-  def_shape(m, Shape::gauss, "gaussian", &gaussian,
-            "Lifted Gaussian edges around a flat top.\n\n"
-            "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
-            "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
-            "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
-            "starts and ends at exactly 0; the plateau between the edges is exactly\n"
-            "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
-            "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
-            "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
-            "sigma of 0 raises ZeroDivisionError.");
-  def_shape(m, Shape::netzero, "netzero", &netzero,
-            "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
-            "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
-            "second where the first ends, at pos + (width + plateau)/2. The integral\n"
-            "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
-            "build up.");
+// ---- the shapes, one group each ------------------------------------------
+//
+// Each shape's docstring (<id>_doc), whether its kernel may run for the
+// collaborators bound now (<id>_native), its reading of a pulse description
+// for the kernel (<id>_read) and its module function (<id>_call), which
+// HALVANE_SHAPES (kernels/shapes.hpp) joins to its kernel and its name.
+
+// The shapes that fall back to square below a width of 1e-14 test the width
+// first.
+template <typename Read>
+void read_past_width(nb::handle pd, ShapeParams &p, Read read) {
+  const double width = hp::to_double(key(pd, HV_KEY("width")));
+  if (narrow(width)) return read_square(pd, p);
+  read(width);
 }
+
+constexpr const char *square_doc =
+    "Rectangle: ``amp`` on [pos, pos + width + plateau), else 0.";
+bool square_native() { return true; }
+void square_read(nb::handle pd, ShapeParams &p) { read_square(pd, p); }
+nb::object square_call(nb::handle X, nb::handle pd, nb::handle cp) { return square(X, pd, cp); }
+
+constexpr const char *sine_doc =
+    "Sine edges around a flat top.\n\n"
+    "The product of a rising ``sine_edge`` over [pos, pos + width/2) and the\n"
+    "same edge mirrored in time, falling over the last width/2 of\n"
+    "[pos, pos + width + plateau); ``scale_a`` (default 0) and ``scale_b``\n"
+    "(default 1) choose the part of the sine that forms the edges. A width\n"
+    "below 1e-14 gives ``square(X, pd)``.";
+constexpr const char *cosine_doc =
+    "``sine`` with raised-cosine edges (scale values 0 and 1, whatever\n"
+    "``pd`` holds).";
+constexpr const char *hcosine_doc =
+    "``sine`` with quarter-sine edges (scale values 0.5 and 1).";
+constexpr const char *hcosine_asys_doc =
+    "``hcosine`` with edge windows of width/2 times ``left_scale`` and\n"
+    "``right_scale`` (default 1 each) around the unchanged edge centres.";
+#define HALVANE_SINE_FAMILY(id)                                                     \
+  bool id##_native() { return names.original(SQUARE) && sine_edge_native(); }      \
+  void id##_read(nb::handle pd, ShapeParams &p) {                                  \
+    read_past_width(pd, p, [&](double w) { read_sine_family(Shape::id, pd, w, p); }); \
+  }                                                                                \
+  nb::object id##_call(nb::handle X, nb::handle pd, nb::handle) { return sine_family(Shape::id, X, pd); }
+HALVANE_SINE_FAMILY(sine)
+HALVANE_SINE_FAMILY(cosine)
+HALVANE_SINE_FAMILY(hcosine)
+HALVANE_SINE_FAMILY(hcosine_asys)
+#undef HALVANE_SINE_FAMILY
+
+constexpr const char *sine2pi_doc =
+    "One full sine period over [pos, pos + width + plateau): its phase runs\n"
+    "from -pi, so the first half is negative and the second positive. A width\n"
+    "below 1e-14 gives ``square(X, pd)``.";
+bool sine2pi_native() { return names.original(SQUARE) && sine_edge_2pi_native(); }
+void sine2pi_read(nb::handle pd, ShapeParams &p) {
+  read_past_width(pd, p, [&](double w) { read_sine2pi(pd, w, p); });
+}
+nb::object sine2pi_call(nb::handle X, nb::handle pd, nb::handle cp) { return sine2pi(X, pd, cp); }
+
+constexpr const char *tanh_doc =
+    "Two hyperbolic-tangent ramps.\n\n"
+    "``amp * tanh(2 * epsilon * u / tau)`` rising over (pos, pos + width/2) and\n"
+    "its mirror image falling to pos + width, with ``u = X - pos`` and\n"
+    "``tau = width / 2``; boundaries have a tolerance of 1e-10 s. ``plateau``\n"
+    "is not read.";
+bool tanh_native() { return hyperbolic_native(Shape::tanh); }
+void tanh_read(nb::handle pd, ShapeParams &p) { read_hyperbolic(Shape::tanh, pd, p); }
+nb::object tanh_call(nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::tanh, X, pd); }
+
+constexpr const char *hyper_doc =
+    "Inverted hyperbolic cosine over [pos, pos + width], peak normalised to 1.\n\n"
+    "``cosh(epsilon/2) - cosh(epsilon * (u/width - 0.5))`` with ``u = X - pos``,\n"
+    "divided by its largest sample on the grid, times ``amp``; ``epsilon``\n"
+    "sets how flat the top is. ``plateau`` must be present but is unused.\n"
+    "Epsilon 0, or no sample inside the pulse, gives NaN samples.";
+bool hyper_native() { return hyperbolic_native(Shape::hyper); }
+void hyper_read(nb::handle pd, ShapeParams &p) { read_hyperbolic(Shape::hyper, pd, p); }
+nb::object hyper_call(nb::handle X, nb::handle pd, nb::handle) { return hyperbolic(Shape::hyper, X, pd); }
+
+constexpr const char *gauss_doc =
+    "Lifted Gaussian edges around a flat top.\n\n"
+    "Over [pos, pos + width + plateau): each half of ``width`` is a Gaussian edge\n"
+    "``(exp(-u**2 / (2 * sigma**2)) - e0) / (1 - e0)``, u the time to the\n"
+    "plateau and ``e0 = exp(-(width/2)**2 / (2 * sigma**2))``, so the pulse\n"
+    "starts and ends at exactly 0; the plateau between the edges is exactly\n"
+    "``amp``. ``sigma`` (s) defaults to width/4, so each edge spans two standard\n"
+    "deviations. With plateau 0 this is the lifted Gaussian, with a plateau\n"
+    "the flat-top Gaussian. A width below 1e-14 gives ``square(X, pd)``; a\n"
+    "sigma of 0 raises ZeroDivisionError.";
+bool gauss_native() { return names.original(SQUARE); }
+void gauss_read(nb::handle pd, ShapeParams &p) {
+  read_past_width(pd, p, [&](double w) { read_gauss(pd, w, p); });
+}
+nb::object gauss_call(nb::handle X, nb::handle pd, nb::handle cp) { return gaussian(X, pd, cp); }
+
+constexpr const char *netzero_doc =
+    "Net-zero flux pulse: two ``cosine`` halves back to back, the second negated.\n\n"
+    "Each half has width/2 and plateau/2; the first starts at ``pos``, the\n"
+    "second where the first ends, at pos + (width + plateau)/2. The integral\n"
+    "over the pulse is 0 to rounding, so slow distortions of the line do not\n"
+    "build up.";
+void netzero_read(nb::handle pd, ShapeParams &p) { read_netzero(pd, p); }
+nb::object netzero_call(nb::handle X, nb::handle pd, nb::handle cp) { return netzero(X, pd, cp); }
+
+void export_envelopes(nb::module_ &m) {
+#define HALVANE_SHAPE_DEF(id, function, key, rank) def_shape(m, Shape::id, function, &id##_call, id##_doc);
+  HALVANE_SHAPES(HALVANE_SHAPE_DEF)
+#undef HALVANE_SHAPE_DEF
+}
+
+// Each rank of HALVANE_SHAPES once, from 0 on.
+constexpr bool ranks_are_places() {
+  std::array<bool, hk::kShapeCount> seen{};
+#define HALVANE_SHAPE_RANK(id, function, key, rank) \
+  if ((rank) >= seen.size() || seen[rank]) return false; \
+  seen[rank] = true;
+  HALVANE_SHAPES(HALVANE_SHAPE_RANK)
+#undef HALVANE_SHAPE_RANK
+  return true;
+}
+static_assert(ranks_are_places(), "HALVANE_SHAPES: give each shape its own rank, 0 to the number of shapes - 1");
 
 }  // namespace
 
@@ -562,12 +621,13 @@ void export_constants(nb::module_ &m) {
 void export_shapes(nb::module_ &m) {
   export_edges(m);
   export_envelopes(m);
+  std::array<std::pair<const char *, const char *>, hk::kShapeCount> by_rank{};
+#define HALVANE_SHAPE_ENTRY(id, function, key, rank) by_rank[rank] = {key, function};
+  HALVANE_SHAPES(HALVANE_SHAPE_ENTRY)
+#undef HALVANE_SHAPE_ENTRY
   nb::dict table;
-  for (auto [k, name] : {std::pair{"sinedpi", "sine2pi"}, {"sine", "sine"}, {"square", "square"},
-                         {"cos", "cosine"}, {"hcos_asys", "hcosine_asys"}, {"hcos", "hcosine"},
-                         {"tanh", "tanh"}, {"hyper", "hyper"}, {"gauss", "gaussian"},
-                         {"netzero", "netzero"}, {"sine_edge", "sine_edge"}})
-    table[k] = m.attr(name);
+  for (auto [k, name] : by_rank) table[k] = m.attr(name);
+  table["sine_edge"] = m.attr("sine_edge");
   m.attr("shapeTable") = table;
 }
 
@@ -576,35 +636,27 @@ std::optional<Shape> native_shape(nb::handle fn) {
   // object's __hash__ or __eq__ runs.
   if (Py_TYPE(fn.ptr()) != Py_TYPE(names.original_object(SQUARE).ptr())) return std::nullopt;
   if (const int k = hp::find_function(fn); k >= 0) {
-    const auto s = static_cast<Shape>(k);
-    const bool square_ok = names.original(SQUARE);
-    if (is_sine_family(s) && !(square_ok && sine_edge_native())) return std::nullopt;
-    if (s == Shape::sine2pi && !(square_ok && sine_edge_2pi_native())) return std::nullopt;
-    if ((s == Shape::tanh || s == Shape::hyper) && !hyperbolic_native(s)) return std::nullopt;
-    if ((s == Shape::gauss && !square_ok) || (s == Shape::netzero && !netzero_native())) return std::nullopt;
+    switch (const auto s = static_cast<Shape>(k)) {
+#define HALVANE_SHAPE_NATIVE(id, function, key, rank) \
+  case Shape::id:                                    \
+    if (!id##_native()) return std::nullopt;         \
     return s;
+      HALVANE_SHAPES(HALVANE_SHAPE_NATIVE)
+#undef HALVANE_SHAPE_NATIVE
+    }
   }
   return std::nullopt;
 }
 
 ShapeParams read_shape_params(Shape s, nb::handle pd) {
   ShapeParams p;
-  if (s == Shape::square) {
-    read_square(pd, p);
-  } else if (s == Shape::tanh || s == Shape::hyper) {
-    read_hyperbolic(s, pd, p);
-  } else if (s == Shape::netzero) {
-    read_netzero(pd, p);
-  } else {
-    const double width = hp::to_double(key(pd, HV_KEY("width")));
-    if (narrow(width))
-      read_square(pd, p);
-    else if (s == Shape::sine2pi)
-      read_sine2pi(pd, width, p);
-    else if (s == Shape::gauss)
-      read_gauss(pd, width, p);
-    else
-      read_sine_family(s, pd, width, p);
+  switch (s) {
+#define HALVANE_SHAPE_READ(id, function, key, rank) \
+  case Shape::id:                                  \
+    id##_read(pd, p);                              \
+    break;
+    HALVANE_SHAPES(HALVANE_SHAPE_READ)
+#undef HALVANE_SHAPE_READ
   }
   return p;
 }

@@ -51,7 +51,32 @@ void sine_family_envelope(const ShapeParams &p, double a, double b, double w1, d
                       cold);
 }
 
+// The sine family and sine2pi fall back to the rectangle for a width below
+// 1e-14.
+void sine_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
+  sine_family_envelope(p, p.scale_a, p.scale_b, p.width / 2, p.width / 2, X, n, out, cold);
+}
+
+void cosine_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
+  sine_family_envelope(p, 0, 1, p.width / 2, p.width / 2, X, n, out, cold);
+}
+
+void hcosine_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
+  sine_family_envelope(p, 0.5, 1, p.width / 2, p.width / 2, X, n, out, cold);
+}
+
+void hcosine_asys_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out,
+                           bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
+  const double half = p.width / 2;
+  sine_family_envelope(p, 0.5, 1, half * p.left_scale, half * p.right_scale, X, n, out, cold);
+}
+
 void sine2pi_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
   const double w = p.width + p.plateau;
   loops().sine2pi(p.amp, full_period_consts(p.pos + w / 2, w), X, n, out, cold);
 }

@@ -19,6 +19,7 @@ void cos_edges(double pos, double width, double plateau, SineEdgeConsts &rise, S
 }  // namespace
 
 void gauss_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool cold) {
+  if (narrow(p.width)) return square_envelope(p, X, n, out, cold);
   const double h = p.width / 2, c = 2 * p.sigma * p.sigma, arg = -(h * h) / c;
   double e0;
   vmath::exp(&arg, 1, &e0);

@@ -78,7 +78,9 @@ void tanh_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble
   tanh_complex(p, X, n, out);
 }
 
-void hyper_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out) {
+// Reads its samples back to normalise them, so never streamed: `cold` is
+// not used.
+void hyper_envelope(const ShapeParams &p, const double *X, std::size_t n, cdouble *out, bool) {
   if (n == 0) return;
   cdouble peak;
   if (p.epsilon.imag() == 0) {
