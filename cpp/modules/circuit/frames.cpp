@@ -43,6 +43,7 @@ struct Line {
 struct Event {
   double time, vz, after = 0;
   std::size_t line, entry;
+  std::size_t place = 0;  ///< its place in its frame's list
 };
 
 [[noreturn]] void raise_value(PyObject *message) {
@@ -96,7 +97,10 @@ Entry read_entry(nb::handle pd) {
   double width = real(hp::getitem(pd, HV_KEY("width")), "width");
   double plateau = real(hp::getitem(pd, HV_KEY("plateau")), "plateau");
   e.end = e.start + (width + plateau);
-  e.vz = real(hp::get(pd, HV_KEY("vz"), nb::int_(0)), "vz");
+  // The copy is always an exact dict, so an absent `vz` is looked up without a default object.
+  PyObject *vz = PyDict_GetItemWithError(pd.ptr(), HV_KEY("vz").ptr());
+  if (!vz && PyErr_Occurred()) hp::rethrow();
+  e.vz = vz ? real(vz, "vz") : 0.0;
   // A NaN or infinite increment would turn every later pulse of the frame to a NaN phase.
   if (!std::isfinite(e.vz)) {
     PyErr_Format(PyExc_ValueError, "'vz' must be finite, not %R", nb::float_(e.vz).ptr());
@@ -154,22 +158,38 @@ class Fold {
   nb::tuple run() {
     order_events();
     nb::dict folded;
-    for (const Line &line : lines_) {
-      nb::list out;
-      for (std::size_t k = 0; k < line.copies.size(); ++k) {
-        if (k + 6 < line.copies.size()) hp::compat::prefetch_dict_table(line.copies[k + 6].ptr());
-        at_entry(line, k, [&] { out.append(turned(line, k)); });
+    for (Line &line : lines_) {
+      // A line whose frame never turns comes back as its copies, untouched.
+      if (!frames_[line.frame].times.empty()) {
+        for (std::size_t k = 0; k < line.copies.size(); ++k) {
+          if (k + 6 < line.copies.size()) hp::compat::prefetch_dict_table(line.copies[k + 6].ptr());
+          at_entry(line, k, [&] { turn(line, k); });
+        }
       }
+      // The list is made at its full length and filled with the copies the line holds.
+      const auto n = static_cast<Py_ssize_t>(line.copies.size());
+      nb::object out = hp::steal_or_throw(PyList_New(n));
+      for (Py_ssize_t k = 0; k < n; ++k) PyList_SET_ITEM(out.ptr(), k, line.copies[k].release().ptr());
+      line.copies.clear();
       hp::setitem(folded, line.name, out);
     }
-    nb::list events;
-    for (const Event &ev : events_)
-      events.append(nb::make_tuple(nb::float_(ev.time), lines_[ev.line].name, nb::float_(ev.vz), nb::float_(ev.after)));
+    nb::object events = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(events_.size())));
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+      const Event &ev = events_[i];
+      nb::object row = hp::steal_or_throw(PyTuple_New(4));
+      PyTuple_SET_ITEM(row.ptr(), 0, hp::steal_or_throw(PyFloat_FromDouble(ev.time)).release().ptr());
+      PyTuple_SET_ITEM(row.ptr(), 1, lines_[ev.line].name.inc_ref().ptr());
+      PyTuple_SET_ITEM(row.ptr(), 2, hp::steal_or_throw(PyFloat_FromDouble(ev.vz)).release().ptr());
+      // The phase after the increment is the float that the frame's turned pulses hold too.
+      PyTuple_SET_ITEM(row.ptr(), 3, frames_[lines_[ev.line].frame].turns[ev.place].inc_ref().ptr());
+      PyList_SET_ITEM(events.ptr(), static_cast<Py_ssize_t>(i), row.release().ptr());
+    }
     return nb::make_tuple(folded, events);
   }
 
  private:
   void read_lines(nb::handle lines) {
+    if (PyDict_CheckExact(lines.ptr())) lines_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(lines.ptr())));
     hp::for_items(lines, [&](nb::handle name, nb::handle pds) {
       hp::setitem(index_, name, nb::int_(lines_.size()));
       Line &line = lines_.emplace_back();
@@ -177,6 +197,11 @@ class Fold {
       line.frame = lines_.size() - 1;
       // Each description is read from its copy, which the turn then changes:
       // the caller's dicts, scattered in memory, are visited once.
+      if (PyList_CheckExact(pds.ptr()) || PyTuple_CheckExact(pds.ptr())) {
+        const auto n = static_cast<std::size_t>(Py_SIZE(pds.ptr()));
+        line.copies.reserve(n);
+        line.entries.reserve(n);
+      }
       bool in_entry = false;
       try {
         hp::for_each(pds, [&](nb::handle pd) {
@@ -256,36 +281,48 @@ class Fold {
       std::size_t f = lines_[ev.line].frame;
       ev.after = phase[f] = std::remainder(phase[f] + ev.vz, 2 * std::numbers::pi);
       Entry &own = lines_[ev.line].entries[ev.entry];
-      own.event = static_cast<long>(frames_[f].after.size());
+      ev.place = frames_[f].after.size();
+      own.event = static_cast<long>(ev.place);
       frames_[f].after.push_back(ev.after);
+      frames_[f].turns.push_back(hp::steal_or_throw(PyFloat_FromDouble(ev.after)));
       if (!std::isnan(ev.time)) frames_[f].times.push_back(ev.time);
     }
   }
 
-  /// The copy of entry k of `line`, turned by its frame's phase when an
+  /// Turn the copy of entry k of `line` by its frame's phase when an
   /// increment of the frame has taken effect by the time it starts.
-  nb::handle turned(const Line &line, std::size_t k) {
+  void turn(const Line &line, std::size_t k) {
     nb::handle pd = line.copies[k];
     const Entry &e = line.entries[k];
-    const Frame &frame = frames_[line.frame];
-    if (!e.turnable || frame.times.empty() || std::isnan(e.start)) return pd;
+    Frame &frame = frames_[line.frame];
+    if (!e.turnable || frame.times.empty() || std::isnan(e.start)) return;
     auto seen = static_cast<long>(std::upper_bound(frame.times.begin(), frame.times.end(), e.start + kTolerance) -
                                   frame.times.begin());
     // A description is never turned by its own increment, nor by those
     // ordered after it (increments at the same instant, within the tolerance).
     if (e.event >= 0 && e.event < seen) seen = e.event;
-    if (seen == 0) return pd;
-    double turn = line.sign * frame.after[static_cast<std::size_t>(seen - 1)];
-    nb::object by = nb::float_(turn);
-    hp::setitem(pd, HV_KEY("phase1"), hp::steal_or_throw(PyNumber_Add(hp::getitem(pd, HV_KEY("phase1")).ptr(),
-                                                                        by.ptr())));
-    hp::setitem(pd, HV_KEY("frame_phase"), by);
-    return pd;
+    if (seen == 0) return;
+    const auto at = static_cast<std::size_t>(seen - 1);
+    const double by = line.sign * frame.after[at];
+    // Every pulse turned by the same increment shares one float for the
+    // turn: one object per increment and sign rather than one per pulse.
+    std::vector<nb::object> &turns = line.sign > 0 ? frame.turns : frame.negated;
+    if (turns.empty()) turns.resize(frame.after.size());
+    if (!turns[at].is_valid()) turns[at] = hp::steal_or_throw(PyFloat_FromDouble(by));
+    nb::object phase1 = hp::getitem(pd, HV_KEY("phase1"));
+    // float + float is the same sum either way; anything else adds as Python would.
+    nb::object sum = hp::steal_or_throw(PyFloat_CheckExact(phase1.ptr())
+                                            ? PyFloat_FromDouble(PyFloat_AS_DOUBLE(phase1.ptr()) + by)
+                                            : PyNumber_Add(phase1.ptr(), turns[at].ptr()));
+    hp::setitem(pd, HV_KEY("phase1"), sum);
+    hp::setitem(pd, HV_KEY("frame_phase"), turns[at]);
   }
 
   /// A frame's increments: when they take effect (those at NaN never do) and the phase after each.
   struct Frame {
     std::vector<double> times, after;
+    std::vector<nb::object> turns;    ///< each phase after as a float, for +1 lines and the event rows
+    std::vector<nb::object> negated;  ///< the same for -1 lines, made when first needed
   };
 
   nb::dict index_;  ///< line name -> its index in lines_
