@@ -147,7 +147,7 @@ class _Line:
         self.srate = record["srate"]
         self.st = record.get("st", 0)
         self.gof = record["offset_global"]
-        extra = record.get("extra") if "extra" in record else None
+        extra = record.get("extra")
         # (b0, b1, a1) of each stage, as fix() forms them
         self.stages: list[tuple[complex, complex, complex]] | None = (
             [tuple(np.array(wh.cal_iir_coef(v)) + np.array([1, -1, 1])) for v in extra.values()]  # type: ignore[misc]
@@ -192,7 +192,7 @@ class _Line:
         wX = self.X[st:ed]
         shape = pd["shape"]
         if type(shape) is str:
-            sh = wh.shapeTable[pd["shape"]](wX, pd, {})
+            sh = wh.shapeTable[shape](wX, pd, {})
         elif callable(shape):
             sh = shape(wX, pd, {})
         else:
@@ -322,10 +322,7 @@ class Sweep:
             raise ValueError(f"axis {name!r}: a 'vz' axis needs frames= (the keywords of circuit.fold_vz, {{}} "
                              "for every line a frame of its own): the sweep folds every point")
         for line, k in targets:
-            pd = self._entries[line][k]
-            if axis.key == "vz":
-                continue
-            if "edge_shape" in pd and axis.key != "amp":
+            if "edge_shape" in self._entries[line][k] and axis.key not in ("amp", "vz"):
                 raise ValueError(f"axis {name!r}: line {line!r} entry #{k} is a level step, whose "
                                  f"{axis.key!r} a sweep cannot set (only its 'amp')")
         return targets
