@@ -713,7 +713,8 @@ class _State:
         x = np.zeros(max(hi - start, 0), np.complex128)
         for f, w, _ in parts:
             x[f - start:f - start + len(w)] += w
-        _add_filtered(W, line.W, start, x, line)
+        # W[start:] = the rest + the line's IIR stages over x, then zeros
+        _sweep.add_filtered(W, line.W, start, x, line.stages)
         self.dirty[line.name] = (lo, hi, lo, line.N if parts else lo)
 
 
@@ -731,8 +732,3 @@ def _render(line: _Line, p: _Pulse, pd: Mapping[str, Any]):
     except Exception as e:
         e.add_note(f"while rendering line {line.name!r} entry #{p.order} for a sweep")
         raise
-
-
-def _add_filtered(out: np.ndarray, rest: np.ndarray, start: int, x: np.ndarray, line: _Line) -> None:
-    """out[start:] = rest[start:] + the line's IIR stages over x, then zeros."""
-    _sweep.add_filtered(out, rest, start, x, line.stages or [])
