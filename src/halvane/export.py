@@ -457,8 +457,7 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     values = w.view(np.float64).reshape(w.shape[0], -1) if w.dtype.kind == "c" else w.reshape(w.shape[0], 1)
     finite = np.isfinite(values)
     over = finite & (np.abs(values) > full_scale * _ROUNDING)
-    bad = np.zeros(values.shape[0], dtype=bool)  # the samples to trace to their entries
-    bad |= over.any(axis=1) | ~finite.all(axis=1)
+    bad = over.any(axis=1) | ~finite.all(axis=1)  # the samples to trace to their entries
     worst = float(np.abs(values[over]).max(initial=0.0))
     peak = None
     if oversample is not None and finite.all():
@@ -613,7 +612,6 @@ def _columns(a: np.ndarray) -> tuple[np.ndarray, list[str]]:
     """The array as a table of one column per channel, with the channels' names."""
     if a.dtype.kind == "c":
         a = np.stack([a.real, a.imag], axis=-1)
-        a = a.reshape(a.shape[0], math.prod(a.shape[1:])) if a.ndim > 1 else a
     if a.ndim == 1:
         return a[:, None], ["value"]
     table = a.reshape(a.shape[0], math.prod(a.shape[1:]))  # not -1, which no samples cannot resolve
