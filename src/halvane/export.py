@@ -851,13 +851,14 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
     named: dict[str, object] = {}  # file -> the line written to it
     for name, (_, w, _) in sampled.items():
         try:
-            rate = float(record(name)["srate"])
+            rec = record(name)
+            rate = float(rec["srate"])
             if rate > profile.max_rate:
                 raise ValueError(f"line {name!r} is sampled at {rate:g} samples/s, above the profile's "
                                  f"max_rate {profile.max_rate:g}")
             codes, report = quantize(w, bits=profile.bits, full_scale=profile.full_scale, coding=profile.coding)
             if any(report.nonfinite) or (clip == "refuse" and not report.ok):
-                found = _line_clip(name, lists[name], record(name), w, profile.full_scale, None)
+                found = _line_clip(name, lists[name], rec, w, profile.full_scale, None)
                 problems.append(str(found))
             codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
             file = _file_name(name, fmt)
