@@ -457,8 +457,7 @@ def _line_clip(name: object, pds: list[Any], li: Mapping[str, Any], w: np.ndarra
     values = w.view(np.float64).reshape(w.shape[0], -1) if w.dtype.kind == "c" else w.reshape(w.shape[0], 1)
     finite = np.isfinite(values)
     over = finite & (np.abs(values) > full_scale * _ROUNDING)
-    bad = np.zeros(values.shape[0], dtype=bool)  # the samples to trace to their entries
-    bad |= over.any(axis=1) | ~finite.all(axis=1)
+    bad = over.any(axis=1) | ~finite.all(axis=1)  # the samples to trace to their entries
     worst = float(np.abs(values[over]).max(initial=0.0))
     peak = None
     if oversample is not None and finite.all():
@@ -613,7 +612,6 @@ def _columns(a: np.ndarray) -> tuple[np.ndarray, list[str]]:
     """The array as a table of one column per channel, with the channels' names."""
     if a.dtype.kind == "c":
         a = np.stack([a.real, a.imag], axis=-1)
-        a = a.reshape(a.shape[0], math.prod(a.shape[1:])) if a.ndim > 1 else a
     if a.ndim == 1:
         return a[:, None], ["value"]
     table = a.reshape(a.shape[0], math.prod(a.shape[1:]))  # not -1, which no samples cannot resolve
@@ -853,13 +851,14 @@ def export_lines(lines: Mapping[Any, Iterable[dict]], li: Mapping, profile: Inst
     named: dict[str, object] = {}  # file -> the line written to it
     for name, (_, w, _) in sampled.items():
         try:
-            rate = float(record(name)["srate"])
+            rec = record(name)
+            rate = float(rec["srate"])
             if rate > profile.max_rate:
                 raise ValueError(f"line {name!r} is sampled at {rate:g} samples/s, above the profile's "
                                  f"max_rate {profile.max_rate:g}")
             codes, report = quantize(w, bits=profile.bits, full_scale=profile.full_scale, coding=profile.coding)
             if any(report.nonfinite) or (clip == "refuse" and not report.ok):
-                found = _line_clip(name, lists[name], record(name), w, profile.full_scale, None)
+                found = _line_clip(name, lists[name], rec, w, profile.full_scale, None)
                 problems.append(str(found))
             codes = fit_length(codes, quantum=profile.quantum, min_length=profile.min_length, pad="rest")
             file = _file_name(name, fmt)
