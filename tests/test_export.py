@@ -374,6 +374,26 @@ def test_export_lines_writes_files_and_a_manifest(tmp_path):
     assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["c01_z.npy", "manifest.json", "q0_xy.npy"]
 
 
+class Records:
+    """Records per line that only answer `in` and `[]`, as sample_lines reads them."""
+
+    def __init__(self, records):
+        self.records = records
+
+    def __contains__(self, key):
+        return key in self.records
+
+    def __getitem__(self, key):
+        return self.records[key]
+
+
+def test_export_lines_reads_records_per_line_as_sample_lines_does(tmp_path):
+    lines = {"a": [pulse(plateau=50e-9)], "b": [pulse(plateau=20e-9)]}
+    records = Records({"a": dict(RECORD, N=399), "b": dict(RECORD, N=300)})
+    manifest = export.export_lines(lines, records, export.GENERIC_16, tmp_path / "out")
+    assert [line["samples"] for line in manifest["lines"]] == [399, 300]
+
+
 def test_export_lines_refuses_clipping_and_writes_nothing(tmp_path):
     lines = {"ok": [pulse()], "loud": [pulse(plateau=50e-9), pulse(pos=120e-9, plateau=50e-9, amp=1.3)]}
     _, w, _ = wavespec_handling.pdc2pulse(lines["loud"], RECORD)

@@ -46,6 +46,7 @@ from typing import IO, Any
 import numpy as np
 
 from halvane import _export
+from halvane.records import _line_records
 
 __all__ = ["QuantizeReport", "quantize", "dequantize", "true_peak", "Entry", "LineClip", "clip_report",
            "fit_length", "interleave", "write", "InstrumentProfile", "GENERIC_16", "GENERIC_14_OFFSET",
@@ -402,12 +403,6 @@ class LineClip:
         return f"line {self.line!r}: {', '.join(what)}{excess}; from {where}"
 
 
-def _record(li: object, names: list[object]) -> Callable[[object], Any]:
-    """The sampling record of each line, read as ``sample_lines`` reads ``li``."""
-    per_line = isinstance(li, Mapping) and "N" not in li and all(n in li for n in names)
-    return (lambda name: li[name]) if per_line else (lambda name: li)  # type: ignore[index]
-
-
 def _spans(pds: list[Any], li: Mapping[str, Any]) -> list[tuple[int, int, Entry]]:
     """(first, end, entry) of each entry's samples, in list order."""
     st, srate, n = li.get("st", 0), li["srate"], li["N"]
@@ -515,7 +510,7 @@ def _sample(lines: object, li: Mapping) -> tuple[dict[Any, Any], dict[Any, list[
     if not isinstance(lines, Mapping):
         raise TypeError(f"lines must be a mapping of line name -> pulse list, not {type(lines).__name__}")
     lists = {name: list(pds) for name, pds in lines.items()}
-    return wavespec_handling.sample_lines(lists, li), lists, _record(li, list(lists))
+    return wavespec_handling.sample_lines(lists, li), lists, _line_records(li, lists).__getitem__
 
 
 # ---- lengths, words, files -----------------------------------------------------

@@ -84,3 +84,22 @@ QubitInfo = dict[str, LineInfo]
 PulseLike = PulseDescription | Mapping[str, Any]
 RecordLike = SamplingRecord | Mapping[str, Any]
 QubitInfoLike = Mapping[str, LineInfo | Mapping[str, Any]]
+
+
+def _line_records(li: Any, names: Iterable[Any]) -> dict[Any, Any]:
+    """The record of each named line, read as ``sample_lines`` reads `li`.
+
+    `li` holds a record per line when it has no key 'N' and has every name;
+    anything else, a mapping or not, is one record for all lines (a
+    membership test that raises counts as absent).
+    """
+    names = list(names)
+
+    def has(key: object) -> bool:
+        try:
+            return key in li
+        except Exception:
+            return False
+
+    per_line = not has("N") and all(has(name) for name in names)
+    return {name: (li[name] if per_line else li) for name in names}

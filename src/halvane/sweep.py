@@ -42,6 +42,7 @@ import numpy as np
 
 from halvane import _sweep
 from halvane import wavespec_handling as wh
+from halvane.records import _line_records
 
 __all__ = ["Axis", "Sweep", "SUPERPOSED_KEYS", "RENDERED_KEYS"]
 
@@ -226,15 +227,6 @@ class _Line:
         return (st, *out)
 
 
-def _records(li: Any, names: Sequence[Any]) -> dict[Any, Mapping[str, Any]]:
-    """The record of each line, as sample_lines takes `li`."""
-    try:
-        per_line = "N" not in li and all(name in li for name in names)
-    except TypeError:
-        per_line = False
-    return {name: (li[name] if per_line else li) for name in names}
-
-
 class Sweep:
     """A sweep over the points of some axes, each from the pulses it changes.
 
@@ -286,7 +278,7 @@ class Sweep:
             if not isinstance(axis, Axis):
                 raise TypeError(f"axis {name!r} must be an Axis, not {type(axis).__name__}")
         self._entries = {name: [_copy.copy(pd) for pd in pds] for name, pds in lines.items()}
-        self._records = {name: _copy.deepcopy(rec) for name, rec in _records(li, list(self._entries)).items()}
+        self._records = {name: _copy.deepcopy(rec) for name, rec in _line_records(li, self._entries).items()}
         self._names = list(axes)
         self._axes = list(axes.values())
         self._frames = None if frames is None else dict(frames)
