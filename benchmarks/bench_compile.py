@@ -480,28 +480,29 @@ def py_fold_vz(lines, follow=None, sign=None):
 
 
 def fold_cost(prog, repeat):
-    """Median seconds of fold_vz and of the plain-Python fold on the collected
-    lines of `prog`, and of the halvane compile (semi_apply, ASAP,
-    collect_pdc) that made them."""
+    """Median seconds of fold_vz and of the plain-Python fold, each on the
+    lines that a halvane compile (semi_apply, ASAP, collect_pdc) of `prog`
+    has just collected, as a user folds them; and of that compile."""
     rules, info = setup(HALVANE)
     lines = compile_circuit(HALVANE, build(HALVANE, prog), rules, info, "ASAP")
     assert hc.fold_vz(lines) == py_fold_vz(lines), "fold_vz and the plain-Python fold disagree"
+    n = sum(map(len, lines.values()))
+
     def copies(lines):
         return {line: [dict(pd) for pd in pds] for line, pds in lines.items()}
 
     times = {"fold_vz": [], "python fold": [], "copies": [], "compile": []}
     for _ in range(repeat):
         for name, fold in (("fold_vz", hc.fold_vz), ("python fold", py_fold_vz), ("copies", copies)):
+            circ = build(HALVANE, prog)
             t0 = time.perf_counter()
+            lines = compile_circuit(HALVANE, circ, rules, info, "ASAP")
+            t1 = time.perf_counter()
             folded = fold(lines)
-            times[name].append(time.perf_counter() - t0)
-            del folded  # freeing the result is not the fold's work
-        circ = build(HALVANE, prog)
-        t0 = time.perf_counter()
-        compile_circuit(HALVANE, circ, rules, info, "ASAP")
-        times["compile"].append(time.perf_counter() - t0)
-        del circ
-    return {k: statistics.median(v) for k, v in times.items()}, sum(map(len, lines.values()))
+            times[name].append(time.perf_counter() - t1)
+            times["compile"].append(t1 - t0)
+            del folded, lines, circ  # freeing the result is not the fold's work
+    return {k: statistics.median(v) for k, v in times.items()}, n
 
 
 def report_fold(prog, repeat):

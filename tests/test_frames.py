@@ -125,6 +125,16 @@ def test_a_follow_line_turns_with_its_frame_by_its_sign(s):
     assert [row[1:] for row in events] == [("q1_xy", 0.7, 0.7), ("cr_01", 0.2, 0.7 + 0.2)]
 
 
+def test_increments_at_one_instant_on_several_frames_come_in_the_order_of_the_lines():
+    # The frame of a and c is complete only after c, the last line; b's before.
+    lines = {"a": [pulse(0, vz=0.1)], "b": [pulse(0, vz=0.2)], "c": [pulse(0, vz=0.3), pulse(40e-9)],
+             "d": [pulse(0, vz=0.4), pulse(0, width=math.nan, vz=0.5)]}
+    folded, events = circuit.fold_vz(lines, follow={"c": "a"})
+    assert [row[1:] for row in events] == [("a", 0.1, 0.1), ("b", 0.2, 0.2), ("c", 0.3, 0.1 + 0.3),
+                                          ("d", 0.4, 0.4), ("d", 0.5, 0.4 + 0.5)]
+    assert folded["c"][1]["frame_phase"] == 0.1 + 0.3
+
+
 def test_chains_of_follow_share_the_last_frame():
     lines = {"a": [pulse(0, width=0, amp=0, vz=0.5)], "b": [pulse(0)], "c": [pulse(0)]}
     folded, _ = circuit.fold_vz(lines, follow={"c": "b", "b": "a"})

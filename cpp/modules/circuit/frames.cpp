@@ -1,10 +1,13 @@
 // Frames: the virtual-Z phases that the recipes write into `vz`, folded into
 // the pulses that follow them on the same frame.
 //
-// The pass reads every description once (its start, its end and its `vz`),
-// orders the increments in time, keeps each frame's running phase, and then
-// gives every pulse that starts after an increment a turned copy. Everything
-// it hands back is new; the caller's lines and descriptions are only read.
+// The pass copies each description and reads its start, end and `vz` from
+// the copy. Once every line of a frame has been read, it orders the frame's
+// increments in time, keeps the frame's running phase, and turns the copies
+// of the pulses that start after an increment. A line that is a frame of its
+// own is so turned right after it is read, while its copies are still in
+// the cache. Everything handed back is new; the caller's lines and
+// descriptions are only read.
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -12,6 +15,7 @@
 #include "modules/circuit/exports.hpp"
 #include "py/args.hpp"
 #include "py/compat.hpp"
+#include "py/dict_fields.hpp"
 #include "py/iterate.hpp"
 #include "py/objects.hpp"
 
@@ -24,15 +28,22 @@ namespace {
 /// before it: schedule arithmetic leaves sums of a few ulps off.
 constexpr double kTolerance = 1e-12;
 
+/// The keys of a description that the fold reads.
+enum Field : std::size_t { kPos, kWidth, kPlateau, kVz, kFreq, kPhase1, kEdgeShape, kFramePhase, kFieldCount };
+using Fields = hp::DictFields<kFieldCount>;
+const std::array<const char *, kFieldCount> kFieldNames = {"pos",    "width",      "plateau",    "vz",
+                                                           "freq",   "phase1",     "edge_shape", "frame_phase"};
+
 /// One description, as the fold reads it.
 struct Entry {
   double start = 0, end = 0, vz = 0;
-  bool turnable = false;  ///< a pulse with a carrier: no edge_shape, freq not 0
-  long event = -1;        ///< its increment's place in its frame's list, or -1
+  bool turnable = false;      ///< a pulse with a carrier: no edge_shape, freq not 0
+  long event = -1;            ///< its increment's place in its frame's list, or -1
+  PyObject *phase1 = nullptr; ///< borrowed from the copy, which holds it until the turn
 };
 
 struct Line {
-  nb::object name;
+  nb::object name, pds;
   std::vector<nb::object> copies;  ///< a new dict per description, turned in place
   std::vector<Entry> entries;
   std::size_t frame = 0;  ///< index of the line whose frame this line turns with
@@ -56,8 +67,7 @@ struct Event {
 /// `v` as a double, when it is a real number (int, float, numpy's real
 /// scalars, any numbers.Real); TypeError naming `key` otherwise, complex
 /// values included (their imaginary part would be dropped without a word).
-double real(nb::handle v, const char *key) {
-  PyObject *o = v.ptr();
+double real(PyObject *o, const char *key) {
   if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);
   bool is_real = PyLong_Check(o);
   if (!is_real && !PyComplex_Check(o) && !PyUnicode_Check(o) && !PyBytes_Check(o)) {
@@ -86,30 +96,30 @@ void require_mapping(nb::handle v, const char *argument, const char *what) {
   hp::rethrow();
 }
 
-/// Read the entry that the fold needs of a description.
-Entry read_entry(nb::handle pd) {
-  if (hp::contains(pd, HV_KEY("frame_phase")))
+/// Read the entry that the fold needs of a description's copy.
+Entry read_entry(Fields &fields, PyObject *copy) {
+  const Fields::Values v = fields.find(copy);
+  if (v[kFramePhase])
     hp::raise(PyExc_ValueError,
               "the description already carries 'frame_phase': these lines were folded already, and folding "
               "again would turn their pulses twice");
+  auto required = [&](Field f) {
+    if (!v[f]) hp::raise_key_error(fields.name(f));
+    return real(v[f], kFieldNames[f]);
+  };
   Entry e;
-  e.start = real(hp::getitem(pd, HV_KEY("pos")), "pos");
-  double width = real(hp::getitem(pd, HV_KEY("width")), "width");
-  double plateau = real(hp::getitem(pd, HV_KEY("plateau")), "plateau");
+  e.start = required(kPos);
+  double width = required(kWidth);
+  double plateau = required(kPlateau);
   e.end = e.start + (width + plateau);
-  // The copy is always an exact dict, so an absent `vz` is looked up without a default object.
-  PyObject *vz = PyDict_GetItemWithError(pd.ptr(), HV_KEY("vz").ptr());
-  if (!vz && PyErr_Occurred()) hp::rethrow();
-  e.vz = vz ? real(vz, "vz") : 0.0;
+  e.vz = v[kVz] ? real(v[kVz], "vz") : 0.0;
   // A NaN or infinite increment would turn every later pulse of the frame to a NaN phase.
   if (!std::isfinite(e.vz)) {
     PyErr_Format(PyExc_ValueError, "'vz' must be finite, not %R", nb::float_(e.vz).ptr());
     hp::rethrow();
   }
-  if (!hp::contains(pd, HV_KEY("edge_shape"))) {
-    nb::object freq = hp::get(pd, HV_KEY("freq"), Py_None);
-    e.turnable = !freq.is_none() && real(freq, "freq") != 0.0;
-  }
+  if (!v[kEdgeShape]) e.turnable = v[kFreq] && v[kFreq] != Py_None && real(v[kFreq], "freq") != 0.0;
+  e.phase1 = v[kPhase1];
   return e;
 }
 
@@ -146,17 +156,35 @@ nb::object copy_of(nb::handle pd) {
 
 class Fold {
  public:
-  Fold(nb::handle lines, nb::handle follow, nb::handle sign) {
+  Fold(nb::handle lines, nb::handle follow, nb::handle sign) : fields_(kFieldNames) {
     require_mapping(lines, "lines", "pulse descriptions");
     if (!follow.is_none()) require_mapping(follow, "follow", "the line whose frame it shares");
     if (!sign.is_none()) require_mapping(sign, "sign", "+1 or -1");
-    read_lines(lines);
+    name_lines(lines);
     if (!follow.is_none()) read_follow(follow);
     if (!sign.is_none()) read_sign(sign);
   }
 
   nb::tuple run() {
-    order_events();
+    // Each frame is folded once the last of its lines has been read.
+    frames_.resize(lines_.size());
+    for (std::size_t l = 0; l < lines_.size(); ++l) frames_[lines_[l].frame].lines.push_back(l);
+    std::vector<std::size_t> unread(lines_.size());
+    for (std::size_t f = 0; f < frames_.size(); ++f) unread[f] = frames_[f].lines.size();
+    for (std::size_t l = 0; l < lines_.size(); ++l) {
+      read_line(lines_[l]);
+      if (--unread[lines_[l].frame] == 0) fold_frame(lines_[l].frame);
+    }
+    // The increments in time order, ties in the order of the lines and the
+    // entries, those at NaN last: each frame's run is in that order already,
+    // so the runs are merged.
+    for (std::size_t width = 1; width < runs_.size(); width *= 2)
+      for (std::size_t i = 0; i + width < runs_.size(); i += 2 * width) {
+        auto at = [&](std::size_t r) {
+          return events_.begin() + static_cast<std::ptrdiff_t>(r < runs_.size() ? runs_[r] : events_.size());
+        };
+        std::inplace_merge(at(i), at(i + width), at(i + 2 * width), in_order);
+      }
     // The rows are made before the lines' lists: the collector's passes that
     // their allocation sets off then need not walk those long lists.
     nb::object events = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(events_.size())));
@@ -176,13 +204,6 @@ class Fold {
     }
     nb::dict folded;
     for (Line &line : lines_) {
-      // A line whose frame never turns comes back as its copies, untouched.
-      if (!frames_[line.frame].times.empty()) {
-        for (std::size_t k = 0; k < line.copies.size(); ++k) {
-          if (k + 6 < line.copies.size()) hp::compat::prefetch_dict_table(line.copies[k + 6].ptr());
-          at_entry(line, k, [&] { turn(line, k); });
-        }
-      }
       // The list is made at its full length and filled with the copies the line holds.
       const auto n = static_cast<Py_ssize_t>(line.copies.size());
       nb::object out = hp::steal_or_throw(PyList_New(n));
@@ -194,40 +215,48 @@ class Fold {
   }
 
  private:
-  void read_lines(nb::handle lines) {
+  /// The lines in order, each its own frame until `follow` says otherwise.
+  void name_lines(nb::handle lines) {
     if (PyDict_CheckExact(lines.ptr())) lines_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(lines.ptr())));
     hp::for_items(lines, [&](nb::handle name, nb::handle pds) {
       hp::setitem(index_, name, nb::int_(lines_.size()));
       Line &line = lines_.emplace_back();
       line.name = nb::borrow(name);
+      line.pds = nb::borrow(pds);
       line.frame = lines_.size() - 1;
-      // Each description is read from its copy, which the turn then changes:
-      // the caller's dicts, scattered in memory, are visited once.
-      if (PyList_CheckExact(pds.ptr()) || PyTuple_CheckExact(pds.ptr())) {
-        const auto n = static_cast<std::size_t>(Py_SIZE(pds.ptr()));
-        line.copies.reserve(n);
-        line.entries.reserve(n);
-      }
-      bool in_entry = false;
-      try {
-        hp::for_each(pds, [&](nb::handle pd) {
-          if (PyList_CheckExact(pds.ptr())) prefetch_ahead(pds.ptr(), static_cast<Py_ssize_t>(line.copies.size()));
-          in_entry = true;
-          at_entry(line, line.copies.size(), [&] {
-            nb::object copy = copy_of(pd);
-            line.entries.push_back(read_entry(copy));
-            line.copies.push_back(std::move(copy));
-          });
-          in_entry = false;
-        });
-      } catch (nb::python_error &e) {
-        if (!in_entry)
-          hp::add_note(e, [&] {
-            return hp::steal_or_throw(PyUnicode_FromFormat("while folding the line %R", name.ptr()));
-          });
-        throw;
-      }
     });
+  }
+
+  /// Copy the line's descriptions and read each from its copy: the caller's
+  /// dicts, scattered in memory, are visited once.
+  void read_line(Line &line) {
+    PyObject *pds = line.pds.ptr();
+    const bool list = PyList_CheckExact(pds);
+    if (list || PyTuple_CheckExact(pds)) {
+      const auto n = static_cast<std::size_t>(Py_SIZE(pds));
+      line.copies.reserve(n);
+      line.entries.reserve(n);
+    }
+    bool in_entry = false;
+    try {
+      hp::for_each(line.pds, [&](nb::handle pd) {
+        if (list) prefetch_ahead(pds, static_cast<Py_ssize_t>(line.copies.size()));
+        in_entry = true;
+        at_entry(line, line.copies.size(), [&] {
+          nb::object copy = copy_of(pd);
+          line.entries.push_back(read_entry(fields_, copy.ptr()));
+          line.copies.push_back(std::move(copy));
+        });
+        in_entry = false;
+      });
+    } catch (nb::python_error &e) {
+      if (!in_entry)
+        hp::add_note(e, [&] {
+          return hp::steal_or_throw(PyUnicode_FromFormat("while folding the line %R", line.name.ptr()));
+        });
+      throw;
+    }
+    line.pds = nb::object();
   }
 
   std::size_t line_named(nb::handle name, const char *argument) {
@@ -271,37 +300,50 @@ class Fold {
     });
   }
 
-  /// The increments in time order (ties in the order of the lines and
-  /// entries, those at NaN last), each frame's running phase after them,
-  /// and each frame's list of them.
-  void order_events() {
-    for (std::size_t l = 0; l < lines_.size(); ++l)
+  /// Time order of increments (those at NaN last), ties in the order of the
+  /// lines and the entries.
+  static bool in_order(const Event &a, const Event &b) {
+    const bool a_never = std::isnan(a.time), b_never = std::isnan(b.time);
+    if (a_never != b_never) return b_never;
+    if (!a_never && a.time != b.time) return a.time < b.time;
+    return a.line != b.line ? a.line < b.line : a.entry < b.entry;
+  }
+
+  /// The frame's increments in order, its running phase after each, and
+  /// then the turns of its lines' pulses.
+  void fold_frame(std::size_t f) {
+    Frame &frame = frames_[f];
+    const std::size_t first = events_.size();
+    for (std::size_t l : frame.lines)
       for (std::size_t k = 0; k < lines_[l].entries.size(); ++k)
         if (const Entry &e = lines_[l].entries[k]; e.vz != 0.0) events_.push_back({e.end, e.vz, 0.0, l, k});
-    std::stable_sort(events_.begin(), events_.end(), [](const Event &a, const Event &b) {
-      return std::isnan(b.time) ? !std::isnan(a.time) : a.time < b.time;
-    });
-    frames_.resize(lines_.size());
-    std::vector<double> phase(lines_.size(), 0.0);
-    for (Event &ev : events_) {
-      std::size_t f = lines_[ev.line].frame;
-      ev.after = phase[f] = std::remainder(phase[f] + ev.vz, 2 * std::numbers::pi);
-      Entry &own = lines_[ev.line].entries[ev.entry];
-      ev.place = frames_[f].after.size();
-      own.event = static_cast<long>(ev.place);
-      frames_[f].after.push_back(ev.after);
-      frames_[f].turns.push_back(hp::steal_or_throw(PyFloat_FromDouble(ev.after)));
-      if (!std::isnan(ev.time)) frames_[f].times.push_back(ev.time);
+    runs_.push_back(first);
+    const auto begin = events_.begin() + static_cast<std::ptrdiff_t>(first);
+    // The lines' entries mostly come in time order already.
+    if (!std::is_sorted(begin, events_.end(), in_order)) std::stable_sort(begin, events_.end(), in_order);
+    double phase = 0.0;
+    for (auto ev = begin; ev != events_.end(); ++ev) {
+      ev->after = phase = std::remainder(phase + ev->vz, 2 * std::numbers::pi);
+      ev->place = frame.after.size();
+      lines_[ev->line].entries[ev->entry].event = static_cast<long>(ev->place);
+      frame.after.push_back(ev->after);
+      frame.turns.push_back(hp::steal_or_throw(PyFloat_FromDouble(ev->after)));
+      if (!std::isnan(ev->time)) frame.times.push_back(ev->time);
+    }
+    // A line whose frame never turns comes back as its copies, untouched.
+    if (frame.times.empty()) return;
+    for (std::size_t l : frame.lines) {
+      Line &line = lines_[l];
+      for (std::size_t k = 0; k < line.copies.size(); ++k) at_entry(line, k, [&] { turn(line, k); });
     }
   }
 
   /// Turn the copy of entry k of `line` by its frame's phase when an
   /// increment of the frame has taken effect by the time it starts.
   void turn(const Line &line, std::size_t k) {
-    nb::handle pd = line.copies[k];
     const Entry &e = line.entries[k];
     Frame &frame = frames_[line.frame];
-    if (!e.turnable || frame.times.empty() || std::isnan(e.start)) return;
+    if (!e.turnable || std::isnan(e.start)) return;
     auto seen = static_cast<long>(std::upper_bound(frame.times.begin(), frame.times.end(), e.start + kTolerance) -
                                   frame.times.begin());
     // A description is never turned by its own increment, nor by those
@@ -315,25 +357,30 @@ class Fold {
     std::vector<nb::object> &turns = line.sign > 0 ? frame.turns : frame.negated;
     if (turns.empty()) turns.resize(frame.after.size());
     if (!turns[at].is_valid()) turns[at] = hp::steal_or_throw(PyFloat_FromDouble(by));
-    nb::object phase1 = hp::getitem(pd, HV_KEY("phase1"));
+    nb::handle pd = line.copies[k];
+    if (!e.phase1) hp::raise_key_error(fields_.name(kPhase1));
     // float + float is the same sum either way; anything else adds as Python would.
-    nb::object sum = hp::steal_or_throw(PyFloat_CheckExact(phase1.ptr())
-                                            ? PyFloat_FromDouble(PyFloat_AS_DOUBLE(phase1.ptr()) + by)
-                                            : PyNumber_Add(phase1.ptr(), turns[at].ptr()));
-    hp::setitem(pd, HV_KEY("phase1"), sum);
-    hp::setitem(pd, HV_KEY("frame_phase"), turns[at]);
+    nb::object sum = hp::steal_or_throw(PyFloat_CheckExact(e.phase1)
+                                            ? PyFloat_FromDouble(PyFloat_AS_DOUBLE(e.phase1) + by)
+                                            : PyNumber_Add(e.phase1, turns[at].ptr()));
+    hp::setitem(pd, fields_.name(kPhase1), sum);
+    hp::setitem(pd, fields_.name(kFramePhase), turns[at]);
   }
 
-  /// A frame's increments: when they take effect (those at NaN never do) and the phase after each.
+  /// A frame's lines and increments: when they take effect (those at NaN
+  /// never do) and the phase after each.
   struct Frame {
+    std::vector<std::size_t> lines;  ///< the lines that turn with it, in order
     std::vector<double> times, after;
     std::vector<nb::object> turns;    ///< each phase after as a float, for +1 lines and the event rows
     std::vector<nb::object> negated;  ///< the same for -1 lines, made when first needed
   };
 
+  Fields fields_;
   nb::dict index_;  ///< line name -> its index in lines_
   std::vector<Line> lines_;
   std::vector<Event> events_;
+  std::vector<std::size_t> runs_;  ///< where each frame's increments start in events_
   std::vector<Frame> frames_;
 };
 
