@@ -167,6 +167,29 @@ def test_mappings_and_numpy_numbers_are_read(read_only_mapping):
     assert folded["q"][1]["frame_phase"] == 0.5 and events == [(0.0, "q", 0.5, 0.5)]
 
 
+class Key(str):
+    """A str subclass: a dict finds it under the equal str."""
+
+
+def fresh(text):
+    """An equal str that is a new object, not the interned one."""
+    return "".join(list(text))
+
+
+@pytest.mark.parametrize("keys", [
+    pytest.param(lambda k: Key(k), id="str subclass"),
+    pytest.param(fresh, id="a new str object for every key of every description"),
+])
+def test_keys_are_found_whatever_str_objects_spell_them(keys):
+    lines = {"q": [{keys(k): v for k, v in pd.items()} for pd in
+                   [pulse(0, vz=0.25)] + [pulse(40e-9 * i) for i in range(1, 60)]]}
+    lines["q"][1][7] = "not a str key"
+    folded, events = circuit.fold_vz(lines)
+    assert events == [(40e-9, "q", 0.25, 0.25)]
+    assert [pd.get("frame_phase") for pd in folded["q"]] == [None] + [0.25] * 59
+    assert folded["q"][1][7] == "not a str key"
+
+
 def test_folded_lines_sample_save_check_and_draw():
     circ = compile_circuit(["X2", "VZ", "Y2", "VZ", "X2"], {"pi2": dict(PI2, phase_offs=0.1), "vz": 2.5})
     lines = circuit.collect_pdc(circ)
