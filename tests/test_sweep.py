@@ -267,29 +267,73 @@ def test_pickled_sweeps_and_map():
         sweep.map(_peak, executor=pool, chunk=0)
 
 
+def test_a_long_filtered_sweep_equals_every_point():
+    # More points than a filtered line is moved in place before it is made
+    # afresh, and points whose input is not finite, after which the line is
+    # made afresh again.
+    lines, records = {"zf": LINES["zf"]}, {"zf": FILTERED}
+    axes = {"ff": Axis("pos", np.linspace(20e-9, 420e-9, 150), tag="ff")}
+    sweep = Sweep(lines, records, axes)
+    for index, got in sweep:
+        assert_point(got, compiled(lines, records, axes, index))
+    axes = {"fa": Axis("amp", [0.2, np.inf, -np.inf, 0.3, 0.5], tag="ff")}
+    points = list(Sweep(lines, records, axes).points(copy=True))
+    for index, got in (points[0], *points[3:]):
+        assert_point(got, compiled(lines, records, axes, index))
+
+
 def _peak(index, lines):
     return float(np.abs(lines["z"][1]).max())
 
 
+MODELS = {"slow": [[1.0, 0.05, 2e-8, 0.5e-9], [1.0, -0.3, 4e-6, 0.5e-9]],
+          "complex": [[1.0, 0.1 + 0.05j, 2e-8, 0.5e-9]], "none": []}
+
+
+def stage_coefficients(stages):
+    """The IIR filters of a model and their stages (b0, b1, a1), as the sweep forms them."""
+    iirs = [wh.cal_iir_coef(v) for v in MODELS[stages]]
+    return iirs, [tuple(np.array(F) + np.array([1, -1, 1])) for F in iirs]
+
+
+@pytest.mark.parametrize("in_place", [False, True], ids=["into out", "in place"])
 @pytest.mark.parametrize("n, m, start, stages", [
     (5000, 40, 100, "slow"), (20000, 3000, 0, "slow"), (3000, 3000, 0, "slow"), (1500, 40, 10, "complex"),
     (40000, 40, 0, "slow"),  # the fast stage's state passes below 2^-900 and is dropped
     (1500, 0, 700, "slow"), (1500, 40, 10, "none")])
-def test_filtered_response_equals_the_filter(n, m, start, stages):
+def test_filtered_response_equals_the_filter(n, m, start, stages, in_place):
     rng = np.random.default_rng(7)
-    models = {"slow": [[1.0, 0.05, 2e-8, 0.5e-9], [1.0, -0.3, 4e-6, 0.5e-9]],
-              "complex": [[1.0, 0.1 + 0.05j, 2e-8, 0.5e-9]], "none": []}[stages]
-    iirs = [wh.cal_iir_coef(v) for v in models]
-    coefficients = [tuple(np.array(F) + np.array([1, -1, 1])) for F in iirs]
+    iirs, coefficients = stage_coefficients(stages)
     rest = rng.normal(size=n) + 1j * rng.normal(size=n)
     x = rng.normal(size=m) + 1j * rng.normal(size=m)
-    out = np.full(n, np.nan + 0j)
-    _sweep.add_filtered(out, rest, start, x, coefficients)
     y = np.zeros(n - start, complex)
     y[:m] = x
-    want = np.full(n, np.nan + 0j)  # nothing before start is written
+    if in_place:
+        out = rest.copy()
+        _sweep.add_filtered(out, out, start, x, coefficients)
+        want = rest.copy()
+    else:
+        out = np.full(n, np.nan + 0j)
+        _sweep.add_filtered(out, rest, start, x, coefficients)
+        want = np.full(n, np.nan + 0j)  # nothing before start is written
     want[start:] = rest[start:] + wh.fix(None, y, iirs, None)
     assert_close(out, want, rel=1e-13)
+
+
+@pytest.mark.parametrize("in_place", [False, True], ids=["into out", "in place"])
+def test_the_response_ends_where_the_states_are_negligible(in_place):
+    _, coefficients = stage_coefficients("slow")
+    rest = np.linspace(1, 2, 30000) + 0j
+    x = np.ones(40, complex)
+    out = rest.copy() if in_place else np.zeros_like(rest)
+    full = rest.copy()
+    _sweep.add_filtered(full, rest, 0, x, coefficients)
+    _sweep.add_filtered(out, out if in_place else rest, 0, x, coefficients, negligible=1e-4)
+    # Past the point where the states fell below 1e-4, out is the rest: in
+    # place nothing is written there, into out the rest is copied.
+    end = np.flatnonzero(out != rest)[-1] + 1
+    assert 40 < end < 25000 and np.all(full[end:] != rest[end:])
+    assert np.abs(out - full).max() < 2e-4  # the slow stage's state bounds what is left out
 
 
 def test_a_state_that_is_not_finite_spreads_as_the_filter_spreads_it():

@@ -23,21 +23,30 @@ inline pair load(const cdouble *p) {
 
 inline void store(cdouble *p, pair v) { std::memcpy(static_cast<void *>(p), &v, sizeof v); }
 
+/// Two samples' (re, im) pairs in one register where the CPU has 256-bit
+/// ones (written out in the loops: passed by value, it would change the ABI).
+typedef double quad __attribute__((vector_size(32)));
+
 bool real_stages(const IirStage *stages, std::size_t count) {
   for (std::size_t j = 0; j < count; ++j)
     if (stages[j].b0.imag() != 0 || stages[j].b1.imag() != 0 || stages[j].a1.imag() != 0) return false;
   return true;
 }
 
-/// States this small are taken as 0: what they would still add lies more than
-/// 250 orders of magnitude below the signal, and products of them would
-/// reach the subnormal numbers, which the CPU takes a hundred times longer
-/// over (a fast stage's state passes through them on every long tail).
-constexpr double negligible = 0x1p-900;
+/// States this small are always taken as 0: what they would still add lies
+/// more than 250 orders of magnitude below the signal, and products of them
+/// would reach the subnormal numbers, which the CPU takes a hundred times
+/// longer over (a fast stage's state passes through them on every long tail).
+constexpr double always_negligible = 0x1p-900;
 
-void drop_negligible(std::vector<cdouble> &z) {
-  for (cdouble &v : z)
+/// Zero the states below `negligible`; true when all of them are zero.
+bool drop_negligible(std::vector<cdouble> &z, double negligible) {
+  bool zero = true;
+  for (cdouble &v : z) {
     v = {std::fabs(v.real()) < negligible ? 0.0 : v.real(), std::fabs(v.imag()) < negligible ? 0.0 : v.imag()};
+    zero = zero && v == cdouble{};
+  }
+  return zero;
 }
 
 bool finite(const std::vector<cdouble> &z) {
@@ -65,22 +74,37 @@ cdouble free_step(const IirStage *stages, std::size_t count, cdouble *z) {
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void real_block(const cdouble *z, std::size_t count, const double *T, std::size_t w,
-                const cdouble *__restrict rest, cdouble *__restrict out, std::size_t len, pair *__restrict acc) {
+void real_block(const cdouble *z, std::size_t count, const double *T, std::size_t w, const cdouble *rest,
+                cdouble *out, std::size_t len, pair *__restrict acc) {
+  // Two samples a step, then the odd one: the same products and sums.
+  std::size_t i = 0;
+  quad v;
   if (count == 1) {
     const pair s0 = {z[0].real(), z[0].imag()};
-    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + s0 * T[i]);
+    const quad s0x2 = {s0[0], s0[1], s0[0], s0[1]};
+    for (; i + 2 <= len; i += 2) {
+      std::memcpy(&v, rest + i, sizeof v);
+      v = v + s0x2 * quad{T[i], T[i], T[i + 1], T[i + 1]};
+      std::memcpy(static_cast<void *>(out + i), &v, sizeof v);
+    }
+    for (; i < len; ++i) store(out + i, load(rest + i) + s0 * T[i]);
   } else if (count == 2) {
     const pair s0 = {z[0].real(), z[0].imag()}, s1 = {z[1].real(), z[1].imag()};
+    const quad s0x2 = {s0[0], s0[1], s0[0], s0[1]}, s1x2 = {s1[0], s1[1], s1[0], s1[1]};
     const double *T1 = T + w;
-    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + (s0 * T[i] + s1 * T1[i]));
+    for (; i + 2 <= len; i += 2) {
+      std::memcpy(&v, rest + i, sizeof v);
+      v = v + (s0x2 * quad{T[i], T[i], T[i + 1], T[i + 1]} + s1x2 * quad{T1[i], T1[i], T1[i + 1], T1[i + 1]});
+      std::memcpy(static_cast<void *>(out + i), &v, sizeof v);
+    }
+    for (; i < len; ++i) store(out + i, load(rest + i) + (s0 * T[i] + s1 * T1[i]));
   } else {
     std::fill(acc, acc + len, pair{0, 0});
     for (std::size_t j = 0; j < count; ++j) {
       const pair s = {z[j].real(), z[j].imag()};
-      for (std::size_t i = 0; i < len; ++i) acc[i] += s * T[j * w + i];
+      for (std::size_t k = 0; k < len; ++k) acc[k] += s * T[j * w + k];
     }
-    for (std::size_t i = 0; i < len; ++i) store(out + i, load(rest + i) + acc[i]);
+    for (; i < len; ++i) store(out + i, load(rest + i) + acc[i]);
   }
 }
 
@@ -106,21 +130,24 @@ void exact_tail(const IirStage *stages, std::size_t count, std::vector<cdouble> 
 }  // namespace
 
 void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *x, std::size_t m,
-                      const cdouble *rest, cdouble *out, std::size_t n) {
+                      const cdouble *rest, cdouble *out, std::size_t n, double negligible) {
+  negligible = std::max(negligible, always_negligible);
+  // Added in place, a tail from states that are all negligible adds nothing.
+  auto nothing_left = [&](std::vector<cdouble> &z) { return drop_negligible(z, negligible) && out == rest; };
   if (count == 0) {
     for (std::size_t k = 0; k < m; ++k) out[k] = rest[k] + x[k];
-    std::copy(rest + m, rest + n, out + m);
+    if (out != rest) std::copy(rest + m, rest + n, out + m);
     return;
   }
-  std::vector<cdouble> z(count);
+  // The forced response goes through a buffer of its own: out may be rest.
+  std::vector<cdouble> z(count), forced(x, x + m);
   if (m == n) {  // no free response: the blocked chain over the whole input
-    std::copy(x, x + n, out);
-    iir_chain_about(out, n, cdouble{}, stages, count);
-    for (std::size_t k = 0; k < n; ++k) out[k] = rest[k] + out[k];
+    iir_chain_about(forced.data(), n, cdouble{}, stages, count);
+    for (std::size_t k = 0; k < n; ++k) out[k] = rest[k] + forced[k];
     return;
   }
-  iir_chain_exact(stages, count, x, out, m, z.data());
-  for (std::size_t k = 0; k < m; ++k) out[k] = rest[k] + out[k];
+  iir_chain_exact(stages, count, x, forced.data(), m, z.data());
+  for (std::size_t k = 0; k < m; ++k) out[k] = rest[k] + forced[k];
 
   // T[j*w + i]: the output i steps after unit state j (w = the table's
   // width, L or less on a short tail); M[j*count + l]: state l after L
@@ -138,7 +165,7 @@ void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *
     std::vector<pair> acc(w);
     for (std::size_t b = m; b < n; b += L) {
       if (!finite(z)) return exact_tail(stages, count, z, rest, out, b, n);
-      drop_negligible(z);
+      if (nothing_left(z)) return;
       real_block(z.data(), count, T.data(), w, rest + b, out + b, std::min(L, n - b), acc.data());
       std::fill(next.begin(), next.end(), cdouble{});
       for (std::size_t j = 0; j < count; ++j)
@@ -156,7 +183,7 @@ void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *
   }
   for (std::size_t b = m; b < n; b += L) {
     if (!finite(z)) return exact_tail(stages, count, z, rest, out, b, n);
-    drop_negligible(z);
+    if (nothing_left(z)) return;
     const std::size_t len = std::min(L, n - b);
     std::fill(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(len), cdouble{});
     for (std::size_t j = 0; j < count; ++j) {

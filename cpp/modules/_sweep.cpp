@@ -23,14 +23,16 @@ hp::ArrayView complex_array(nb::handle a, const char *what, bool writable) {
   return *v;
 }
 
-void add_filtered(nb::handle out, nb::handle rest, Py_ssize_t start, nb::handle x, nb::handle stages) {
+void add_filtered(nb::handle out, nb::handle rest, Py_ssize_t start, nb::handle x, nb::handle stages,
+                  double negligible) {
   hp::ArrayView o = complex_array(out, "out", true), r = complex_array(rest, "rest", false),
                 v = complex_array(x, "x", false);
   if (o.size != r.size || start < 0 || start > o.size || v.size > o.size - start)
     hp::raise(PyExc_ValueError, "add_filtered: out and rest differ in length, or x does not fit from start");
   const auto *olo = reinterpret_cast<const char *>(o.cplx()), *rlo = reinterpret_cast<const char *>(r.cplx());
   const auto bytes = static_cast<std::size_t>(o.size) * sizeof(hk::cdouble);
-  if (bytes && olo < rlo + bytes && rlo < olo + bytes) hp::raise(PyExc_ValueError, "add_filtered: out overlaps rest");
+  if (bytes && olo != rlo && olo < rlo + bytes && rlo < olo + bytes)
+    hp::raise(PyExc_ValueError, "add_filtered: out overlaps rest, other than being the same samples");
   std::vector<hk::IirStage> st;
   for (nb::handle s : stages) {
     auto [b0, b1, a1] = hp::unpack<3>(s);
@@ -39,7 +41,7 @@ void add_filtered(nb::handle out, nb::handle rest, Py_ssize_t start, nb::handle 
   const auto n = static_cast<std::size_t>(o.size - start);
   nb::gil_scoped_release unlocked;  // plain arrays from here on
   hk::iir_add_response(st.data(), st.size(), v.cplx(), static_cast<std::size_t>(v.size), r.cplx() + start,
-                       o.cplx() + start, n);
+                       o.cplx() + start, n, negligible);
 }
 
 nb::dict check_out(nb::handle out, nb::handle lengths) {
@@ -75,11 +77,13 @@ nb::dict check_out(nb::handle out, nb::handle lengths) {
 NB_MODULE(_sweep, m) {
   m.doc() = "The native loops of halvane.sweep.";
   m.def("add_filtered", &add_filtered, hp::arg("out"), hp::arg("rest"), hp::arg("start"), hp::arg("x"),
-        hp::arg("stages"),
+        hp::arg("stages"), hp::arg("negligible") = 0.0,
         nb::sig("def add_filtered(out: numpy.ndarray, rest: numpy.ndarray, start: int, x: numpy.ndarray, "
-                "stages: typing.Sequence[tuple[complex, complex, complex]]) -> None"),
+                "stages: typing.Sequence[tuple[complex, complex, complex]], negligible: float = 0.0) -> None"),
         "``out[start:] = rest[start:] + y``, with y the response from rest of the IIR\n"
-        "stages (b0, b1, a1) to ``x`` followed by zeros.");
+        "stages (b0, b1, a1) to ``x`` followed by zeros; ``out`` may be ``rest``.\n"
+        "States below ``negligible`` (and below 2**-900) are taken as 0; when ``out``\n"
+        "is ``rest``, the response ends there.");
   m.def("check_out", &check_out, hp::arg("out"), hp::arg("lengths"),
         nb::sig("def check_out(out: typing.Mapping, lengths: typing.Mapping) -> dict"),
         "The pairs (W, S) of ``out``, checked as ``sample_lines`` checks them, for\n"
