@@ -710,8 +710,9 @@ class _State:
         for f, w, _ in parts:
             x[f - lo:f - lo + len(w)] += w
         last = None if prev is None else self.inputs[line.name]
-        written = 0 if last is None else self.in_place.get(line.name, 0)
-        if last is not None and written < _IN_PLACE_RUN and np.isfinite(x).all() and np.isfinite(last[1]).all():
+        written = self.in_place.get(line.name, 0)
+        if (prev is not None and last is not None and written < _IN_PLACE_RUN
+                and np.isfinite(x).all() and np.isfinite(last[1]).all()):
             # The stages are linear: W moves from the last point to this one
             # by their response to what its input changed by, added in place
             # (W alone is read and written, not the rest as well), and only
