@@ -276,10 +276,29 @@ def test_a_long_filtered_sweep_equals_every_point():
     sweep = Sweep(lines, records, axes)
     for index, got in sweep:
         assert_point(got, compiled(lines, records, axes, index))
+    # Each point depends on its position alone, however the points are split.
+    W = [lines["zf"][1][::97].copy() for _, lines in sweep]
+    for start in (0, 63, 64, 100):
+        got = [lines["zf"][1][::97] for _, lines in sweep.points(start, start + 30, copy=True)]
+        assert all(np.array_equal(g, w) for g, w in zip(got, W[start:start + 30], strict=True))
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        for chunk in (None, 37):
+            got = sweep.map(lambda i, lines: lines["zf"][1][::97].copy(), executor=pool, chunk=chunk)
+            assert all(np.array_equal(g, w) for g, w in zip(got, W, strict=True))
     axes = {"fa": Axis("amp", [0.2, np.inf, -np.inf, 0.3, 0.5], tag="ff")}
     points = list(Sweep(lines, records, axes).points(copy=True))
     for index, got in (points[0], *points[3:]):
         assert_point(got, compiled(lines, records, axes, index))
+
+
+@pytest.mark.parametrize("points, per_point, threads, chunk", [
+    (10_000, 90e-6, 2, 1280),   # 0.9 s: 8 tasks of 1,250 points, taken up to a 64th
+    (5_000, 1e-3, 3, 128),      # 5 s: 48 tasks of 105 points
+    (100, 1e-6, 4, 128),        # 0.1 ms: one task
+    (40, 0.05, 8, 3),           # 2 s: 16 tasks, of 3 points at most
+])
+def test_chunks_hold_work_enough_for_a_multiple_of_the_threads(points, per_point, threads, chunk):
+    assert sweep_module._chunk(points, per_point, threads) == chunk
 
 
 def _peak(index, lines):

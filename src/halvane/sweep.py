@@ -31,6 +31,7 @@ gives, to within 1e-12 of each line's largest magnitude.
 from __future__ import annotations
 
 import cmath
+import concurrent.futures
 import copy as _copy
 import itertools
 import math
@@ -54,8 +55,8 @@ RENDERED_KEYS = ("pos", "width", "plateau", "freq", "sigma", "drag_detuning")
 _TAG = "sweep"
 _TIMING = ("pos", "width", "plateau")  # keys that move a pulse, or its frame increment
 _TASK_SECONDS = 0.1  # work per task of Sweep.map
-_PROBE_SECONDS = 0.02  # the first chunk, run here, runs at least this long
-_IN_PLACE_RUN = 64  # points of a filtered line moved in place before it is made afresh
+_PROBE_SECONDS = 0.01  # the first chunk, run here, runs at least this long
+_IN_PLACE_RUN = 64  # a filtered line is made afresh at every this many-th point, and moved in place between
 _NEGLIGIBLE = 2.0**-60  # a filter state this much below the line's peak adds nothing it keeps
 
 
@@ -535,9 +536,16 @@ class Sweep:
         ``(X, W, S)``. The swept lines' W and S are buffers that the iteration
         owns and reuses (read-only views of them): each point writes only what
         changed since the one before, the swept pulses' samples, or on a line
-        with IIR stages everything from the first changed sample on. They hold
-        the point until the next one is made; with ``copy=True`` every point
-        gets arrays of its own. ``for index, lines in sweep`` is ``points()``.
+        with IIR stages the stages' response to what changed, added in place
+        until it falls below 2^-60 of the line's peak. They hold the point
+        until the next one is made; with ``copy=True`` every point gets arrays
+        of its own. ``for index, lines in sweep`` is ``points()``.
+
+        A line with IIR stages is made afresh at every 64th position and moved
+        in place from there: its samples differ from ``sample(index)`` by a
+        few roundings at most, and depend on the position alone, however the
+        points are split among calls, chunks or workers (a `start` between
+        two such positions makes the points from the one before, unseen).
         """
         n = len(self)
         stop = n if stop is None else stop
@@ -552,14 +560,19 @@ class Sweep:
             vW, vS = W.view(), S.view()
             vW.flags.writeable = vS.flags.writeable = False
             views[name] = (self._lines[name].X, vW, vS)
-        indices = itertools.islice(itertools.product(*map(range, self.shape)), int(start), int(stop))
-        for idx in indices:
+        filtered = any(self._lines[name].stages is not None for name in self._swept_lines)
+        first = int(start) - int(start) % _IN_PLACE_RUN if filtered else int(start)
+        indices = itertools.islice(itertools.product(*map(range, self.shape)), first, int(stop))
+        for position, idx in enumerate(indices, first):
+            for name in self._swept_lines:
+                W, S = buffers[name]
+                state.write(self._lines[name], idx, W, S, fresh=False, afresh=position % _IN_PLACE_RUN == 0)
+            if position < start:
+                continue
             result = dict(self._rest)
             for name in self._swept_lines:
-                line = self._lines[name]
                 W, S = buffers[name]
-                state.write(line, idx, W, S, fresh=False)
-                result[name] = (line.X, W.copy(), S.copy()) if copy else views[name]
+                result[name] = (self._lines[name].X, W.copy(), S.copy()) if copy else views[name]
             yield idx, result
 
     def __iter__(self) -> Iterator[tuple[tuple[int, ...], dict[Any, tuple[np.ndarray, np.ndarray, np.ndarray]]]]:
@@ -581,48 +594,95 @@ class Sweep:
             Run on its workers; the sweep goes with every task.
         chunk : int, optional
             Points per task. By default the first points run here until
-            they take some 20 ms, and the rest go in tasks of about 100 ms
-            of work each: never one task per point.
+            they take some 10 ms, and the rest go in tasks of at least about
+            100 ms of work each, as many as a multiple of the workers'
+            threads where there is that much work: never one task per
+            point. Tasks begin at every 64th position where they can, so
+            that no task makes points it does not return (see ``points``).
         """
         if client is not None and executor is not None:
             raise ValueError("map runs on a client or on an executor, not both")
         n = len(self)
         if client is None and executor is None:
             return [fn(index, lines) for index, lines in self.points()]
-        results: list[Any] = []
-        start = 0
-        if chunk is None:
-            t0 = time.perf_counter()
-            for index, lines in self.points():
-                results.append(fn(index, lines))
-                if time.perf_counter() - t0 >= _PROBE_SECONDS:
-                    break
-            per_point = (time.perf_counter() - t0) / max(len(results), 1)
-            start = len(results)
-            chunk = max(1, math.ceil(_TASK_SECONDS / max(per_point, 1e-9)))
-        else:
+        if chunk is not None:
             chunk = int(chunk)
             if chunk < 1:
                 raise ValueError(f"chunk must be at least 1, not {chunk}")
-        bounds = [(a, min(a + chunk, n)) for a in range(start, n, chunk)]
-        if not bounds:  # the first chunk was all of it
+        if executor is not None:
+            results, start, chunk = self._probe(fn, chunk, _threads(executor=executor))
+            bounds = [(a, min(a + chunk, n)) for a in range(start, n, chunk)]
+            for part in [f.result() for f in [executor.submit(_run_chunk, self, a, b, fn) for a, b in bounds]]:
+                results.extend(part)
             return results
-        if client is not None:
-            shared = client.scatter(self, broadcast=True, hash=False)
-            try:
-                futures = [client.submit(_run_chunk, shared, a, b, fn, pure=False) for a, b in bounds]
-                parts = client.gather(futures)
-            finally:
-                del shared
-        else:
-            parts = [f.result() for f in [executor.submit(_run_chunk, self, a, b, fn) for a, b in bounds]]
-        for part in parts:
-            results.extend(part)
+        # The sweep goes to every worker while the first points run here.
+        with concurrent.futures.ThreadPoolExecutor(1) as sender:
+            sending = sender.submit(client.scatter, self, broadcast=True, hash=False)
+            results, start, chunk = self._probe(fn, chunk, _threads(client=client))
+            shared = sending.result()
+        try:
+            futures = [client.submit(_run_boxed_chunk, shared, a, min(a + chunk, n), fn, pure=False)
+                       for a in range(start, n, chunk)]
+            for box in client.gather(futures):
+                results.extend(box.results)
+        finally:
+            del shared
         return results
+
+    def _probe(self, fn: Callable, chunk: int | None, threads: int) -> tuple[list[Any], int, int]:
+        """Without `chunk`, the first points, run here until they take
+        _PROBE_SECONDS and up to a 64th position, and the points per task
+        that the time they took gives; (results, next position, chunk)."""
+        if chunk is not None:
+            return [], 0, chunk
+        results = []
+        t0 = time.perf_counter()
+        for index, lines in self.points():
+            results.append(fn(index, lines))
+            if time.perf_counter() - t0 >= _PROBE_SECONDS and len(results) % _IN_PLACE_RUN == 0:
+                break
+        per_point = (time.perf_counter() - t0) / max(len(results), 1)
+        return results, len(results), _chunk(len(self) - len(results), per_point, threads)
+
+
+def _threads(client: Any = None, executor: Any = None) -> int:
+    """How many tasks the client's cluster or the executor runs at once."""
+    if client is not None:
+        return max(1, sum(client.nthreads().values()))
+    return max(1, getattr(executor, "_max_workers", 1))
+
+
+def _chunk(points: int, per_point: float, threads: int) -> int:
+    """Points per task for `points` points of `per_point` seconds: tasks of at
+    least _TASK_SECONDS, as many as a multiple of `threads` where there is
+    work enough, so that the threads finish together, and a multiple of
+    _IN_PLACE_RUN points where that many make a task."""
+    tasks = max(1, int(points * per_point / _TASK_SECONDS))
+    if tasks >= threads:
+        tasks -= tasks % threads
+    chunk = max(1, math.ceil(points / tasks))
+    return chunk if chunk < _IN_PLACE_RUN else math.ceil(chunk / _IN_PLACE_RUN) * _IN_PLACE_RUN
 
 
 def _run_chunk(sweep: Sweep, start: int, stop: int, fn: Callable) -> list[Any]:
     return [fn(index, lines) for index, lines in sweep.points(start, stop)]
+
+
+class _Box:
+    """A chunk's results, which Dask sends as one pickle: a bare list it
+    would serialize item by item, some 20 µs an item."""
+
+    __slots__ = ("results",)
+
+    def __init__(self, results: list[Any]) -> None:
+        self.results = results
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return _Box, (self.results,)
+
+
+def _run_boxed_chunk(sweep: Sweep, start: int, stop: int, fn: Callable) -> _Box:
+    return _Box(_run_chunk(sweep, start, stop, fn))
 
 
 def _carries(pd: Any, tag: Any) -> bool:
@@ -641,10 +701,8 @@ class _State:
         self.renders: dict[tuple[Any, int], tuple[tuple, Any]] = {}
         # line -> the samples [lo, hi) of S and of W that differ from rest
         self.dirty: dict[Any, tuple[int, int, int, int]] = {}
-        # filtered line -> (first sample, input) of the stages at the last
-        # point, and the points written in place since W was made afresh
+        # filtered line -> (first sample, input) of the stages at the last point
         self.inputs: dict[Any, tuple[int, np.ndarray]] = {}
-        self.in_place: dict[Any, int] = {}
 
     def rendering(self, line: _Line, p: _Pulse, vals: dict[str, Any]):
         key = (p.line, p.order)
@@ -690,9 +748,11 @@ class _State:
             parts.append((first, delta, delta))
         return parts
 
-    def write(self, line: _Line, idx: tuple[int, ...], W: np.ndarray, S: np.ndarray, fresh: bool) -> None:
+    def write(self, line: _Line, idx: tuple[int, ...], W: np.ndarray, S: np.ndarray, fresh: bool,
+              afresh: bool = True) -> None:
         """W and S of `line` at point `idx`. Unless `fresh`, they hold the
-        last point this state wrote, and only what differs is written."""
+        last point this state wrote, and only what differs is written; a
+        filtered line's W moves there in place, unless `afresh`."""
         parts = self.contributions(line, idx)
         lo = min((f for f, _, _ in parts), default=line.N)
         hi = max((f + len(w) for f, w, _ in parts), default=lo)
@@ -710,23 +770,21 @@ class _State:
         for f, w, _ in parts:
             x[f - lo:f - lo + len(w)] += w
         last = None if prev is None else self.inputs[line.name]
-        written = self.in_place.get(line.name, 0)
-        if (prev is not None and last is not None and written < _IN_PLACE_RUN
+        if (prev is not None and last is not None and not afresh
                 and np.isfinite(x).all() and np.isfinite(last[1]).all()):
             # The stages are linear: W moves from the last point to this one
             # by their response to what its input changed by, added in place
             # (W alone is read and written, not the rest as well), and only
             # as long as the stages' state is above 2^-60 of the line's peak,
-            # a 2^-8 of the unit in its last place. Every _IN_PLACE_RUN points
-            # W is made afresh, so that what these additions round or leave
-            # out never piles up.
+            # a 2^-8 of the unit in its last place. W is made afresh where the
+            # caller says (every _IN_PLACE_RUN points), so that what these
+            # additions round or leave out never piles up.
             a, b = min(lo, last[0]), max(hi, last[0] + len(last[1]))
             d = np.zeros(b - a, np.complex128)
             d[lo - a:hi - a] += x
             d[last[0] - a:last[0] - a + len(last[1])] -= last[1]
             peak = max(line.peak, np.abs(x).max(initial=0), np.abs(last[1]).max(initial=0))
             _sweep.add_filtered(W, W, a, d, line.stages, negligible=peak * _NEGLIGIBLE if np.isfinite(peak) else 0.0)
-            self.in_place[line.name] = written + 1
             start = min(lo, prev[2])
         else:
             start = lo if prev is None else min(lo, prev[2])
@@ -736,7 +794,6 @@ class _State:
             padded = np.zeros(max(hi - start, 0), np.complex128)
             padded[lo - start:] = x
             _sweep.add_filtered(W, line.W, start, padded, line.stages)
-            self.in_place[line.name] = 0
             start = lo
         self.inputs[line.name] = (lo, x)
         self.dirty[line.name] = (lo, hi, start, line.N if parts or start < lo else lo)
