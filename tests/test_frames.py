@@ -1,7 +1,9 @@
 """circuit.fold_vz: virtual Z folded into the pulses that follow it."""
 
 import copy
+import gc
 import math
+import numbers
 
 import numpy as np
 import pytest
@@ -149,6 +151,28 @@ def test_flux_pulses_and_level_steps_are_never_turned():
     folded, _ = circuit.fold_vz(lines)
     assert folded["q"][1:4] == lines["q"][1:4]
     assert folded["q"][4]["frame_phase"] == 1.0
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_the_collector_is_paused_in_the_fold_and_left_as_it_was(enabled):
+    seen = []
+
+    class Position:
+        def __float__(self):
+            seen.append(gc.isenabled())
+            return 0.0
+
+    numbers.Real.register(Position)
+    was = gc.isenabled()
+    try:
+        (gc.enable if enabled else gc.disable)()
+        circuit.fold_vz({"q": [pulse(Position(), vz=0.1), pulse(40e-9)]})
+        assert seen == [False] and gc.isenabled() is enabled
+        with pytest.raises(TypeError, match="'pos' must be a real number"):
+            circuit.fold_vz({"q": [pulse("0")]})
+        assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was else gc.disable)()
 
 
 def test_the_input_is_read_only_and_the_output_new():
