@@ -138,12 +138,22 @@ void at_entry(const Line &line, std::size_t k, F &&body) {
 }
 
 /// Ask for the descriptions a few places after `i` in the list `pds`: first
-/// the dict, then, once it has arrived, its table.
+/// the dict, then, once it has arrived, its table, then, once that has
+/// arrived, its values, which the copy's references write to (a compile
+/// leaves them scattered in memory, and the copy would wait on each).
 void prefetch_ahead(PyObject *pds, Py_ssize_t i) {
 #if defined(__GNUC__) || defined(__clang__)
   if (i + 12 < PyList_GET_SIZE(pds)) __builtin_prefetch(PyList_GET_ITEM(pds, i + 12));
 #endif
   if (i + 6 < PyList_GET_SIZE(pds)) hp::compat::prefetch_dict_table(PyList_GET_ITEM(pds, i + 6));
+#if defined(__GNUC__) || defined(__clang__)
+  if (i + 3 < PyList_GET_SIZE(pds)) {
+    PyObject *d = PyList_GET_ITEM(pds, i + 3), *k, *v;
+    Py_ssize_t at = 0;
+    if (PyDict_CheckExact(d))
+      while (PyDict_Next(d, &at, &k, &v)) __builtin_prefetch(v, 1);
+  }
+#endif
 }
 
 /// A new dict with the items of `pd`.
