@@ -195,8 +195,6 @@ class Fold {
         };
         std::inplace_merge(at(i), at(i + width), at(i + 2 * width), in_order);
       }
-    // The rows are made before the lines' lists: the collector's passes that
-    // their allocation sets off then need not walk those long lists.
     nb::object events = hp::steal_or_throw(PyList_New(static_cast<Py_ssize_t>(events_.size())));
     for (std::size_t i = 0; i < events_.size(); ++i) {
       const Event &ev = events_[i];
@@ -208,7 +206,7 @@ class Fold {
       PyTuple_SET_ITEM(row.ptr(), 3, frames_[lines_[ev.line].frame].turns[ev.place].inc_ref().ptr());
       // A row of floats and a str can never be part of a cycle: the
       // collector would drop it from its lists at its first pass, after
-      // having walked it; dropping it now spares every pass the walk.
+      // having walked it; dropping it now spares that pass the walk.
       if (PyUnicode_CheckExact(lines_[ev.line].name.ptr())) PyObject_GC_UnTrack(row.ptr());
       PyList_SET_ITEM(events.ptr(), static_cast<Py_ssize_t>(i), row.release().ptr());
     }
