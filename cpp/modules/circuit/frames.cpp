@@ -342,18 +342,32 @@ class Fold {
     if (frame.times.empty()) return;
     for (std::size_t l : frame.lines) {
       Line &line = lines_[l];
-      for (std::size_t k = 0; k < line.copies.size(); ++k) at_entry(line, k, [&] { turn(line, k); });
+      std::size_t hint = 0;
+      for (std::size_t k = 0; k < line.copies.size(); ++k) at_entry(line, k, [&] { turn(line, k, hint); });
     }
   }
 
+  /// How many of the `times` (in order) are at most `t`: the last answer,
+  /// `hint`, moved on a few places, as a line's pulses mostly come in time
+  /// order; found by bisection otherwise.
+  static std::size_t increments_by(const std::vector<double> &times, double t, std::size_t &hint) {
+    constexpr std::size_t kSteps = 4;
+    const std::size_t n = times.size();
+    if ((hint > 0 && times[hint - 1] > t) || (hint + kSteps < n && times[hint + kSteps] <= t))
+      hint = static_cast<std::size_t>(std::upper_bound(times.begin(), times.end(), t) - times.begin());
+    else
+      while (hint < n && times[hint] <= t) ++hint;
+    return hint;
+  }
+
   /// Turn the copy of entry k of `line` by its frame's phase when an
-  /// increment of the frame has taken effect by the time it starts.
-  void turn(const Line &line, std::size_t k) {
+  /// increment of the frame has taken effect by the time it starts; `hint`
+  /// is the count of increments by the line's last pulse.
+  void turn(const Line &line, std::size_t k, std::size_t &hint) {
     const Entry &e = line.entries[k];
     Frame &frame = frames_[line.frame];
     if (!e.turnable || std::isnan(e.start)) return;
-    auto seen = static_cast<long>(std::upper_bound(frame.times.begin(), frame.times.end(), e.start + kTolerance) -
-                                  frame.times.begin());
+    auto seen = static_cast<long>(increments_by(frame.times, e.start + kTolerance, hint));
     // A description is never turned by its own increment, nor by those
     // ordered after it (increments at the same instant, within the tolerance).
     if (e.event >= 0 && e.event < seen) seen = e.event;
