@@ -175,6 +175,22 @@ def test_the_collector_is_paused_in_the_fold_and_left_as_it_was(enabled):
         (gc.enable if was else gc.disable)()
 
 
+@pytest.mark.sanitize
+def test_a_description_changed_by_a_number_read_before_it_is_read_as_changed():
+    later = pulse(120e-9, vz=float("0.25"))
+
+    class Start:
+        def __float__(self):
+            later["vz"] = 0.75  # the float it held goes
+            return 0.0
+
+    numbers.Real.register(Start)
+    lines = {"q": [pulse(Start()), pulse(40e-9), pulse(80e-9), later, pulse(200e-9)]}
+    folded, events = circuit.fold_vz(lines)
+    assert events == [(160e-9, "q", 0.75, 0.75)]
+    assert folded["q"][4]["frame_phase"] == 0.75
+
+
 def test_the_input_is_read_only_and_the_output_new():
     lines = {"q": [pulse(0, vz=0.3), pulse(40e-9)], "r": [pulse(0)]}
     before = copy.deepcopy(lines)
@@ -200,6 +216,7 @@ def fresh(text):
     return "".join(list(text))
 
 
+@pytest.mark.sanitize
 @pytest.mark.parametrize("keys", [
     pytest.param(lambda k: Key(k), id="str subclass"),
     pytest.param(fresh, id="a new str object for every key of every description"),

@@ -29,17 +29,24 @@ class DictFields {
   nb::handle name(std::size_t i) const { return names_[i]; }
 
   /// The values of the wanted keys in `d`, an exact dict, borrowed from it;
-  /// nullptr where a key is absent.
-  Values find(PyObject *d) {
+  /// nullptr where a key is absent. With `prefetch`, every value's memory is
+  /// asked for as the walk passes it, for a caller about to use them all.
+  Values find(PyObject *d, bool prefetch = false) {
     Values values{};
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(d, &pos, &k, &v)) {
+#if defined(__GNUC__) || defined(__clang__)
+      if (prefetch) __builtin_prefetch(v, 1);
+#endif
       if (!PyUnicode_CheckExact(k)) return lookup(d);
       if (int i = field(k); i >= 0) values[static_cast<std::size_t>(i)] = v;
     }
     return values;
   }
+
+  /// How many dicts were read by lookups, which may run a key's own ==.
+  std::size_t lookups() const { return lookups_; }
 
  private:
   static constexpr std::size_t kSlots = 64;
@@ -50,6 +57,7 @@ class DictFields {
   };
 
   Values lookup(PyObject *d) {
+    ++lookups_;
     Values values{};
     for (std::size_t i = 0; i < N; ++i) {
       values[i] = PyDict_GetItemWithError(d, names_[i].ptr());
@@ -77,6 +85,7 @@ class DictFields {
   std::array<Slot, kSlots> slots_{};
   std::array<nb::object, kKnownAtMost> known_;  ///< keeps the known keys alive
   std::size_t known_count_ = 0;
+  std::size_t lookups_ = 0;
 };
 
 }  // namespace halvane::py

@@ -9,6 +9,7 @@
 // the cache. Everything handed back is new; the caller's lines and
 // descriptions are only read.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -67,8 +68,10 @@ struct Event {
 /// `v` as a double, when it is a real number (int, float, numpy's real
 /// scalars, any numbers.Real); TypeError naming `key` otherwise, complex
 /// values included (their imaginary part would be dropped without a word).
-double real(PyObject *o, const char *key) {
+/// `foreign` counts the values read by code other than the interpreter's own.
+double real(PyObject *o, const char *key, std::size_t &foreign) {
   if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);
+  if (!PyLong_CheckExact(o)) ++foreign;
   bool is_real = PyLong_Check(o);
   if (!is_real && !PyComplex_Check(o) && !PyUnicode_Check(o) && !PyBytes_Check(o)) {
     static PyObject *real_type = [] {
@@ -96,29 +99,29 @@ void require_mapping(nb::handle v, const char *argument, const char *what) {
   hp::rethrow();
 }
 
-/// Read the entry that the fold needs of a description's copy.
-Entry read_entry(Fields &fields, PyObject *copy) {
-  const Fields::Values v = fields.find(copy);
+/// Read the entry that the fold needs of a description from the values of
+/// its keys, found in its copy.
+Entry read_entry(const Fields &fields, const Fields::Values &v, std::size_t &foreign) {
   if (v[kFramePhase])
     hp::raise(PyExc_ValueError,
               "the description already carries 'frame_phase': these lines were folded already, and folding "
               "again would turn their pulses twice");
   auto required = [&](Field f) {
     if (!v[f]) hp::raise_key_error(fields.name(f));
-    return real(v[f], kFieldNames[f]);
+    return real(v[f], kFieldNames[f], foreign);
   };
   Entry e;
   e.start = required(kPos);
   double width = required(kWidth);
   double plateau = required(kPlateau);
   e.end = e.start + (width + plateau);
-  e.vz = v[kVz] ? real(v[kVz], "vz") : 0.0;
+  e.vz = v[kVz] ? real(v[kVz], "vz", foreign) : 0.0;
   // A NaN or infinite increment would turn every later pulse of the frame to a NaN phase.
   if (!std::isfinite(e.vz)) {
     PyErr_Format(PyExc_ValueError, "'vz' must be finite, not %R", nb::float_(e.vz).ptr());
     hp::rethrow();
   }
-  if (!v[kEdgeShape]) e.turnable = v[kFreq] && v[kFreq] != Py_None && real(v[kFreq], "freq") != 0.0;
+  if (!v[kEdgeShape]) e.turnable = v[kFreq] && v[kFreq] != Py_None && real(v[kFreq], "freq", foreign) != 0.0;
   e.phase1 = v[kPhase1];
   return e;
 }
@@ -135,25 +138,6 @@ void at_entry(const Line &line, std::size_t k, F &&body) {
     });
     throw;
   }
-}
-
-/// Ask for the descriptions a few places after `i` in the list `pds`: first
-/// the dict, then, once it has arrived, its table, then, once that has
-/// arrived, its values, which the copy's references write to (a compile
-/// leaves them scattered in memory, and the copy would wait on each).
-void prefetch_ahead(PyObject *pds, Py_ssize_t i) {
-#if defined(__GNUC__) || defined(__clang__)
-  if (i + 12 < PyList_GET_SIZE(pds)) __builtin_prefetch(PyList_GET_ITEM(pds, i + 12));
-#endif
-  if (i + 6 < PyList_GET_SIZE(pds)) hp::compat::prefetch_dict_table(PyList_GET_ITEM(pds, i + 6));
-#if defined(__GNUC__) || defined(__clang__)
-  if (i + 3 < PyList_GET_SIZE(pds)) {
-    PyObject *d = PyList_GET_ITEM(pds, i + 3), *k, *v;
-    Py_ssize_t at = 0;
-    if (PyDict_CheckExact(d))
-      while (PyDict_Next(d, &at, &k, &v)) __builtin_prefetch(v, 1);
-  }
-#endif
 }
 
 /// A new dict with the items of `pd`.
@@ -248,11 +232,18 @@ class Fold {
     bool in_entry = false;
     try {
       hp::for_each(line.pds, [&](nb::handle pd) {
-        if (list) prefetch_ahead(pds, static_cast<Py_ssize_t>(line.copies.size()));
+        const auto i = static_cast<Py_ssize_t>(line.copies.size());
+        if (list) look_ahead(pds, i);
         in_entry = true;
         at_entry(line, line.copies.size(), [&] {
+          if (!PyDict_CheckExact(pd.ptr())) ++foreign_;  // a mapping's own methods copy it
           nb::object copy = copy_of(pd);
-          line.entries.push_back(read_entry(fields_, copy.ptr()));
+          // The copy holds the description's own values, as found ahead,
+          // unless code of the caller's has run since, which could have
+          // changed the description.
+          const Ahead &ahead = ahead_[static_cast<std::size_t>(i) % ahead_.size()];
+          const bool found = list && ahead.pd == pd.ptr() && ahead.foreign == foreign();
+          line.entries.push_back(read_entry(fields_, found ? ahead.values : fields_.find(copy.ptr()), foreign_));
           line.copies.push_back(std::move(copy));
         });
         in_entry = false;
@@ -266,6 +257,32 @@ class Fold {
     }
     line.pds = nb::object();
   }
+
+  /// Ask for the descriptions a few places after `i` in the list `pds`:
+  /// first the dict, then, once it has arrived, its table, then, once that
+  /// has arrived, its values, which the copy's references write to (a
+  /// compile leaves them scattered in memory, and the copy would wait on
+  /// each), finding the keys of the fold on the way.
+  void look_ahead(PyObject *pds, Py_ssize_t i) {
+    const Py_ssize_t n = PyList_GET_SIZE(pds);
+#if defined(__GNUC__) || defined(__clang__)
+    if (i + 12 < n) __builtin_prefetch(PyList_GET_ITEM(pds, i + 12));
+#endif
+    if (i + 6 < n) hp::compat::prefetch_dict_table(PyList_GET_ITEM(pds, i + 6));
+    constexpr Py_ssize_t kValues = 3;
+    if (i + kValues < n) {
+      PyObject *pd = PyList_GET_ITEM(pds, i + kValues);
+      Ahead &ahead = ahead_[static_cast<std::size_t>(i + kValues) % ahead_.size()];
+      ahead.pd = nullptr;
+      if (!PyDict_CheckExact(pd)) return;
+      ahead.values = fields_.find(pd, /*prefetch=*/true);
+      ahead.pd = pd;
+      ahead.foreign = foreign();
+    }
+  }
+
+  /// Reads so far that may have run code of the caller's.
+  std::size_t foreign() const { return foreign_ + fields_.lookups(); }
 
   std::size_t line_named(nb::handle name, const char *argument) {
     PyObject *i = PyDict_GetItemWithError(index_.ptr(), name.ptr());
@@ -398,7 +415,16 @@ class Fold {
     std::vector<nb::object> negated;  ///< the same for -1 lines, made when first needed
   };
 
+  /// A description's keys found a few places ahead (borrowed from it).
+  struct Ahead {
+    PyObject *pd = nullptr;
+    Fields::Values values{};
+    std::size_t foreign = 0;
+  };
+
   Fields fields_;
+  std::array<Ahead, 4> ahead_{};
+  std::size_t foreign_ = 0;  ///< numbers and mappings read by their own methods
   nb::dict index_;  ///< line name -> its index in lines_
   std::vector<Line> lines_;
   std::vector<Event> events_;
