@@ -191,6 +191,21 @@ def test_a_description_changed_by_a_number_read_before_it_is_read_as_changed():
     assert folded["q"][4]["frame_phase"] == 0.75
 
 
+@pytest.mark.sanitize
+def test_a_description_changed_by_a_turn_of_an_earlier_line_is_read_as_changed():
+    shared = pulse(120e-9, vz=float("0.25"))
+
+    class Phase:
+        def __add__(self, other):
+            shared["vz"] = 0.75  # the float it held goes
+            return float(other)
+
+    lines = {"a": [pulse(0, vz=0.5), pulse(40e-9, phase1=Phase()), pulse(60e-9), pulse(80e-9), shared],
+             "b": [shared, pulse(200e-9)]}
+    _, events = circuit.fold_vz(lines)
+    assert [row[1:3] for row in events] == [("a", 0.5), ("a", 0.25), ("b", 0.75)]
+
+
 def test_the_input_is_read_only_and_the_output_new():
     lines = {"q": [pulse(0, vz=0.3), pulse(40e-9)], "r": [pulse(0)]}
     before = copy.deepcopy(lines)

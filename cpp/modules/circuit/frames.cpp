@@ -222,6 +222,9 @@ class Fold {
   /// Copy the line's descriptions and read each from its copy: the caller's
   /// dicts, scattered in memory, are visited once.
   void read_line(Line &line) {
+    // What was found ahead in another line is forgotten: turns, which may
+    // run code of the caller's, have run since.
+    ahead_.fill({});
     PyObject *pds = line.pds.ptr();
     const bool list = PyList_CheckExact(pds);
     if (list || PyTuple_CheckExact(pds)) {
