@@ -23,8 +23,9 @@ namespace halvane::kernels {
 
 /// out[k] = rest[k] + y[k] for k in [0, n), where y is the response from
 /// rest of `count` stages to x[0..m) followed by n - m zeros (m <= n). out
-/// is rest (the response added in place) or does not overlap it. States that are not finite take the chain
-/// sample by sample, which spreads NaN and infinity as it does.
+/// is rest (the response added in place) or does not overlap it. States
+/// that are not finite take the chain sample by sample, which spreads NaN
+/// and infinity as it does.
 void iir_add_response(const IirStage *stages, std::size_t count, const cdouble *x, std::size_t m,
                       const cdouble *rest, cdouble *out, std::size_t n, double negligible = 0);
 

@@ -147,7 +147,8 @@ class _Line:
 
     def __init__(self, name: Any, record: Mapping[str, Any], X: np.ndarray, W: np.ndarray, S: np.ndarray) -> None:
         self.name, self.X, self.W, self.S = name, X, W, S
-        self.peak = float(np.abs(W).max(initial=0))  # the magnitude of W at rest
+        peak = float(np.abs(W).max(initial=0))
+        self.peak = peak if math.isfinite(peak) else 0.0  # the magnitude of W at rest, where finite
         self.N = len(X)
         self.srate = record["srate"]
         self.st = record.get("st", 0)
@@ -672,13 +673,8 @@ class _Box:
     """A chunk's results, which Dask sends as one pickle: a bare list it
     would serialize item by item, some 20 µs an item."""
 
-    __slots__ = ("results",)
-
     def __init__(self, results: list[Any]) -> None:
         self.results = results
-
-    def __reduce__(self) -> tuple[Any, ...]:
-        return _Box, (self.results,)
 
 
 def _run_boxed_chunk(sweep: Sweep, start: int, stop: int, fn: Callable) -> _Box:
@@ -769,9 +765,9 @@ class _State:
         x = np.zeros(hi - lo, np.complex128)
         for f, w, _ in parts:
             x[f - lo:f - lo + len(w)] += w
+        start = lo if prev is None else min(lo, prev[2])  # W may differ from the rest from here on
         last = None if prev is None else self.inputs[line.name]
-        if (prev is not None and last is not None and not afresh
-                and np.isfinite(x).all() and np.isfinite(last[1]).all()):
+        if last is not None and not afresh and np.isfinite(x).all() and np.isfinite(last[1]).all():
             # The stages are linear: W moves from the last point to this one
             # by their response to what its input changed by, added in place
             # (W alone is read and written, not the rest as well), and only
@@ -784,10 +780,8 @@ class _State:
             d[lo - a:hi - a] += x
             d[last[0] - a:last[0] - a + len(last[1])] -= last[1]
             peak = max(line.peak, np.abs(x).max(initial=0), np.abs(last[1]).max(initial=0))
-            _sweep.add_filtered(W, W, a, d, line.stages, negligible=peak * _NEGLIGIBLE if np.isfinite(peak) else 0.0)
-            start = min(lo, prev[2])
+            _sweep.add_filtered(W, W, a, d, line.stages, negligible=peak * _NEGLIGIBLE)
         else:
-            start = lo if prev is None else min(lo, prev[2])
             if prev is None:
                 np.copyto(W[:start], line.W[:start])
             # W[start:] = the rest + the line's IIR stages over x from lo, then zeros
